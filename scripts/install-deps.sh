@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Installs everything Melodex needs to build, run and test on Debian 12.
+# Pass "test" to add what only the test suite needs (browser, X server for screenshots).
+set -euo pipefail
+packages=(
+    cmake ninja-build g++ pkg-config
+    qt6-base-dev qt6-base-dev-tools libgl-dev
+    libtag1-dev libicu-dev libmpg123-dev libsimpleini-dev libcli11-dev
+    fonts-noto-cjk
+)
+if [[ "${1:-}" == "test" ]]; then
+    packages+=(libgtest-dev libgmock-dev nlohmann-json3-dev chromium xvfb xauth clang libclang-rt-14-dev)
+fi
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update
+    apt-get install -y --no-install-recommends "${missing[@]}"
+fi

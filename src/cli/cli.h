@@ -1,0 +1,39 @@
+#pragma once
+// melodex-cli: the List document and the track information from the command
+// line. runCli is main() without the process, so tests drive it in-process.
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+namespace CLI {
+class App;
+}
+
+namespace melodex::cli {
+
+enum ExitCode : int {
+    kExitOk = 0,
+    kExitFailure = 1,      // a folder or preset file that cannot be read
+    kExitUsage = 2,        // bad options or arguments
+    kExitNoMp3Files = 3,   // nothing to list
+    kExitWriteFailed = 4,  // the document (or a file) could not be written
+};
+
+struct Context {
+    std::ostream& out;
+    std::ostream& err;
+    bool errIsTerminal = false; // progress bars only where a person watches
+    int exitCode = kExitOk;
+};
+
+// args: the arguments after the program name.
+int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+           bool errIsTerminal = false);
+
+// Each subcommand lives in its own file and registers itself here.
+void addInfoCommand(CLI::App& app, Context& ctx);
+void addListCommand(CLI::App& app, Context& ctx);
+void addPresetsCommand(CLI::App& app, Context& ctx);
+
+} // namespace melodex::cli

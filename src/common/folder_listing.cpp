@@ -1,0 +1,121 @@
+#include "common/folder_listing.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+namespace melodex {
+namespace {
+
+unsigned char lower(unsigned char c) { return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + 32) : c; }
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+// -1, 0 or 1 for two digit runs compared as numbers (leading zeros ignored).
+int compareNumbers(std::string_view a, std::string_view b)
+{
+    auto strip = [](std::string_view s) {
+        const auto nz = s.find_first_not_of('0');
+        return nz == std::string_view::npos ? std::string_view {} : s.substr(nz);
+    };
+    const std::string_view x = strip(a);
+    const std::string_view y = strip(b);
+    if (x.size() != y.size())
+        return x.size() < y.size() ? -1 : 1;
+    const int c = x.compare(y);
+    return c < 0 ? -1 : (c > 0 ? 1 : 0);
+}
+
+struct DirCloser {
+    void operator()(DIR* d) const { closedir(d); }
+};
+
+} // namespace
+
+bool hasMp3Extension(std::string_view name)
+{
+    if (name.size() < 4)
+        return false;
+    const std::string_view ext = name.substr(name.size() - 4);
+    return ext[0] == '.' && lower(ext[1]) == 'm' && lower(ext[2]) == 'p' && ext[3] == '3';
+}
+
+bool naturalLess(std::string_view a, std::string_view b)
+{
+    std::size_t i = 0;
+    std::size_t j = 0;
+    while (i < a.size() && j < b.size()) {
+        if (isDigit(a[i]) && isDigit(b[j])) {
+            std::size_t ie = i;
+            while (ie < a.size() && isDigit(a[ie]))
+                ++ie;
+            std::size_t je = j;
+            while (je < b.size() && isDigit(b[je]))
+                ++je;
+            const int c = compareNumbers(a.substr(i, ie - i), b.substr(j, je - j));
+            if (c != 0)
+                return c < 0;
+            i = ie;
+            j = je;
+            continue;
+        }
+        const unsigned char ca = lower(static_cast<unsigned char>(a[i]));
+        const unsigned char cb = lower(static_cast<unsigned char>(b[j]));
+        if (ca != cb)
+            return ca < cb;
+        ++i;
+        ++j;
+    }
+    if ((a.size() - i) != (b.size() - j))
+        return (a.size() - i) < (b.size() - j);
+    return a < b;
+}
+
+std::string joinPath(std::string_view folder, std::string_view name)
+{
+    std::string path(folder);
+    if (path.empty() || path.back() != '/')
+        path += '/';
+    path += name;
+    return path;
+}
+
+FolderListing listMp3Files(const std::string& folder)
+{
+    FolderListing result;
+    const std::string dirPath = folder.empty() ? std::string("/") : folder;
+    std::unique_ptr<DIR, DirCloser> dir(opendir(dirPath.c_str()));
+    if (!dir) {
+        result.error = dirPath + ": " + std::strerror(errno);
+        return result;
+    }
+    const int dfd = dirfd(dir.get());
+    errno = 0;
+    while (const dirent* entry = readdir(dir.get())) {
+        const std::string_view name(entry->d_name);
+        if (name.empty() || name.front() == '.' || !hasMp3Extension(name))
+            continue;
+        bool regular = entry->d_type == DT_REG;
+        if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
+            struct stat st {};
+            regular = fstatat(dfd, entry->d_name, &st, 0) == 0 && S_ISREG(st.st_mode);
+        }
+        if (regular)
+            result.names.emplace_back(name);
+        errno = 0;
+    }
+    if (errno != 0) {
+        result.error = dirPath + ": " + std::strerror(errno);
+        result.names.clear();
+        return result;
+    }
+    std::sort(result.names.begin(), result.names.end(),
+              [](const std::string& a, const std::string& b) { return naturalLess(a, b); });
+    result.ok = true;
+    return result;
+}
+
+} // namespace melodex

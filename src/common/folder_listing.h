@@ -1,0 +1,32 @@
+#pragma once
+// The folder's MP3 files as the window's file list and the command line show
+// them: one rule for both, so the page's rows follow what the user saw.
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace melodex {
+
+struct FolderListing {
+    bool ok = false;
+    std::string error;              // why the folder could not be read (path and the system's reason)
+    std::vector<std::string> names; // file names as the file system holds them (bytes), in natural order
+};
+
+// Plain files (or links to them) whose name ends in ".mp3" in any letter case
+// and does not start with "." (hidden), in natural order.
+FolderListing listMp3Files(const std::string& folder);
+
+// True when the name ends in ".mp3", letter case ignored.
+bool hasMp3Extension(std::string_view name);
+
+// Natural order: letter case ignored, digit runs compared as numbers
+// ("2 x.mp3" before "10 x.mp3"); names equal under that rule fall back to
+// their bytes, so the order is total and stable.
+bool naturalLess(std::string_view a, std::string_view b);
+
+// The folder and a name joined by "/", without doubling a trailing "/".
+std::string joinPath(std::string_view folder, std::string_view name);
+
+} // namespace melodex

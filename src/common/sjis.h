@@ -1,0 +1,40 @@
+#pragma once
+// CP932 (Windows' Shift_JIS) through ICU. Text inside the program is UTF-8;
+// CP932 exists only in the bytes we read from tags and INI files and in the
+// bytes we write into the List document and INI files.
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace melodex::sjis {
+
+enum class Amp {
+    Keep,      // "&" stays "&"
+    Reference, // "&" becomes "&amp;", so that every "&" in the result begins a reference
+};
+
+// UTF-8 to CP932. A character CP932 cannot hold becomes a decimal numeric
+// character reference ("&#233;"); bytes that are not UTF-8 become U+FFFD first.
+// Throws std::runtime_error if ICU has no CP932 converter: a page that declares
+// Shift_JIS must never silently be something else.
+std::string fromUtf8(std::string_view utf8, Amp amp = Amp::Keep);
+
+// CP932 to UTF-8; bytes that are not CP932 become U+FFFD.
+std::string toUtf8(std::string_view cp932);
+
+// True when the bytes are a complete, valid CP932 text.
+bool isValid(std::string_view cp932);
+
+// True when the bytes hold at least one CP932 double-byte character.
+bool hasDoubleByte(std::string_view cp932);
+
+// The longest prefix of at most maxBytes that ends neither inside a
+// double-byte character nor inside a "&...;" reference.
+std::size_t cutLength(std::string_view cp932, std::size_t maxBytes);
+
+// Replaces "&#N;", "&#xH;" and "&amp;" with the characters they stand for.
+// Anything else, including a lone "&", stays as it is.
+std::string resolveReferences(std::string_view utf8);
+
+} // namespace melodex::sjis

@@ -1,0 +1,30 @@
+#pragma once
+// Helpers shared by the core tests.
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace melodex::test {
+
+inline std::filesystem::path corpusDir() { return std::filesystem::path(MELODEX_CORPUS_DIR); }
+
+// A fresh, empty folder under the system's temporary folder, removed when the
+// object goes out of scope.
+class TempDir {
+public:
+    explicit TempDir(std::string_view tag = "melodex-test");
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+    // Writes a file with the given bytes and returns its path.
+    std::filesystem::path write(const std::string& name, std::string_view bytes = {}) const;
+
+private:
+    std::filesystem::path path_;
+};
+
+std::string readFile(const std::filesystem::path& path);
+
+} // namespace melodex::test
