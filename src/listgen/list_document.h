@@ -1,0 +1,63 @@
+#pragma once
+// The List document: one HTML page (CP932, CR LF) with a row per MP3 file, a
+// totals table and a footer, written into the listed folder. The window and
+// the command line both write it through writeListDocument, so the same
+// Option set gives the same bytes.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/option_set.h"
+#include "trackinfo/vbmp3.h"
+
+namespace melodex {
+
+// Fills both records from the file at path; 1 when it is readable audio,
+// 0 otherwise. vbmp3_getFileInfo is the real one; tests pass fakes.
+using TrackReader = std::function<int32_t(const std::string& path, TrackTag& tag, StreamInfo& info)>;
+
+// Called before file `done` (0-based) of `total` is read, and once with
+// done == total at the end. Returning false cancels the run.
+using ListProgress = std::function<bool(int done, int total)>;
+
+int32_t readTrackWithVbmp3(const std::string& path, TrackTag& tag, StreamInfo& info);
+
+struct ListResult {
+    enum class Status { Success, Failed, Cancelled };
+    Status status = Status::Failed;
+    std::string reason; // for Failed: what went wrong and where, for the user to act on
+    std::string path;   // the document's path
+
+    bool ok() const { return status == Status::Success; }
+};
+
+// The document's path: the folder ("" for the root), "/" and the output file
+// name with its leading and trailing spaces removed.
+std::string listDocumentPath(const std::string& folder, const std::string& outFile);
+
+enum class HtmlText {
+    Plain,             // typed by the user or taken from the file system
+    TagField,          // from a tag record: every "&" there already begins a reference
+    UnquotedAttribute, // plain text that stands in an attribute value without quotes
+};
+
+// "&", "<", ">" and '"' as references, so that text from files and users is
+// never read as markup, in content and in quoted attribute values alike; in
+// an unquoted value white space too, or it would end the value and start a
+// new attribute. Works on UTF-8 and CP932 bytes alike: neither has these
+// bytes inside a character.
+std::string escapeHtml(std::string_view text, HtmlText kind = HtmlText::Plain);
+
+// Writes the document for the listed files of `folder` (names as the file
+// system holds them). The records are the caller's and are reused for every
+// file. The page goes into a temporary file beside the output and replaces it
+// only when complete: a failed or cancelled run leaves the previous document
+// as it was.
+ListResult writeListDocument(const OptionSet& options, const std::string& folder,
+                             const std::vector<std::string>& fileNames, TrackTag& tag, StreamInfo& info,
+                             const TrackReader& reader = readTrackWithVbmp3, const ListProgress& progress = {});
+
+} // namespace melodex

@@ -1,0 +1,138 @@
+#include "listgen/out1.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "common/option_set.h"
+
+namespace melodex {
+namespace {
+
+constexpr double kKiB = 1024.0;
+constexpr double kMiB = 1048576.0;
+
+// Digits of a non-negative whole number with "," between groups of three.
+std::string groupDigits(std::string digits)
+{
+    std::string out;
+    out.reserve(digits.size() + digits.size() / 3);
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+        if (i != 0 && (digits.size() - i) % 3 == 0)
+            out += ',';
+        out += digits[i];
+    }
+    return out;
+}
+
+// The magnitude as decimal digits; doubles past 2^63 are not sizes or times
+// we can meet, so they are printed without grouping help from integers.
+std::string wholeDigits(double magnitude)
+{
+    char buf[400];
+    std::snprintf(buf, sizeof buf, "%.0f", magnitude);
+    return buf;
+}
+
+// Rounds to `decimals` places, a half away from zero (std::round's rule).
+// Returns the sign and the rounded magnitude scaled by 10^decimals.
+std::pair<bool, double> roundScaled(double value, int decimals)
+{
+    const double scale = decimals == 2 ? 100.0 : 1.0;
+    const double rounded = std::round(value * scale);
+    return { rounded < 0, std::fabs(rounded) };
+}
+
+} // namespace
+
+std::string formatGrouped(double value)
+{
+    const auto [negative, magnitude] = roundScaled(value, 0);
+    if (magnitude == 0)
+        return {};
+    return (negative ? "-" : "") + groupDigits(wholeDigits(magnitude));
+}
+
+std::string formatGroupedFixed2(double value)
+{
+    const auto [negative, hundredths] = roundScaled(value, 2);
+    const double whole = std::floor(hundredths / 100.0);
+    const int cents = static_cast<int>(hundredths - whole * 100.0);
+    char frac[4];
+    std::snprintf(frac, sizeof frac, "%02d", cents);
+    return (negative ? "-" : "") + groupDigits(wholeDigits(whole)) + "." + frac;
+}
+
+std::string formatTwoDigits(double value)
+{
+    const auto [negative, magnitude] = roundScaled(value, 0);
+    std::string digits = wholeDigits(magnitude);
+    if (digits.size() < 2)
+        digits.insert(0, 2 - digits.size(), '0');
+    return (negative ? "-" : "") + digits;
+}
+
+std::string plainDecimal(int64_t value) { return std::to_string(value); }
+
+std::string spacedDecimal(int64_t value)
+{
+    return value < 0 ? std::to_string(value) : " " + std::to_string(value);
+}
+
+std::string SecToTime(int64_t t)
+{
+    // Floor division for the hours, remainders with the sign of t for the
+    // rest: a negative time still gets a text, if an odd one.
+    int64_t hours = t / 3600;
+    if (t % 3600 != 0 && t < 0)
+        --hours;
+    const int64_t seconds = t % 60;
+    const int64_t minutes = ((t % 3600) - seconds) / 60;
+    return formatTwoDigits(static_cast<double>(hours)) + ":" + formatTwoDigits(static_cast<double>(minutes)) + ":"
+        + formatTwoDigits(static_cast<double>(seconds));
+}
+
+namespace {
+
+std::string sizeInUnit(int64_t bytes, int unit)
+{
+    switch (unit) {
+    case kSizeKB:
+        return formatGrouped(static_cast<double>(bytes) / kKiB) + " KB";
+    case kSizeMB:
+        return formatGroupedFixed2(static_cast<double>(bytes) / kMiB) + " MB";
+    default:
+        return formatGrouped(static_cast<double>(bytes)) + " Byte";
+    }
+}
+
+} // namespace
+
+std::string SizeText(int32_t bytes, int unit) { return sizeInUnit(bytes, unit); }
+
+std::string TotalSizeText(int64_t bytes)
+{
+    if (bytes > 1048576)
+        return sizeInUnit(bytes, kSizeMB);
+    if (bytes > 1024)
+        return sizeInUnit(bytes, kSizeKB);
+    return sizeInUnit(bytes, kSizeByte);
+}
+
+const std::array<std::string, 12>& ColumnHeaders()
+{
+    static const std::array<std::string, 12> headers = [] {
+        std::array<std::string, 12> h;
+        for (int i = 0; i < kFieldNone; ++i) {
+            std::string text(kColumnFieldItems[static_cast<std::size_t>(i)]);
+            std::size_t chars = 0;
+            for (unsigned char c : text)
+                chars += (c & 0xC0) != 0x80;
+            text.append(chars < kColumnHeaderWidth ? kColumnHeaderWidth - chars : 0, ' ');
+            h[static_cast<std::size_t>(i)] = text;
+        }
+        return h;
+    }();
+    return headers;
+}
+
+} // namespace melodex

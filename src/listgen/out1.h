@@ -1,0 +1,39 @@
+#pragma once
+// Numbers as the List document shows them: counts, sizes and playing times.
+// Every function here is pure and gives every input a text.
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+namespace melodex {
+
+// The three number patterns. Each rounds to its number of decimals, a half
+// away from zero, and writes "-" before a negative result.
+std::string formatGrouped(double value);          // "##,##": 1234567 -> "1,234,567", 0 -> ""
+std::string formatGroupedFixed2(double value);    // "##,##0.00": 2.861 -> "2.86", 0 -> "0.00"
+std::string formatTwoDigits(double value);        // "00": 5 -> "05", 100 -> "100"
+
+// Whole numbers: "128" and "-3"; the spaced form gives " 1" and "-3".
+std::string plainDecimal(int64_t value);
+std::string spacedDecimal(int64_t value);
+
+// Hours:minutes:seconds, each at least two digits; hours are not wrapped.
+// Takes 64 bits so that the playing time of a whole folder never overflows.
+std::string SecToTime(int64_t seconds);
+
+// One file's size in the unit the user chose (0 Byte, 1 KB, 2 MB; anything
+// else counts as Byte), with the unit word: "1,234,567 Byte", "2 KB", "2.86 MB".
+std::string SizeText(int32_t bytes, int unit);
+
+// A total size in the unit its magnitude selects: above 1 MiB in MB, above
+// 1 KiB in KB, otherwise in bytes. 64 bits: a folder may hold more than 2 GiB.
+std::string TotalSizeText(int64_t bytes);
+
+inline constexpr std::size_t kColumnHeaderWidth = 32;
+
+// The header text of each column field, padded with spaces to 32 characters;
+// the entry for "なし" stays empty because no header cell is ever written for it.
+const std::array<std::string, 12>& ColumnHeaders();
+
+} // namespace melodex
