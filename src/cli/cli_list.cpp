@@ -1,13 +1,349 @@
-#include "cli/cli.h"
+#include "cli/cli_list.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <ostream>
+#include <sstream>
 
 #include <CLI/CLI.hpp>
 
+#include "cli/cli.h"
+#include "common/folder_listing.h"
+#include "listgen/list_document.h"
+#include "trackinfo/vbmp3.h"
+
 namespace melodex::cli {
+namespace {
+
+constexpr std::array<std::string_view, 12> kFieldNames = {
+    "file", "track", "artist", "album", "year", "comment", "genre", "size", "time", "bitrate", "samplerate", "none",
+};
+
+std::string lower(std::string s)
+{
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return s;
+}
+
+std::string trim(const std::string& s)
+{
+    const auto b = s.find_first_not_of(" \t");
+    return b == std::string::npos ? std::string() : s.substr(b, s.find_last_not_of(" \t") - b + 1);
+}
+
+std::vector<std::string> splitList(const std::string& s)
+{
+    std::vector<std::string> items;
+    std::stringstream in(s);
+    for (std::string item; std::getline(in, item, ',');)
+        items.push_back(lower(trim(item)));
+    if (!s.empty() && s.back() == ',')
+        items.emplace_back();
+    return items;
+}
+
+// Ctrl-C during a run cancels it like the window's Cancel button, so no
+// half-written temporary file is left beside the list.
+std::atomic<bool> interrupted { false };
+extern "C" void onInterrupt(int) { interrupted = true; }
+
+class InterruptGuard {
+public:
+    InterruptGuard() : previous_(std::signal(SIGINT, onInterrupt)) { interrupted = false; }
+    ~InterruptGuard() { std::signal(SIGINT, previous_); }
+
+private:
+    void (*previous_)(int);
+};
+
+// A one-line bar on stderr, redrawn a few times a second at most.
+class ProgressBar {
+public:
+    ProgressBar(std::ostream& err, bool enabled, std::string label)
+        : err_(err), enabled_(enabled), label_(std::move(label))
+    {
+    }
+    ~ProgressBar()
+    {
+        if (drawn_)
+            err_ << "\r\033[K" << std::flush;
+    }
+
+    bool operator()(int done, int total)
+    {
+        if (interrupted)
+            return false;
+        if (!enabled_)
+            return true;
+        const auto now = std::chrono::steady_clock::now();
+        if (drawn_ && done != total && now - last_ < std::chrono::milliseconds(100))
+            return true;
+        last_ = now;
+        drawn_ = true;
+        constexpr int kWidth = 30;
+        const int filled = total > 0 ? static_cast<int>(static_cast<int64_t>(done) * kWidth / total) : kWidth;
+        err_ << "\r[" << std::string(static_cast<std::size_t>(filled), '#')
+             << std::string(static_cast<std::size_t>(kWidth - filled), ' ') << "] " << done << "/" << total << " "
+             << label_ << "\033[K" << std::flush;
+        return true;
+    }
+
+private:
+    std::ostream& err_;
+    bool enabled_;
+    std::string label_;
+    bool drawn_ = false;
+    std::chrono::steady_clock::time_point last_ {};
+};
+
+// The folder as the writer expects it: no trailing "/", the root as "".
+std::string normalizeFolder(std::string folder)
+{
+    while (folder.size() > 1 && folder.back() == '/')
+        folder.pop_back();
+    return folder == "/" ? std::string() : folder;
+}
+
+struct FolderOutcome {
+    enum Kind { Written, NoMp3Files, Unreadable, WriteFailed, Cancelled } kind;
+    int files = 0;
+};
+
+FolderOutcome listFolder(Context& ctx, const OptionSet& options, const std::string& folder, TrackTag& tag,
+                         StreamInfo& info)
+{
+    const std::string shown = folder.empty() ? "/" : folder;
+    const FolderListing listing = listMp3Files(folder);
+    if (!listing.ok) {
+        ctx.err << "cannot read folder: " << listing.error << "\n";
+        return { FolderOutcome::Unreadable };
+    }
+    if (listing.names.empty())
+        return { FolderOutcome::NoMp3Files };
+    ProgressBar bar(ctx.err, ctx.errIsTerminal, shown);
+    const ListResult r = writeListDocument(options, folder, listing.names, tag, info, readTrackWithVbmp3,
+                                           std::ref(bar));
+    const int files = static_cast<int>(listing.names.size());
+    switch (r.status) {
+    case ListResult::Status::Success:
+        return { FolderOutcome::Written, files };
+    case ListResult::Status::Cancelled:
+        return { FolderOutcome::Cancelled, files };
+    case ListResult::Status::Failed:
+        break;
+    }
+    ctx.err << "file i/o error\n" << r.reason << "\n";
+    return { FolderOutcome::WriteFailed, files };
+}
+
+// FOLDER and every folder below it, parents before children, in natural
+// order. Hidden folders and links to folders are passed over: the listing
+// skips hidden files too, and a link could lead in a circle.
+std::vector<std::string> foldersBelow(const std::string& root, std::ostream& err)
+{
+    std::vector<std::string> folders { root };
+    std::error_code ec;
+    const std::filesystem::path start(root.empty() ? "/" : root);
+    std::filesystem::recursive_directory_iterator it(
+        start, std::filesystem::directory_options::skip_permission_denied, ec);
+    for (; !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+        const auto& entry = *it;
+        std::error_code typeEc;
+        if (entry.is_symlink(typeEc) || !entry.is_directory(typeEc))
+            continue;
+        if (entry.path().filename().string().starts_with(".")) {
+            it.disable_recursion_pending();
+            continue;
+        }
+        folders.push_back(normalizeFolder(entry.path().string()));
+    }
+    if (ec)
+        err << "cannot read folder: " << (root.empty() ? "/" : root) << ": " << ec.message() << "\n";
+    std::sort(folders.begin() + 1, folders.end(), [](const std::string& a, const std::string& b) {
+        return naturalLess(a, b);
+    });
+    return folders;
+}
+
+void runList(Context& ctx, const std::string& folderArg, const ListOptions& given, bool recursive)
+{
+    OptionSet options;
+    if (auto error = applyListOptions(given, options)) {
+        ctx.err << "list: " << *error << "\n";
+        ctx.exitCode = kExitUsage;
+        return;
+    }
+    const std::string folder = normalizeFolder(folderArg);
+    InterruptGuard guard;
+    vbmp3_init();
+    TrackTag tag {};
+    StreamInfo info {};
+
+    if (!recursive) {
+        const FolderOutcome o = listFolder(ctx, options, folder, tag, info);
+        switch (o.kind) {
+        case FolderOutcome::Written:
+            ctx.err << "Success: " << listDocumentPath(folder, options.outFile) << " (" << o.files << " files)\n";
+            ctx.exitCode = kExitOk;
+            break;
+        case FolderOutcome::NoMp3Files:
+            ctx.err << "no MP3 files in " << (folder.empty() ? "/" : folder) << "\n";
+            ctx.exitCode = kExitNoMp3Files;
+            break;
+        case FolderOutcome::Unreadable:
+            ctx.exitCode = kExitFailure;
+            break;
+        case FolderOutcome::WriteFailed:
+            ctx.exitCode = kExitWriteFailed;
+            break;
+        case FolderOutcome::Cancelled:
+            ctx.err << "interrupted: the previous list is unchanged\n";
+            ctx.exitCode = kExitFailure;
+            break;
+        }
+        vbmp3_free();
+        return;
+    }
+
+    int written = 0, failed = 0, unreadable = 0, files = 0;
+    bool cancelled = false;
+    for (const std::string& f : foldersBelow(folder, ctx.err)) {
+        const FolderOutcome o = listFolder(ctx, options, f, tag, info);
+        if (o.kind == FolderOutcome::Written) {
+            ++written;
+            files += o.files;
+            ctx.err << "wrote " << listDocumentPath(f, options.outFile) << " (" << o.files << " files)\n";
+        } else if (o.kind == FolderOutcome::WriteFailed) {
+            ++failed;
+        } else if (o.kind == FolderOutcome::Unreadable) {
+            ++unreadable;
+        } else if (o.kind == FolderOutcome::Cancelled) {
+            cancelled = true;
+            break;
+        }
+    }
+    vbmp3_free();
+    ctx.err << written << (written == 1 ? " list" : " lists") << " written (" << files << " files)";
+    if (failed)
+        ctx.err << ", " << failed << " failed";
+    if (unreadable)
+        ctx.err << ", " << unreadable << (unreadable == 1 ? " folder" : " folders") << " unreadable";
+    if (cancelled)
+        ctx.err << ", interrupted";
+    ctx.err << "\n";
+    if (failed)
+        ctx.exitCode = kExitWriteFailed;
+    else if (cancelled || unreadable)
+        ctx.exitCode = kExitFailure;
+    else if (written == 0)
+        ctx.exitCode = kExitNoMp3Files;
+    else
+        ctx.exitCode = kExitOk;
+}
+
+} // namespace
+
+std::optional<std::string> applyListOptions(const ListOptions& given, OptionSet& base)
+{
+    OptionSet set = base;
+    if (given.title)
+        set.title = *given.title;
+    if (given.output)
+        set.outFile = *given.output;
+    if (given.columns) {
+        const auto names = splitList(*given.columns);
+        if (names.empty())
+            return std::string("--columns: at least one column");
+        if (names.size() > static_cast<std::size_t>(kColumnCount))
+            return "--columns: at most 11 columns, not " + std::to_string(names.size());
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            const auto found = std::find(kFieldNames.begin(), kFieldNames.end(), names[i]);
+            if (found == kFieldNames.end())
+                return "--columns: unknown field \"" + names[i]
+                    + "\" (file, track, artist, album, year, comment, genre, size, time, bitrate, samplerate, none)";
+            set.columns[i] = static_cast<int>(found - kFieldNames.begin());
+        }
+        set.enabledColumns = static_cast<int>(names.size());
+        set.enabledText = std::to_string(set.enabledColumns);
+    }
+    if (given.colors) {
+        const auto names = splitList(*given.colors);
+        if (names.size() != set.colorText.size())
+            return "--colors: four colours are needed (page, table, table text, title), not "
+                + std::to_string(names.size());
+        for (std::size_t r = 0; r < names.size(); ++r) {
+            const auto found = std::find_if(kPalette.begin(), kPalette.end(),
+                                            [&](const PaletteColor& c) { return lower(std::string(c.name)) == names[r]; });
+            if (found == kPalette.end())
+                return "--colors: \"" + names[r] + "\" is not a palette colour";
+            set.colorIndex[r] = static_cast<int>(found - kPalette.begin());
+            set.colorText[r] = std::string(found->name);
+        }
+    }
+    if (given.border) {
+        if (*given.border < 0 || *given.border > 15)
+            return "--border: 0 to 15, not " + std::to_string(*given.border);
+        set.border = *given.border;
+        set.borderText = std::to_string(*given.border);
+    }
+    if (given.unit) {
+        const std::string unit = lower(trim(*given.unit));
+        if (unit == "byte")
+            set.sizeUnit = kSizeByte;
+        else if (unit == "kb")
+            set.sizeUnit = kSizeKB;
+        else if (unit == "mb")
+            set.sizeUnit = kSizeMB;
+        else
+            return "--unit: byte, kb or mb, not \"" + *given.unit + "\"";
+    }
+    base = set;
+    return std::nullopt;
+}
 
 void addListCommand(CLI::App& app, Context& ctx)
 {
-    auto* cmd = app.add_subcommand("list", "(not available yet)");
-    cmd->callback([&ctx] { ctx.exitCode = kExitFailure; ctx.err << "list: not implemented yet\n"; });
+    auto* cmd = app.add_subcommand("list", "Write the List document (an HTML page in Shift_JIS) into FOLDER.");
+    struct Args {
+        std::string folder;
+        std::string title, output, columns, colors, unit;
+        int border = 0;
+        bool recursive = false;
+    };
+    auto args = std::make_shared<Args>();
+    cmd->add_option("FOLDER", args->folder, "Folder whose MP3 files are listed")->required();
+    auto* title = cmd->add_option("--title", args->title, "Page title and table caption (default: empty)");
+    auto* output = cmd->add_option("--output,-o", args->output, "Output file name in the folder (default: list.htm)");
+    auto* columns = cmd->add_option("--columns", args->columns,
+                                    "Comma-separated fields, one per column, at most 11: file, track, artist, "
+                                    "album, year, comment, genre, size, time, bitrate, samplerate, none "
+                                    "(default: all eleven, in this order)");
+    auto* colors = cmd->add_option("--colors", args->colors,
+                                   "Four palette colours: page, table, table text, title "
+                                   "(default: WHITE,WHITE,BLACK,RED)");
+    auto* border = cmd->add_option("--border", args->border, "Table border width, 0 to 15 (default: 1)");
+    auto* unit = cmd->add_option("--unit", args->unit, "File size unit: byte, kb or mb (default: byte)");
+    cmd->add_flag("--recursive,-r", args->recursive,
+                  "Write a list into FOLDER and every folder below it that holds MP3 files");
+    cmd->callback([&ctx, args, title, output, columns, colors, border, unit] {
+        ListOptions given;
+        if (title->count())
+            given.title = args->title;
+        if (output->count())
+            given.output = args->output;
+        if (columns->count())
+            given.columns = args->columns;
+        if (colors->count())
+            given.colors = args->colors;
+        if (border->count())
+            given.border = args->border;
+        if (unit->count())
+            given.unit = args->unit;
+        runList(ctx, args->folder, given, args->recursive);
+    });
 }
 
 } // namespace melodex::cli

@@ -1,0 +1,161 @@
+#include "cli/cli_list.h"
+
+#include <filesystem>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+#include "cli/cli.h"
+#include "common/folder_listing.h"
+#include "listgen/list_document.h"
+#include "test_support.h"
+
+using namespace melodex;
+using melodex::test::readFile;
+using melodex::test::TempDir;
+
+namespace {
+
+struct CliRun {
+    int code;
+    std::string out;
+    std::string err;
+};
+
+CliRun list(std::vector<std::string> args)
+{
+    args.insert(args.begin(), "list");
+    std::ostringstream out, err;
+    const int code = cli::runCli(args, out, err);
+    return { code, out.str(), err.str() };
+}
+
+} // namespace
+
+TEST(ApplyListOptions, SetsWhatWasGivenAndNothingElse)
+{
+    cli::ListOptions given;
+    given.columns = "File, TIME,none";
+    given.colors = "black,Yellow,white,DEEPPINK";
+    given.border = 0;
+    given.unit = "MB";
+    given.title = "Jazz";
+    OptionSet set;
+    ASSERT_EQ(cli::applyListOptions(given, set), std::nullopt);
+    EXPECT_EQ(set.enabledColumns, 3);
+    EXPECT_EQ(set.enabledText, "3");
+    EXPECT_EQ((std::array<int, 3> { set.columns[0], set.columns[1], set.columns[2] }), (std::array<int, 3> { 0, 8, 11 }));
+    EXPECT_EQ(set.columns[3], 3) << "columns past the count keep their value";
+    EXPECT_EQ(set.colorIndex, (std::array<int, 4> { 0, 29, 28, 9 }));
+    EXPECT_EQ(set.colorText, (std::array<std::string, 4> { "BLACK", "YELLOW", "WHITE", "DEEPPINK" }));
+    EXPECT_EQ(set.borderText, "0");
+    EXPECT_EQ(set.sizeUnit, kSizeMB);
+    EXPECT_EQ(set.title, "Jazz");
+    EXPECT_EQ(set.outFile, "list.htm");
+
+    OptionSet untouched;
+    EXPECT_EQ(cli::applyListOptions({}, untouched), std::nullopt);
+    EXPECT_EQ(untouched, OptionSet {});
+}
+
+TEST(ApplyListOptions, RejectsWhatTheWindowCouldNotHold)
+{
+    struct Case {
+        cli::ListOptions given;
+        const char* error;
+    };
+    const Case cases[] = {
+        { { .columns = "file,artists" }, "--columns: unknown field \"artists\"" },
+        { { .columns = "" }, "--columns: at least one column" },
+        { { .columns = "file,file,file,file,file,file,file,file,file,file,file,file" }, "--columns: at most 11" },
+        { { .colors = "red,green,blue" }, "--colors: four colours are needed" },
+        { { .colors = "red,green,blue,mauve" }, "--colors: \"mauve\" is not a palette colour" },
+        { { .border = 16 }, "--border: 0 to 15, not 16" },
+        { { .unit = "gb" }, "--unit: byte, kb or mb" },
+    };
+    for (const auto& c : cases) {
+        OptionSet set;
+        const auto error = cli::applyListOptions(c.given, set);
+        ASSERT_TRUE(error.has_value()) << c.error;
+        EXPECT_EQ(error->rfind(c.error, 0), 0u) << *error;
+        EXPECT_EQ(set, OptionSet {}) << "a rejected option changes nothing";
+    }
+}
+
+TEST(CliList, WritesWhatTheWriterWritesForTheSameOptionSet)
+{
+    TempDir dir("melodex-cli-list");
+    for (const char* name : { "cbr128_44k_stereo.mp3", "a&b <c>.mp3", "Café – Ω.mp3" })
+        std::filesystem::copy_file(test::corpusDir() / name, dir.path() / name);
+    const CliRun r = list({ dir.path().string() + "/", "--title", "Björk <live>", "--columns", "file,size,time,none",
+                            "--colors", "lavender,khaki,darkblue,hotpink", "--border", "3", "--unit", "kb",
+                            "--output", "cat.htm" });
+    ASSERT_EQ(r.code, cli::kExitOk) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("Success: " + (dir.path() / "cat.htm").string() + " (3 files)"), std::string::npos) << r.err;
+
+    OptionSet set;
+    set.title = "Björk <live>";
+    set.columns = { 0, 7, 8, 11, 4, 5, 6, 7, 8, 9, 10 };
+    set.enabledColumns = 4;
+    set.enabledText = "4";
+    set.colorIndex = { 16, 15, 3, 14 };
+    set.colorText = { "LAVENDER", "KHAKI", "DARKBLUE", "HOTPINK" };
+    set.border = 3;
+    set.borderText = "3";
+    set.sizeUnit = kSizeKB;
+    set.outFile = "expected.htm";
+    TrackTag tag {};
+    StreamInfo info {};
+    ASSERT_TRUE(writeListDocument(set, dir.path().string(), listMp3Files(dir.path().string()).names, tag, info).ok());
+    EXPECT_EQ(readFile(dir.path() / "cat.htm"), readFile(dir.path() / "expected.htm"));
+}
+
+TEST(CliList, ExitCodesTellFailuresApart)
+{
+    TempDir dir("melodex-cli-list");
+    dir.write("x.mp3", "not audio");
+    std::filesystem::create_directory(dir.path() / "empty");
+    std::filesystem::create_directory(dir.path() / "taken.htm");
+
+    CliRun r = list({ (dir.path() / "empty").string() });
+    EXPECT_EQ(r.code, cli::kExitNoMp3Files);
+    EXPECT_EQ(r.err, "no MP3 files in " + (dir.path() / "empty").string() + "\n");
+
+    r = list({ (dir.path() / "missing").string() });
+    EXPECT_EQ(r.code, cli::kExitFailure);
+    EXPECT_NE(r.err.find("No such file or directory"), std::string::npos) << r.err;
+
+    r = list({ dir.path().string(), "--unit", "gb" });
+    EXPECT_EQ(r.code, cli::kExitUsage);
+    r = list({ dir.path().string(), "--border", "x" });
+    EXPECT_EQ(r.code, cli::kExitUsage);
+
+    r = list({ dir.path().string(), "--output", "taken.htm" });
+    EXPECT_EQ(r.code, cli::kExitWriteFailed);
+    EXPECT_EQ(r.err.rfind("file i/o error\n" + (dir.path() / "taken.htm").string() + ": ", 0), 0u) << r.err;
+}
+
+TEST(CliList, RecursiveWritesWhereverMp3FilesAre)
+{
+    TempDir dir("melodex-cli-list");
+    namespace fs = std::filesystem;
+    for (const char* sub : { "a", "a/b", "empty", ".hidden" })
+        fs::create_directories(dir.path() / sub);
+    dir.write("top.mp3", "x");
+    dir.write("a/b/one.MP3", "x");
+    dir.write("a/b/two.mp3", "x");
+    dir.write(".hidden/three.mp3", "x");
+
+    const CliRun r = list({ dir.path().string(), "--recursive" });
+    EXPECT_EQ(r.code, cli::kExitOk) << r.err;
+    EXPECT_TRUE(fs::exists(dir.path() / "list.htm"));
+    EXPECT_TRUE(fs::exists(dir.path() / "a/b/list.htm"));
+    EXPECT_FALSE(fs::exists(dir.path() / "a/list.htm"));
+    EXPECT_FALSE(fs::exists(dir.path() / "empty/list.htm"));
+    EXPECT_FALSE(fs::exists(dir.path() / ".hidden/list.htm"));
+    EXPECT_NE(r.err.find("2 lists written (3 files)\n"), std::string::npos) << r.err;
+
+    TempDir none("melodex-cli-list");
+    EXPECT_EQ(list({ none.path().string(), "-r" }).code, cli::kExitNoMp3Files);
+}
