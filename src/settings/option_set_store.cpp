@@ -1,0 +1,116 @@
+#include "settings/option_set_store.h"
+
+#include <climits>
+#include <cstdio>
+
+namespace melodex {
+namespace {
+
+// IniGetInt hands back its default for an absent key and for a value that is no
+// number; this one can never be a stored value the controls take.
+constexpr int kUnusable = INT_MIN;
+
+std::string twoDigits(int i)
+{
+    char buf[8];
+    std::snprintf(buf, sizeof buf, "%02d", i);
+    return buf;
+}
+
+std::string comboKey(int i) { return "Combo_" + twoDigits(i); }
+std::string colorKey(int i) { return "Color_" + twoDigits(i); }
+
+// The stored number, or defaultValue when it is absent, no number, or outside
+// what the control accepts.
+int readRanged(const std::string& section, const std::string& key, int defaultValue, int min, int max)
+{
+    const int n = IniGetInt(section, key, kUnusable);
+    return n >= min && n <= max ? n : defaultValue;
+}
+
+} // namespace
+
+std::string signColumn(int n) { return (n >= 0 ? " " : "") + std::to_string(n); }
+
+std::string numberedPresetName(int index)
+{
+    // The name is made in a field of 20 characters and trimmed, as the numbered
+    // menu items always did; for 0 to 3 that is "save_key_" + " 0" ... " 3".
+    std::string name = ("save_key_" + signColumn(index)).substr(0, 20);
+    const auto first = name.find_first_not_of(' ');
+    const auto last = name.find_last_not_of(' ');
+    return first == std::string::npos ? std::string() : name.substr(first, last - first + 1);
+}
+
+bool isBlankPresetName(const std::string& name) { return name.find_first_not_of(' ') == std::string::npos; }
+
+std::optional<OptionSet> readOptionSet(const std::string& name)
+{
+    if (isBlankPresetName(name))
+        return std::nullopt;
+    const OptionSet defaults;
+    OptionSet s;
+    for (int i = 0; i < kColumnCount; ++i)
+        s.columns[i] = readRanged(name, comboKey(i), defaults.columns[i], kMinColumnField, kMaxColumnField);
+    for (int i = 0; i < 4; ++i) {
+        s.colorIndex[i] = readRanged(name, colorKey(i), defaults.colorIndex[i], kMinPaletteIndex, kMaxPaletteIndex);
+        s.colorText[i] = s.colorIndex[i] >= 0 ? std::string(kPalette[s.colorIndex[i]].name) : std::string();
+    }
+
+    // A box and its scroll bar share one key. When the number is unusable the
+    // key is ignored as a whole, or the box would show text its bar disowns.
+    s.enabledColumns = readRanged(name, "Enabled", kUnusable, kMinEnabled, kMaxEnabled);
+    if (s.enabledColumns == kUnusable) {
+        s.enabledColumns = defaults.enabledColumns;
+        s.enabledText = defaults.enabledText;
+    } else {
+        s.enabledText = IniGetString(name, "Enabled", defaults.enabledText);
+    }
+    s.border = readRanged(name, "Border", kUnusable, kMinBorder, kMaxBorder);
+    if (s.border == kUnusable) {
+        s.border = defaults.border;
+        s.borderText = defaults.borderText;
+    } else {
+        s.borderText = IniGetString(name, "Border", defaults.borderText);
+    }
+
+    s.title = IniGetString(name, "Title", defaults.title);
+    s.outFile = IniGetString(name, "OutFile", defaults.outFile);
+    s.sizeUnit = readRanged(name, "FileSize", defaults.sizeUnit, kMinSizeUnit, kMaxSizeUnit);
+    return s;
+}
+
+void settleNumberBoxes(OptionSet& loaded, const OptionSet& before)
+{
+    if (loaded.enabledColumns != before.enabledColumns)
+        loaded.enabledText = std::to_string(loaded.enabledColumns);
+    if (loaded.border != before.border)
+        loaded.borderText = std::to_string(loaded.border);
+}
+
+bool writeOptionSet(const std::string& name, const OptionSet& options, IniWriteError* error)
+{
+    if (isBlankPresetName(name))
+        return true;
+    bool ok = true;
+    auto put = [&](const std::string& key, const std::string& value) {
+        IniWriteError e;
+        if (!IniPutString(name, key, value, &e)) {
+            if (ok && error)
+                *error = e;
+            ok = false;
+        }
+    };
+    for (int i = 0; i < kColumnCount; ++i)
+        put(comboKey(i), signColumn(options.columns[i]));
+    for (int i = 0; i < 4; ++i)
+        put(colorKey(i), signColumn(options.colorIndex[i]));
+    put("Enabled", options.enabledText);
+    put("Border", options.borderText);
+    put("FileSize", signColumn(options.sizeUnit));
+    put("Title", options.title);
+    put("OutFile", options.outFile);
+    return ok;
+}
+
+} // namespace melodex

@@ -1,0 +1,46 @@
+#pragma once
+// A Preset: one Option set in one section of the INI file, 20 keys. The window
+// and melodex-cli both read and write presets through here, so a preset saved
+// by one loads the same in the other.
+
+#include "common/option_set.h"
+#include "settings/ini_utl.h"
+
+#include <optional>
+#include <string>
+
+namespace melodex {
+
+// What the controls accept; a stored value outside these (only possible in a
+// file edited by hand) is ignored and the key's default used.
+inline constexpr int kMinColumnField = -1, kMaxColumnField = 11;
+inline constexpr int kMinPaletteIndex = -1, kMaxPaletteIndex = 29;
+inline constexpr int kMinEnabled = 1, kMaxEnabled = 11;
+inline constexpr int kMinBorder = 0, kMaxBorder = 15;
+inline constexpr int kMinSizeUnit = 0, kMaxSizeUnit = 2;
+
+// " 3" for 3, "-1" for -1: the form in which presets hold list positions.
+std::string signColumn(int n);
+
+// The section of numbered preset index (0 to 3): "save_key_ 0" ... "save_key_ 3".
+std::string numberedPresetName(int index);
+
+// True when the name holds nothing but blanks; such a name saves and loads nothing.
+bool isBlankPresetName(const std::string& name);
+
+// The preset's values; each absent or unusable key gives its start-up value.
+// The texts of the two number boxes are returned as stored. colorText follows
+// colorIndex (empty for -1). Nothing for a blank name.
+std::optional<OptionSet> readOptionSet(const std::string& name);
+
+// What the two number boxes show once their scroll bars have taken the values of
+// loaded, starting from before: a scroll bar that moves rewrites its box with
+// its value, one that stays put leaves the stored text.
+void settleNumberBoxes(OptionSet& loaded, const OptionSet& before);
+
+// Writes the 20 keys; a failed key does not stop the others. False when any
+// write failed, with the first failure in error. A blank name writes nothing
+// and succeeds.
+bool writeOptionSet(const std::string& name, const OptionSet& options, IniWriteError* error = nullptr);
+
+} // namespace melodex

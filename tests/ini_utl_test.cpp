@@ -1,0 +1,206 @@
+#include "settings/ini_utl.h"
+
+#include "ini_test_support.h"
+
+#include <gtest/gtest.h>
+
+using namespace melodex;
+using melodex::test::IniFileTest;
+using melodex::test::readFile;
+
+using IniPath = IniFileTest;
+using IniGetIntTest = IniFileTest;
+using IniGetStringTest = IniFileTest;
+using IniPutStringTest = IniFileTest;
+
+TEST_F(IniPath, CreatesTheLowerCaseNameBesideTheExecutable)
+{
+    ASSERT_TRUE(IniPutString("s", "k", "v"));
+    EXPECT_EQ(IniFilePath(), iniPath());
+    EXPECT_EQ(iniBytes(), "[s]\r\nk=v\r\n");
+    EXPECT_EQ(IniGetString("s", "k", ""), "v");
+}
+
+TEST_F(IniPath, ReadersAndWriterUseAFileWhoseNameIsUpperCaseOnDisk)
+{
+    const auto upper = dir_.write("MELODEX.INI", "[s]\r\nk= 7\r\n");
+    EXPECT_EQ(IniGetInt("s", "k", 0), 7);
+    ASSERT_TRUE(IniPutString("s", "j", "x"));
+    EXPECT_EQ(readFile(upper), "[s]\r\nk= 7\r\nj=x\r\n");
+    EXPECT_FALSE(std::filesystem::exists(iniPath())); // no second file beside it
+}
+
+TEST_F(IniPath, FallsBackToTheConfigFolderWhenTheExecutablesFolderIsNotThere)
+{
+    // Stands for an installed program's folder, which a user cannot write;
+    // permissions cannot show it when the tests run as root.
+    setIniProgram(dir_.path() / "usr" / "bin" / "melodex");
+    const auto expected = config_.path() / "melodex" / "melodex.ini";
+    EXPECT_EQ(IniFilePath(), expected);
+    ASSERT_TRUE(IniPutString("p", "Title", "t"));
+    EXPECT_EQ(readFile(expected), "[p]\r\nTitle=t\r\n");
+    EXPECT_EQ(IniGetString("p", "Title", ""), "t");
+}
+
+TEST_F(IniGetIntTest, ReadsTheFormsThatAreWrittenAndDefaultsTheRest)
+{
+    writeIni("[n]\r\n"
+             "blank= 5\r\nneg=-1\r\nplain=11\r\nplus=+3\r\nspaced =  42  \r\n"
+             "word=abc\r\ntail=12abc\r\nempty=\r\nhuge=99999999999\r\nsplit=- 1\r\n");
+    struct Case {
+        const char* key;
+        int expected;
+    };
+    const Case cases[] = {
+        { "blank", 5 }, { "neg", -1 }, { "plain", 11 }, { "plus", 3 }, { "spaced", 42 },
+        { "word", -7 }, { "tail", -7 }, { "empty", -7 }, { "huge", -7 }, { "split", -7 }, { "absent", -7 },
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(IniGetInt("n", c.key, -7), c.expected) << c.key;
+    EXPECT_EQ(IniGetInt("no such section", "blank", 9), 9);
+}
+
+TEST_F(IniGetIntTest, AbsentFileGivesTheDefault) { EXPECT_EQ(IniGetInt("s", "k", 28), 28); }
+
+TEST_F(IniGetStringTest, NamesMatchWithoutRegardToAsciiCase)
+{
+    writeIni("[SAVE_KEY_ 0]\r\nCOMBO_00= 4\r\n");
+    EXPECT_EQ(IniGetInt("save_key_ 0", "Combo_00", 0), 4);
+    // ア is 83 41 and ヂ is 83 61: the trail bytes look like "A" and "a".
+    writeIni("[\x83\x41]\r\nk=katakana a\r\n");
+    EXPECT_EQ(IniGetString("ア", "k", "none"), "katakana a");
+    EXPECT_EQ(IniGetString("ヂ", "k", "none"), "none");
+}
+
+TEST_F(IniGetStringTest, CutsAt127BytesOnACharacterBoundary)
+{
+    const std::string ascii(200, 'x');
+    std::string kanji;
+    for (int i = 0; i < 100; ++i)
+        kanji += "\x88\x9f"; // 亜
+    writeIni("[s]\r\nascii=" + ascii + "\r\nkanji=" + kanji + "\r\n");
+    EXPECT_EQ(IniGetString("s", "ascii", ""), std::string(127, 'x'));
+    std::string expected;
+    for (int i = 0; i < 63; ++i)
+        expected += "亜";
+    EXPECT_EQ(IniGetString("s", "kanji", ""), expected);
+}
+
+TEST_F(IniGetStringTest, DecodesCp932AndGivesTheDefaultForAbsentKeys)
+{
+    writeIni("[s]\r\nTitle=\x93\xfa\x96\x7b\x8c\xea\r\nEmpty=\r\n");
+    EXPECT_EQ(IniGetString("s", "Title", ""), "日本語");
+    EXPECT_EQ(IniGetString("s", "Empty", "list.htm"), "");
+    EXPECT_EQ(IniGetString("s", "Missing", "list.htm"), "list.htm");
+    EXPECT_EQ(IniGetString("s", "Missing", ""), "");
+}
+
+TEST_F(IniPutStringTest, WritesCp932AndReadsBackWhatCp932CannotHold)
+{
+    ASSERT_TRUE(IniPutString("s", "Title", "日本語 Café"));
+    EXPECT_EQ(iniBytes(), "[s]\r\nTitle=\x93\xfa\x96\x7b\x8c\xea Caf&#233;\r\n");
+    EXPECT_EQ(IniGetString("s", "Title", ""), "日本語 Café");
+}
+
+TEST_F(IniPutStringTest, KeepsOuterBlanksOfSectionNames)
+{
+    ASSERT_TRUE(IniPutString(" a ", "k", "1"));
+    ASSERT_TRUE(IniPutString("a", "k", "2"));
+    EXPECT_EQ(iniBytes(), "[ a ]\r\nk=1\r\n\r\n[a]\r\nk=2\r\n");
+    EXPECT_EQ(IniGetString(" a ", "k", ""), "1");
+    EXPECT_EQ(IniGetString("a", "k", ""), "2");
+}
+
+TEST_F(IniPutStringTest, SectionWhoseNameHoldsTheByteOfABracket)
+{
+    // ゾ is 83 5D, and 5D is "]".
+    ASSERT_TRUE(IniPutString("ゾーン", "k", "1"));
+    ASSERT_TRUE(IniPutString("ゾ", "k", "2"));
+    EXPECT_EQ(IniGetString("ゾーン", "k", ""), "1");
+    EXPECT_EQ(IniGetString("ゾ", "k", ""), "2");
+}
+
+TEST_F(IniPutStringTest, ChangesOneLineAndKeepsEveryOtherByte)
+{
+    writeIni("; made by hand\r\n"
+             "\r\n"
+             "[other]\r\n"
+             "x = 1\r\n"
+             "; about p\r\n"
+             "[P]\r\n"
+             "Combo_00= 3\r\n"
+             "k = old\r\n"
+             "k=second\r\n"
+             "\r\n"
+             "; last words");
+    ASSERT_TRUE(IniPutString("p", "K", "new"));   // first of duplicates, spelling kept
+    ASSERT_TRUE(IniPutString("p", "Title", "t"));  // after the last key of the section
+    ASSERT_TRUE(IniPutString("q", "z", "-1"));     // a new section at the end
+    EXPECT_EQ(iniBytes(), "; made by hand\r\n"
+                          "\r\n"
+                          "[other]\r\n"
+                          "x = 1\r\n"
+                          "; about p\r\n"
+                          "[P]\r\n"
+                          "Combo_00= 3\r\n"
+                          "k =new\r\n"
+                          "k=second\r\n"
+                          "Title=t\r\n"
+                          "\r\n"
+                          "; last words\r\n"
+                          "\r\n"
+                          "[q]\r\n"
+                          "z=-1\r\n");
+    EXPECT_EQ(IniGetString("p", "k", ""), "new");
+}
+
+TEST_F(IniPutStringTest, FollowsTheLineBreaksOfAFileWrittenWithLineFeeds)
+{
+    writeIni("[s]\na=1\n");
+    ASSERT_TRUE(IniPutString("s", "b", "2"));
+    EXPECT_EQ(iniBytes(), "[s]\na=1\nb=2\n");
+}
+
+TEST_F(IniPutStringTest, FailureLeavesTheFileAndTellsWhy)
+{
+    writeIni("[s]\r\nk=1\r\n");
+    IniWriteError error;
+    EXPECT_FALSE(IniPutString("s", "k", "two\r\n[evil]", &error));
+    EXPECT_EQ(error.path, iniPath());
+    EXPECT_FALSE(error.reason.empty());
+    EXPECT_EQ(iniBytes(), "[s]\r\nk=1\r\n");
+
+    // A folder where the file should be: reading it fails, even for root.
+    std::filesystem::remove(iniPath());
+    std::filesystem::create_directory(iniPath());
+    error = {};
+    EXPECT_FALSE(IniPutString("s", "k", "1", &error));
+    EXPECT_EQ(error.path, iniPath());
+    EXPECT_EQ(error.reason, "Is a directory");
+}
+
+TEST_F(IniPutStringTest, ConfigFolderThatCannotBeMadeIsReported)
+{
+    const auto blocker = config_.write("notafolder", "x");
+    ::setenv("XDG_CONFIG_HOME", blocker.c_str(), 1);
+    setIniProgram(dir_.path() / "missing" / "melodex");
+    IniWriteError error;
+    EXPECT_FALSE(IniPutString("s", "k", "1", &error));
+    EXPECT_EQ(error.path, blocker / "melodex" / "melodex.ini");
+    EXPECT_FALSE(error.reason.empty());
+}
+
+TEST_F(IniPutStringTest, WritesThroughALinkToTheFileItNames)
+{
+    const auto real = dir_.write("shared.ini", "[s]\r\n");
+    std::filesystem::create_symlink(real, iniPath());
+    ASSERT_TRUE(IniPutString("s", "k", "1"));
+    EXPECT_TRUE(std::filesystem::is_symlink(iniPath()));
+    EXPECT_EQ(readFile(real), "[s]\r\nk=1\r\n");
+}
+
+TEST_F(IniFileTest, SectionNamesInFileOrderOnce)
+{
+    writeIni("[b]\r\n[ a ]\r\n;[c]\r\n[B]\r\n[\x93\xfa\x96\x7b]\r\n");
+    EXPECT_EQ(IniSectionNames(), (std::vector<std::string> { "b", " a ", "日本" }));
+}
