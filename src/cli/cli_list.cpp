@@ -11,6 +11,7 @@
 #include <CLI/CLI.hpp>
 
 #include "cli/cli.h"
+#include "cli/cli_presets.h"
 #include "common/folder_listing.h"
 #include "listgen/list_document.h"
 #include "trackinfo/vbmp3.h"
@@ -168,9 +169,17 @@ std::vector<std::string> foldersBelow(const std::string& root, std::ostream& err
     return folders;
 }
 
-void runList(Context& ctx, const std::string& folderArg, const ListOptions& given, bool recursive)
+void runList(Context& ctx, const std::string& folderArg, const std::optional<std::string>& preset,
+             const ListOptions& given, bool recursive)
 {
     OptionSet options;
+    if (preset) {
+        if (auto error = loadPreset(*preset, options)) {
+            ctx.err << "list: " << *error << "\n";
+            ctx.exitCode = kExitFailure;
+            return;
+        }
+    }
     if (auto error = applyListOptions(given, options)) {
         ctx.err << "list: " << *error << "\n";
         ctx.exitCode = kExitUsage;
@@ -309,7 +318,7 @@ void addListCommand(CLI::App& app, Context& ctx)
     auto* cmd = app.add_subcommand("list", "Write the List document (an HTML page in Shift_JIS) into FOLDER.");
     struct Args {
         std::string folder;
-        std::string title, output, columns, colors, unit;
+        std::string title, output, columns, colors, unit, preset;
         int border = 0;
         bool recursive = false;
     };
@@ -326,9 +335,12 @@ void addListCommand(CLI::App& app, Context& ctx)
                                    "(default: WHITE,WHITE,BLACK,RED)");
     auto* border = cmd->add_option("--border", args->border, "Table border width, 0 to 15 (default: 1)");
     auto* unit = cmd->add_option("--unit", args->unit, "File size unit: byte, kb or mb (default: byte)");
+    auto* preset = cmd->add_option("--preset", args->preset,
+                                   "Start from a preset saved by the window (see `presets`); "
+                                   "the options above override it");
     cmd->add_flag("--recursive,-r", args->recursive,
                   "Write a list into FOLDER and every folder below it that holds MP3 files");
-    cmd->callback([&ctx, args, title, output, columns, colors, border, unit] {
+    cmd->callback([&ctx, args, title, output, columns, colors, border, unit, preset] {
         ListOptions given;
         if (title->count())
             given.title = args->title;
@@ -342,7 +354,8 @@ void addListCommand(CLI::App& app, Context& ctx)
             given.border = args->border;
         if (unit->count())
             given.unit = args->unit;
-        runList(ctx, args->folder, given, args->recursive);
+        runList(ctx, args->folder, preset->count() ? std::optional(args->preset) : std::nullopt, given,
+                args->recursive);
     });
 }
 

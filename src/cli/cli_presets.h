@@ -1,0 +1,17 @@
+#pragma once
+// Presets from the command line: the same INI file, names, defaults and ranges
+// as the window's preset menus.
+
+#include <optional>
+#include <string>
+
+#include "common/option_set.h"
+
+namespace melodex::cli {
+
+// Lays the preset over options as the window shows it once loaded from its
+// start-up state. An error for a blank name, a missing file or a name the file
+// does not hold: the window would quietly load defaults, a script should know.
+std::optional<std::string> loadPreset(const std::string& name, OptionSet& options);
+
+} // namespace melodex::cli

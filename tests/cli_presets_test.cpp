@@ -1,0 +1,128 @@
+#include "cli/cli_presets.h"
+
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+#include "cli/cli.h"
+#include "common/folder_listing.h"
+#include "ini_test_support.h"
+#include "listgen/list_document.h"
+#include "settings/option_set_store.h"
+
+using namespace melodex;
+using melodex::test::IniFileTest;
+using melodex::test::readFile;
+using melodex::test::TempDir;
+
+namespace {
+
+struct CliRun {
+    int code;
+    std::string out;
+    std::string err;
+};
+
+CliRun run(const std::vector<std::string>& args)
+{
+    std::ostringstream out, err;
+    const int code = cli::runCli(args, out, err);
+    return { code, out.str(), err.str() };
+}
+
+// The preset as the window saves it: file bytes written literally, so the test
+// does not lean on the code that reads them.
+constexpr const char* kWindowPreset = "[save_key_ 2]\r\n"
+                                      "Combo_00= 0\r\nCombo_01= 7\r\nCombo_02= 8\r\nCombo_03= 11\r\n"
+                                      "Combo_04= 4\r\nCombo_05= 5\r\nCombo_06= 6\r\nCombo_07= 7\r\n"
+                                      "Combo_08= 8\r\nCombo_09= 9\r\nCombo_10= 10\r\n"
+                                      "Color_00= 16\r\nColor_01= 15\r\nColor_02= 3\r\nColor_03= 14\r\n"
+                                      "Enabled=4\r\nBorder=3\r\nFileSize= 1\r\n"
+                                      "Title=\x8e\x84\x82\xcc\x8b\xc8\r\nOutFile=cat.htm\r\n";
+
+} // namespace
+
+using CliPresets = IniFileTest;
+
+TEST_F(CliPresets, ListsTheNamesInFileOrder)
+{
+    writeIni(std::string(kWindowPreset) + "[my_option]\r\nBorder=1\r\n[ spaced ]\r\n");
+    const CliRun r = run({ "presets" });
+    EXPECT_EQ(r.code, cli::kExitOk);
+    EXPECT_EQ(r.out, "save_key_ 2\nmy_option\n spaced \n");
+
+    EXPECT_EQ(run({ "presets", "--path" }).out, iniPath().string() + "\n");
+}
+
+TEST_F(CliPresets, NoFileMeansNoPresets)
+{
+    const CliRun r = run({ "presets" });
+    EXPECT_EQ(r.code, cli::kExitOk);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("does not exist"), std::string::npos) << r.err;
+}
+
+TEST_F(CliPresets, ListWritesWhatTheWindowWouldFromTheSavedPreset)
+{
+    writeIni(kWindowPreset);
+    TempDir music("melodex-cli-preset");
+    for (const char* name : { "cbr128_44k_stereo.mp3", "a&b <c>.mp3" })
+        std::filesystem::copy_file(test::corpusDir() / name, music.path() / name);
+
+    const CliRun r = run({ "list", music.path().string(), "--preset", "SAVE_KEY_ 2" });
+    ASSERT_EQ(r.code, cli::kExitOk) << r.err;
+
+    OptionSet window; // the controls once the preset is loaded
+    window.columns = { 0, 7, 8, 11, 4, 5, 6, 7, 8, 9, 10 };
+    window.colorIndex = { 16, 15, 3, 14 };
+    window.colorText = { "LAVENDER", "KHAKI", "DARKBLUE", "HOTPINK" };
+    window.enabledColumns = 4;
+    window.enabledText = "4";
+    window.border = 3;
+    window.borderText = "3";
+    window.sizeUnit = kSizeKB;
+    window.title = "私の曲";
+    window.outFile = "expected.htm";
+    TrackTag tag {};
+    StreamInfo info {};
+    const auto names = listMp3Files(music.path().string()).names;
+    ASSERT_TRUE(writeListDocument(window, music.path().string(), names, tag, info).ok());
+    EXPECT_EQ(readFile(music.path() / "cat.htm"), readFile(music.path() / "expected.htm"));
+
+    // Options given on the command line win over the preset.
+    ASSERT_EQ(run({ "list", music.path().string(), "--preset", "save_key_ 2", "--border", "0", "-o", "b0.htm" }).code,
+              cli::kExitOk);
+    window.border = 0;
+    window.borderText = "0";
+    window.outFile = "expected0.htm";
+    ASSERT_TRUE(writeListDocument(window, music.path().string(), names, tag, info).ok());
+    EXPECT_EQ(readFile(music.path() / "b0.htm"), readFile(music.path() / "expected0.htm"));
+}
+
+TEST_F(CliPresets, UnknownOrBlankPresetIsAnErrorNotDefaults)
+{
+    TempDir music("melodex-cli-preset");
+    music.write("x.mp3", "x");
+    CliRun r = run({ "list", music.path().string(), "--preset", "mine" });
+    EXPECT_EQ(r.code, cli::kExitFailure);
+    EXPECT_NE(r.err.find("no presets have been saved"), std::string::npos) << r.err;
+
+    writeIni(kWindowPreset);
+    r = run({ "list", music.path().string(), "--preset", "mine" });
+    EXPECT_EQ(r.code, cli::kExitFailure);
+    EXPECT_NE(r.err.find("no preset \"mine\" in " + iniPath().string()), std::string::npos) << r.err;
+    r = run({ "list", music.path().string(), "--preset", "  " });
+    EXPECT_EQ(r.code, cli::kExitFailure);
+    EXPECT_FALSE(std::filesystem::exists(music.path() / "list.htm"));
+}
+
+TEST_F(CliPresets, HandEditedNumberBoxTextFollowsTheWindow)
+{
+    // The window shows "03" until its scroll bar moves; from start-up (1) it does.
+    writeIni("[p]\r\nBorder=03\r\nEnabled=011\r\n");
+    OptionSet options;
+    ASSERT_EQ(cli::loadPreset("p", options), std::nullopt);
+    EXPECT_EQ(options.borderText, "3");
+    EXPECT_EQ(options.enabledText, "011"); // the bar stays on 11
+    EXPECT_EQ(options.enabledColumns, 11);
+}
