@@ -1,0 +1,212 @@
+#include "trackinfo/buffered_stream.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace melodex {
+namespace {
+
+// Enough for a usual ID3v2 tag (with its padding) and the first frames,
+// Xing/Info header included.
+constexpr long kHeadBytes = 8 * 1024;
+// When less than this follows the ID3v2 tag in the head, the head is
+// extended to the tag and kAfterTagBytes behind it: the first frame, its
+// Xing/Info header and the next frame's header lie within it.
+constexpr long kMinAfterTagBytes = 2 * 1024;
+constexpr long kAfterTagBytes = 4 * 1024;
+// A tag larger than this (a big cover picture) is not kept whole: TagLib reads
+// it in one piece anyway, and a folder of such files must not grow the
+// buffers without bound.
+constexpr long kMaxHeadBytes = 1024 * 1024;
+// ID3v1, the APE footer, Lyrics3 and the last frame (at most 1441 bytes
+// for Layer III); a larger APE tag is read on demand.
+constexpr long kTailBytes = 2 * 1024;
+// Small reads elsewhere (frame headers sampled across the stream) load this
+// much around them, so that the next frame's header is at hand too.
+constexpr long kWindowBytes = 4 * 1024;
+
+struct Region {
+    long start = 0;
+    long size = 0;
+    std::vector<char> bytes;
+
+    bool contains(long pos) const { return pos >= start && pos < start + size; }
+    long end() const { return start + size; }
+};
+
+thread_local std::unique_ptr<BufferedStream::Buffers> spareBuffers;
+
+// Reads up to n bytes at offset, retrying after interruptions and short
+// reads; returns the count read (fewer at the end of the file or on error).
+long preadFully(int fd, char* out, long n, long offset)
+{
+    long done = 0;
+    while (done < n) {
+        const ssize_t got = ::pread(fd, out + done, static_cast<std::size_t>(n - done), offset + done);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;
+        done += got;
+    }
+    return done;
+}
+
+bool loadRegion(Region& r, int fd, long start, long size)
+{
+    if (static_cast<long>(r.bytes.size()) < size)
+        r.bytes.resize(static_cast<std::size_t>(size));
+    r.start = start;
+    r.size = preadFully(fd, r.bytes.data(), size, start);
+    return r.size > 0;
+}
+
+// Total size of an ID3v2 tag starting at the head, footer included; 0 when
+// the head does not start with a valid ID3v2 header.
+long id3v2TagBytes(const char* head, long size)
+{
+    if (size < 10 || std::memcmp(head, "ID3", 3) != 0)
+        return 0;
+    const auto* h = reinterpret_cast<const unsigned char*>(head);
+    if ((h[6] | h[7] | h[8] | h[9]) & 0x80)
+        return 0;
+    const long body = (long(h[6]) << 21) | (long(h[7]) << 14) | (long(h[8]) << 7) | long(h[9]);
+    const bool footer = h[3] >= 4 && (h[5] & 0x10);
+    return 10 + body + (footer ? 10 : 0);
+}
+
+} // namespace
+
+struct BufferedStream::Buffers {
+    Region head;
+    Region tail;
+    Region window;
+
+    const Region* find(long pos) const
+    {
+        for (const Region* r : {&head, &tail, &window})
+            if (r->contains(pos))
+                return r;
+        return nullptr;
+    }
+
+    // Where the next buffered region after pos starts (limit when none).
+    long nextStart(long pos, long limit) const
+    {
+        long next = limit;
+        for (const Region* r : {&head, &tail, &window})
+            if (r->size > 0 && r->start > pos)
+                next = std::min(next, r->start);
+        return next;
+    }
+};
+
+BufferedStream::BufferedStream(const char* path)
+    : path_(path ? path : "")
+{
+    buffers_ = spareBuffers ? std::move(spareBuffers) : std::make_unique<Buffers>();
+    buffers_->head.size = buffers_->tail.size = buffers_->window.size = 0;
+
+    // O_NONBLOCK: a FIFO named .mp3 must not hang the reader; plain files ignore it.
+    fd_ = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd_ < 0) {
+        openError_ = errno;
+        return;
+    }
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+        // Not a plain file: no length to plan the reads with, and nothing
+        // TagLib could make sense of.
+        openError_ = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        ::close(fd_);
+        fd_ = -1;
+        return;
+    }
+    size_ = static_cast<long>(st.st_size);
+
+    Region& head = buffers_->head;
+    loadRegion(head, fd_, 0, std::min(size_, kHeadBytes));
+    const long tagBytes = id3v2TagBytes(head.bytes.data(), head.size);
+    const long wanted = std::min({size_, tagBytes + kAfterTagBytes, kMaxHeadBytes});
+    if (tagBytes > 0 && tagBytes + kMinAfterTagBytes > head.size && wanted > head.size
+        && head.size == std::min(size_, kHeadBytes)) {
+        if (static_cast<long>(head.bytes.size()) < wanted)
+            head.bytes.resize(static_cast<std::size_t>(wanted));
+        head.size += preadFully(fd_, head.bytes.data() + head.size, wanted - head.size, head.size);
+    }
+    if (size_ > head.end()) {
+        const long start = std::max(head.end(), size_ - kTailBytes);
+        loadRegion(buffers_->tail, fd_, start, size_ - start);
+    }
+}
+
+BufferedStream::~BufferedStream()
+{
+    if (fd_ >= 0)
+        ::close(fd_);
+    if (!spareBuffers)
+        spareBuffers = std::move(buffers_);
+}
+
+void BufferedStream::seek(long offset, Position p)
+{
+    const long base = p == Beginning ? 0 : (p == Current ? pos_ : size_);
+    const long target = base + offset;
+    if (target >= 0)
+        pos_ = target;
+}
+
+std::size_t BufferedStream::readAt(long offset, char* out, std::size_t n)
+{
+    if (fd_ < 0 || offset < 0 || offset >= size_)
+        return 0;
+    const long want = std::min(static_cast<long>(n), size_ - offset);
+    long done = 0;
+    while (done < want) {
+        const long p = offset + done;
+        const long left = want - done;
+        if (const Region* r = buffers_->find(p)) {
+            const long chunk = std::min(left, r->end() - p);
+            std::memcpy(out + done, r->bytes.data() + (p - r->start), static_cast<std::size_t>(chunk));
+            done += chunk;
+            continue;
+        }
+        const long gap = buffers_->nextStart(p, size_) - p;
+        const long chunk = std::min(left, gap);
+        if (chunk < kWindowBytes) {
+            if (!loadRegion(buffers_->window, fd_, p, std::min(kWindowBytes, size_ - p)))
+                break;
+            continue;
+        }
+        const long got = preadFully(fd_, out + done, chunk, p);
+        done += got;
+        if (got < chunk)
+            break;
+    }
+    return static_cast<std::size_t>(done);
+}
+
+TagLib::ByteVector BufferedStream::readBlock(unsigned long length)
+{
+    if (fd_ < 0 || length == 0 || pos_ >= size_)
+        return {};
+    const long n = std::min(static_cast<long>(std::min<unsigned long>(length, size_)), size_ - pos_);
+    if (const Region* r = buffers_->find(pos_); r && pos_ + n <= r->end()) {
+        TagLib::ByteVector out(r->bytes.data() + (pos_ - r->start), static_cast<unsigned int>(n));
+        pos_ += n;
+        return out;
+    }
+    TagLib::ByteVector out(static_cast<unsigned int>(n));
+    const std::size_t got = readAt(pos_, out.data(), static_cast<std::size_t>(n));
+    out.resize(static_cast<unsigned int>(got));
+    pos_ += static_cast<long>(got);
+    return out;
+}
+
+} // namespace melodex

@@ -1,0 +1,65 @@
+#pragma once
+// A read-only TagLib stream that reads an MP3 file with few system calls.
+//
+// TagLib reads a file in many small pieces (a 3-byte identifier, a 4-byte
+// frame header, 1 KiB scans) with a seek before each and the file's length
+// asked again and again; on a plain file stream each of those is a system
+// call. Nearly all of them fall into the file's head (the ID3v2 tag and the
+// first frames) or its tail (ID3v1, APE, Lyrics3, the last frames), so this
+// stream reads those two regions once, with one pread each, and serves the
+// small reads from memory. Anything else is read with pread on demand.
+//
+// The buffers are kept for the next stream on the same thread, so reading a
+// folder allocates them once, not once per file.
+
+#include <taglib/tiostream.h>
+
+#include <cstddef>
+#include <memory>
+#include <string>
+
+namespace melodex {
+
+class BufferedStream final : public TagLib::IOStream {
+public:
+    explicit BufferedStream(const char* path);
+    ~BufferedStream() override;
+    BufferedStream(const BufferedStream&) = delete;
+    BufferedStream& operator=(const BufferedStream&) = delete;
+
+    TagLib::FileName name() const override { return path_.c_str(); }
+    TagLib::ByteVector readBlock(unsigned long length) override;
+    // Read-only: writes are ignored, as on a plain stream opened read-only.
+    void writeBlock(const TagLib::ByteVector&) override {}
+    void insert(const TagLib::ByteVector&, unsigned long = 0, unsigned long = 0) override {}
+    void removeBlock(unsigned long = 0, unsigned long = 0) override {}
+    void truncate(long) override {}
+    bool readOnly() const override { return true; }
+    bool isOpen() const override { return fd_ >= 0; }
+    // A position before the start is refused and leaves the position as it
+    // was; one past the end is allowed and reads nothing.
+    void seek(long offset, Position p = Beginning) override;
+    long tell() const override { return pos_; }
+    long length() override { return size_; }
+
+    // Copies up to n bytes at offset into out without moving the position;
+    // returns how many were copied.
+    std::size_t readAt(long offset, char* out, std::size_t n);
+
+    // The file's size when it was opened (0 when it could not be opened).
+    long size() const { return size_; }
+    // errno of the failed open, 0 when open.
+    int openError() const { return openError_; }
+
+    struct Buffers;
+
+private:
+    std::string path_;
+    int fd_ = -1;
+    int openError_ = 0;
+    long size_ = 0;
+    long pos_ = 0;
+    std::unique_ptr<Buffers> buffers_;
+};
+
+} // namespace melodex

@@ -1,0 +1,219 @@
+#include "trackinfo/buffered_stream.h"
+
+#include <taglib/fileref.h>
+#include <taglib/id3v2framefactory.h>
+#include <taglib/mpegfile.h>
+#include <taglib/mpegproperties.h>
+#include <taglib/tag.h>
+#include <taglib/tfilestream.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+
+namespace {
+
+using melodex::BufferedStream;
+using melodex::test::TempDir;
+
+std::string randomBytes(std::size_t n, unsigned seed)
+{
+    std::mt19937 rng(seed);
+    std::string s(n, '\0');
+    for (char& c : s)
+        c = static_cast<char>(rng());
+    return s;
+}
+
+// An ID3v2.3 header claiming a tag body of `body` bytes (synchsafe size).
+std::string id3Header(unsigned long body)
+{
+    std::string h = "ID3";
+    h += '\x03';
+    h += '\0';
+    h += '\0';
+    h += static_cast<char>((body >> 21) & 0x7f);
+    h += static_cast<char>((body >> 14) & 0x7f);
+    h += static_cast<char>((body >> 7) & 0x7f);
+    h += static_cast<char>(body & 0x7f);
+    return h;
+}
+
+// Every observable result of the two streams must match along the same
+// sequence of seeks and reads: offsets before the start, past the end,
+// zero-length and oversized reads included.
+void expectSameAsFileStream(const std::filesystem::path& path, unsigned seed)
+{
+    SCOPED_TRACE(path.filename().string());
+    TagLib::FileStream plain(path.c_str(), true);
+    BufferedStream fast(path.c_str());
+    ASSERT_TRUE(plain.isOpen());
+    ASSERT_TRUE(fast.isOpen());
+    ASSERT_EQ(fast.length(), plain.length());
+    const long size = plain.length();
+
+    std::mt19937 rng(seed);
+    auto pick = [&](long lo, long hi) { return std::uniform_int_distribution<long>(lo, hi)(rng); };
+    for (int step = 0; step < 400; ++step) {
+        switch (pick(0, 5)) {
+        case 0: {
+            const long off = pick(-100, size + 100);
+            plain.seek(off);
+            fast.seek(off);
+            break;
+        }
+        case 1: {
+            const long off = pick(-size - 200, 200);
+            plain.seek(off, TagLib::IOStream::End);
+            fast.seek(off, TagLib::IOStream::End);
+            break;
+        }
+        case 2: {
+            const long off = pick(-5000, 5000);
+            plain.seek(off, TagLib::IOStream::Current);
+            fast.seek(off, TagLib::IOStream::Current);
+            break;
+        }
+        default: {
+            const long roll = pick(0, 9);
+            const unsigned long n = roll == 0 ? 0UL
+                : roll == 1                   ? static_cast<unsigned long>(size) + 10000UL
+                : roll == 2                   ? static_cast<unsigned long>(pick(4096, 70000))
+                                              : static_cast<unsigned long>(pick(1, 2048));
+            ASSERT_EQ(fast.readBlock(n), plain.readBlock(n)) << "step " << step << ", " << n << " bytes";
+            break;
+        }
+        }
+        ASSERT_EQ(fast.tell(), plain.tell()) << "step " << step;
+        ASSERT_EQ(fast.length(), plain.length()) << "step " << step;
+    }
+}
+
+TEST(BufferedStream, ReadsTheSameBytesAsAPlainFileStream)
+{
+    TempDir dir;
+    struct Case {
+        const char* name;
+        std::string bytes;
+    };
+    const std::vector<Case> cases = {
+        {"empty.mp3", ""},
+        {"one_byte.mp3", "x"},
+        {"smaller_than_buffers.mp3", randomBytes(700, 1)},
+        {"head_and_tail_touch.mp3", randomBytes(16 * 1024 + 8 * 1024, 2)},
+        {"gap_between_head_and_tail.mp3", randomBytes(90'000, 3)},
+        {"tag_larger_than_head.mp3", id3Header(200'000) + randomBytes(260'000, 4)},
+        {"tag_claims_more_than_file.mp3", id3Header(0x0fffffff) + randomBytes(40'000, 5)},
+        {"tag_larger_than_any_buffer.mp3", id3Header(1'500'000) + randomBytes(1'600'000, 6)},
+        {"bad_synchsafe_size.mp3", "ID3\x03\x00\x00\xff\xff\xff\xff" + randomBytes(30'000, 7)},
+    };
+    unsigned seed = 100;
+    for (const Case& c : cases)
+        expectSameAsFileStream(dir.write(c.name, c.bytes), seed++);
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(melodex::test::corpusDir()))
+        if (entry.is_regular_file() && entry.path().extension() != ".py")
+            expectSameAsFileStream(entry.path(), seed++);
+}
+
+TEST(BufferedStream, MissingFileIsClosedAndReadsNothing)
+{
+    TempDir dir;
+    BufferedStream s((dir.path() / "absent.mp3").c_str());
+    EXPECT_FALSE(s.isOpen());
+    EXPECT_NE(s.openError(), 0);
+    EXPECT_EQ(s.length(), 0);
+    EXPECT_TRUE(s.readBlock(10).isEmpty());
+    char c = 0;
+    EXPECT_EQ(s.readAt(0, &c, 1), 0u);
+}
+
+TEST(BufferedStream, RefusesFoldersAndIgnoresWrites)
+{
+    TempDir dir;
+    BufferedStream folder(dir.path().c_str());
+    EXPECT_FALSE(folder.isOpen());
+
+    const auto path = dir.write("a.mp3", "0123456789");
+    {
+        BufferedStream s(path.c_str());
+        EXPECT_TRUE(s.readOnly());
+        s.writeBlock(TagLib::ByteVector("xx"));
+        s.insert(TagLib::ByteVector("yy"), 0, 0);
+        s.removeBlock(0, 5);
+        s.truncate(2);
+        EXPECT_EQ(s.length(), 10);
+    }
+    EXPECT_EQ(melodex::test::readFile(path), "0123456789");
+}
+
+// Buffers pass from one stream to the next: a second stream must not see
+// the first one's bytes, whatever their sizes.
+TEST(BufferedStream, ReusedBuffersHoldOnlyTheCurrentFile)
+{
+    TempDir dir;
+    const auto big = dir.write("big.mp3", id3Header(300'000) + randomBytes(400'000, 11));
+    const auto small = dir.write("small.mp3", "ID3" + std::string(50, 'z'));
+    {
+        BufferedStream s(big.c_str());
+        s.seek(-100, TagLib::IOStream::End);
+        EXPECT_EQ(s.readBlock(100).size(), 100u);
+    }
+    BufferedStream s(small.c_str());
+    EXPECT_EQ(s.length(), 53);
+    EXPECT_EQ(s.readBlock(1000), TagLib::ByteVector(("ID3" + std::string(50, 'z')).c_str(), 53));
+    s.seek(60);
+    EXPECT_TRUE(s.readBlock(10).isEmpty());
+}
+
+// TagLib over this stream must find exactly what it finds over its own:
+// every tag field and every audio property, on every corpus file.
+TEST(BufferedStream, TagLibReadsTheCorpusAsOverAPlainStream)
+{
+    int compared = 0;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(melodex::test::corpusDir())) {
+        const auto& path = entry.path();
+        if (!entry.is_regular_file() || path.extension() == ".py" || path.extension() == ".json"
+            || path.extension() == ".md")
+            continue;
+        SCOPED_TRACE(path.filename().string());
+        TagLib::FileStream plainStream(path.c_str(), true);
+        TagLib::MPEG::File plain(&plainStream, TagLib::ID3v2::FrameFactory::instance());
+        BufferedStream fastStream(path.c_str());
+        TagLib::MPEG::File fast(&fastStream, TagLib::ID3v2::FrameFactory::instance());
+        ASSERT_EQ(fast.isValid(), plain.isValid());
+        EXPECT_EQ(fast.hasID3v1Tag(), plain.hasID3v1Tag());
+        EXPECT_EQ(fast.hasID3v2Tag(), plain.hasID3v2Tag());
+        EXPECT_EQ(fast.hasAPETag(), plain.hasAPETag());
+        if (!plain.isValid())
+            continue;
+        const TagLib::Tag* a = fast.tag();
+        const TagLib::Tag* b = plain.tag();
+        EXPECT_EQ(a->title(), b->title());
+        EXPECT_EQ(a->artist(), b->artist());
+        EXPECT_EQ(a->album(), b->album());
+        EXPECT_EQ(a->comment(), b->comment());
+        EXPECT_EQ(a->genre(), b->genre());
+        EXPECT_EQ(a->year(), b->year());
+        EXPECT_EQ(a->track(), b->track());
+        const auto* pa = fast.audioProperties();
+        const auto* pb = plain.audioProperties();
+        ASSERT_EQ(pa == nullptr, pb == nullptr);
+        if (pb) {
+            EXPECT_EQ(pa->sampleRate(), pb->sampleRate());
+            EXPECT_EQ(pa->bitrate(), pb->bitrate());
+            EXPECT_EQ(pa->lengthInMilliseconds(), pb->lengthInMilliseconds());
+            EXPECT_EQ(pa->channels(), pb->channels());
+            EXPECT_EQ(pa->version(), pb->version());
+            EXPECT_EQ(pa->xingHeader() == nullptr, pb->xingHeader() == nullptr);
+        }
+        ++compared;
+    }
+    EXPECT_GE(compared, 30);
+}
+
+} // namespace
