@@ -1,0 +1,43 @@
+#pragma once
+// What the drive and folder lists show on a system without drive letters:
+// the mounted file systems a user keeps files on, and a folder's subfolders.
+// Paths are bytes as the file system holds them.
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace melodex {
+
+struct MountedVolume {
+    std::string path;  // the mount point
+    std::string label; // the file system's label, empty when it has none
+};
+
+// The real file systems of a /proc/self/mountinfo text: "/" first, then the
+// others by path; kernel interfaces (proc, sysfs, tmpfs, cgroup ...) left out.
+// A path mounted twice appears once. Labels are not looked up here.
+std::vector<MountedVolume> parseMountInfo(std::string_view mountinfo);
+
+// The mounted volumes of this system with their labels; "/" at least.
+std::vector<MountedVolume> mountedVolumes();
+
+struct SubfolderListing {
+    bool ok = false;
+    std::string error; // the path and the system's reason
+    std::vector<std::string> names; // in natural order, hidden ones left out
+};
+
+SubfolderListing listSubfolders(const std::string& folder);
+
+// An absolute folder path without "." or ".." parts, without a trailing "/"
+// (the root stays "/"); a relative path is taken from the current folder.
+std::string normalFolderPath(const std::string& path);
+
+// "/", "/a", "/a/b" for "/a/b".
+std::vector<std::string> folderChain(const std::string& folder);
+
+// The last part of a folder path ("/" for the root).
+std::string folderName(const std::string& folder);
+
+} // namespace melodex

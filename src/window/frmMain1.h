@@ -1,0 +1,185 @@
+#pragma once
+// The program's only window. The Option set lives in its controls (and in
+// SizeUnit); commands read it from them when they start, presets set it back
+// into them. Setting a chooser from code must repaint its sample at once, so
+// code sets list positions through setListIndex().
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <QLabel>
+#include <QMainWindow>
+#include <QString>
+
+#include "common/option_set.h"
+#include "trackinfo/vbmp3.h"
+#include "window/dialogs.h"
+
+class QAction;
+class QComboBox;
+class QGroupBox;
+class QListWidget;
+class QListWidgetItem;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+class QRadioButton;
+class QScrollBar;
+
+// The track information source as the window calls it. Tests replace it to
+// watch the library being opened and released, or to feed made-up tracks.
+struct TrackLibrary {
+    std::function<int32_t()> init = vbmp3_init;
+    std::function<int32_t(const char*, TrackTag*, StreamInfo*)> getFileInfo = vbmp3_getFileInfo;
+    std::function<int32_t()> free = vbmp3_free;
+};
+
+// A label whose lines stand at a fixed pitch, whatever the font's own line
+// height: the column numbers must stay level with their choosers.
+class LinePitchLabel : public QLabel {
+    Q_OBJECT
+public:
+    LinePitchLabel(int pitch, QWidget* parent) : QLabel(parent), pitch_(pitch) { }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    int pitch_;
+};
+
+class frmMain1 : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit frmMain1(melodex::Dialogs& dialogs, TrackLibrary library = {}, QWidget* parent = nullptr);
+    ~frmMain1() override;
+
+    // --- Controls, under their fixed names (objectName "Combo1(3)" etc.) ---
+    QComboBox* Drive1;
+    QListWidget* Dir1;
+    QListWidget* File1;
+    QLabel* Label5;
+    QLineEdit* strFileCount;
+    LinePitchLabel* Label1;
+    std::array<QComboBox*, 11> Combo1;
+    QLabel* Label3;
+    QLineEdit* strEnabled1;
+    QScrollBar* VScroll1;
+    QLabel* Label2;
+    QLineEdit* strTitle1;
+    QLabel* Label4;
+    QLineEdit* strOutFile1;
+    QListWidget* ColorList; // the palette's codes; a lookup table, never shown
+    QLabel* Label6;
+    QLabel* Label7;
+    QLabel* Label8;
+    QLabel* Label9;
+    std::array<QComboBox*, 4> ColorBox1;
+    std::array<QLabel*, 4> ColorSample1;
+    QLabel* Label10;
+    QLineEdit* strBorder1;
+    QScrollBar* VScroll2;
+    QGroupBox* Frame1;
+    std::array<QRadioButton*, 3> Option1;
+    QPushButton* cmdMakeList1;
+    QPushButton* cmdExit1;
+
+    // --- Menus ---
+    QAction* m_exit;
+    QMenu* m_save_title;
+    std::array<QAction*, 4> m_save_1;
+    QAction* m_save_sep;
+    QAction* m_save_2;
+    QMenu* m_read_title;
+    std::array<QAction*, 4> m_read_1;
+    QAction* m_read_sep;
+    QAction* m_read_2;
+
+    // --- State of the window ---
+    // The listed folder exactly as on disk, empty for the root "/", so that
+    // FolderPath + "/" + a file name addresses the file in any folder.
+    std::string FolderPath;
+    int16_t SizeUnit = 0; // 0 Byte, 1 KB, 2 MB
+    // Working values of the colour choosers: the code last shown in a sample.
+    QString ColorCode;
+    QString ColorR;
+    QString ColorG;
+    int16_t ColorB = 0;
+    // Header text of each column field, 32 characters padded with spaces;
+    // entry 11 ("なし") never has a header and stays null.
+    std::array<QString, 12> ColumnHeaders;
+
+    // --- Reading and setting the controls ---
+    // The item the combo box's text names, or -1 when the text (typed by the
+    // user) matches none of its items.
+    static int listIndex(const QComboBox* box);
+    // Selects an item (-1: none, with an empty text). A colour chooser's
+    // sample follows at once, even when the position does not change.
+    void setListIndex(QComboBox* box, int index);
+    // The Option set as the controls show it now.
+    melodex::OptionSet optionSetFromControls() const;
+    // The names in File1, in list order, as the file system holds them
+    // (bytes, possibly not UTF-8); File1 shows them decoded.
+    const std::vector<std::string>& fileNames() const { return fileNames_; }
+    // The folder Dir1 shows ("/" for the root).
+    const std::string& dirPath() const { return dirPath_; }
+    const std::array<QString, 12>& columnHeaders() const { return ColumnHeaders; }
+
+    // Opens a folder as if the user had opened it in Dir1. On failure the
+    // window shows why and stays on the folder it showed; returns false.
+    bool openFolder(const std::string& path);
+
+    // --- Handlers ---
+    void Form_Load();
+    void Form_QueryUnload();
+    void Drive1_Change();
+    void Dir1_Change();
+    void ColorBox1_Click(int index);
+    void Option1_Click(int index);
+    void VScroll1_Change();
+    void VScroll2_Change();
+    void cmdExit1_Click();
+    void m_exit_Click();
+    void cmdMakeList1_Click();
+    void m_save_1_Click(int index);
+    void m_read_1_Click(int index);
+    void m_save_2_Click();
+    void m_read_2_Click();
+
+    // --- Commands built on the controls ---
+    bool MakeList();
+    void SaveOptionSet(const QString& name);
+    void LoadOptionSet(const QString& name);
+
+    melodex::Dialogs& dialogs() { return dialogs_; }
+    TrackLibrary& library() { return library_; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void createControls();
+    void createMenus();
+    void setTabOrder();
+    void connectHandlers();
+    void refreshDrives();
+    void selectDriveFor(const std::string& folder);
+    bool showFolder(const std::string& path);
+
+    melodex::Dialogs& dialogs_;
+    TrackLibrary library_;
+    bool libraryReleased_ = false;
+
+    TrackTag trackTag_ {};
+    StreamInfo streamInfo_ {};
+
+    std::string dirPath_;                // Dir1.Path
+    std::vector<std::string> dirPaths_;  // the folder each Dir1 row opens
+    std::vector<std::string> drivePaths_; // the mount point of each Drive1 row
+    int driveIndex_ = -1;                // the drive shown before a change
+    std::vector<std::string> fileNames_; // File1's entries as bytes
+    std::vector<std::string> listedFiles_; // read for the folder being opened
+};

@@ -1,0 +1,103 @@
+// What the user sees right after start-up, and the ways out.
+
+#include <QAction>
+#include <QApplication>
+#include <QGroupBox>
+#include <QMenuBar>
+#include <QPushButton>
+
+#include "window_fixture.h"
+
+namespace melodex::test {
+namespace {
+
+TEST_F(WindowTest, StartsWithEveryOptionAtItsDefault)
+{
+    for (int k = 0; k < 11; ++k) {
+        auto* combo = find<QComboBox>(QStringLiteral("Combo1(%1)").arg(k).toUtf8().constData());
+        ASSERT_NE(combo, nullptr);
+        EXPECT_EQ(frmMain1::listIndex(combo), k);
+        EXPECT_EQ(combo->count(), 12);
+    }
+    EXPECT_EQ(find<QComboBox>("Combo1(0)")->currentText(), QStringLiteral("ファイル名"));
+    EXPECT_EQ(find<QComboBox>("Combo1(10)")->currentText(), QStringLiteral("サンプリングレート"));
+    EXPECT_EQ(find<QComboBox>("Combo1(3)")->itemText(11), QStringLiteral("なし"));
+
+    EXPECT_EQ(find<QScrollBar>("VScroll1")->value(), 11);
+    EXPECT_EQ(find<QLineEdit>("strEnabled1")->text(), QStringLiteral("11"));
+    EXPECT_EQ(find<QScrollBar>("VScroll2")->value(), 1);
+    EXPECT_EQ(find<QLineEdit>("strBorder1")->text(), QStringLiteral("1"));
+    EXPECT_TRUE(find<QRadioButton>("Option1(0)")->isChecked());
+    EXPECT_EQ(window->SizeUnit, 0);
+    EXPECT_EQ(find<QLineEdit>("strTitle1")->text(), QString());
+    EXPECT_EQ(find<QLineEdit>("strOutFile1")->text(), QStringLiteral("list.htm"));
+
+    const char* colours[] = { "WHITE", "WHITE", "BLACK", "RED" };
+    const QColor samples[] = { QColor(255, 255, 255), QColor(255, 255, 255), QColor(0, 0, 0), QColor(255, 0, 0) };
+    for (int r = 0; r < 4; ++r) {
+        const auto* box = find<QComboBox>(QStringLiteral("ColorBox1(%1)").arg(r).toUtf8().constData());
+        EXPECT_EQ(box->currentText(), QString::fromLatin1(colours[r])) << r;
+        EXPECT_EQ(sampleColour(find<QLabel>(QStringLiteral("ColorSample1(%1)").arg(r).toUtf8().constData())),
+                  samples[r])
+            << r;
+    }
+
+    const OptionSet defaults;
+    EXPECT_EQ(window->optionSetFromControls(), defaults);
+    EXPECT_EQ(inits, 1);
+    EXPECT_EQ(frees, 0);
+}
+
+TEST_F(WindowTest, NumbersTheColumnChoosersInLabel1)
+{
+    EXPECT_EQ(find<QLabel>("Label1")->text(),
+              QStringLiteral("\r\n 1\r\n\r\n 2\r\n\r\n 3\r\n\r\n 4\r\n\r\n 5\r\n\r\n 6\r\n\r\n 7\r\n\r\n 8\r\n"
+                             "\r\n 9\r\n\r\n 10\r\n\r\n 11\r\n"));
+}
+
+TEST_F(WindowTest, FillsColumnHeadersButTheLast)
+{
+    const char* items[] = { "ファイル名", "トラック名", "アーティスト名", "アルバム名", "作成年", "コメント",
+                            "ジャンル名", "ファイルサイズ", "トータルタイム", "ビットレート", "サンプリングレート" };
+    for (int i = 0; i < 11; ++i) {
+        const QString item = QString::fromUtf8(items[i]);
+        EXPECT_EQ(window->ColumnHeaders[i], item + QString(32 - item.size(), QLatin1Char(' '))) << i;
+    }
+    EXPECT_TRUE(window->ColumnHeaders[11].isNull());
+}
+
+TEST_F(WindowTest, ShowsTheFixedTexts)
+{
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Melodex"));
+    const std::pair<const char*, const char*> labels[] = {
+        { "Label2", "タイトル/見出し" }, { "Label3", "有効：(1～n)" }, { "Label4", "出力ファイル名" },
+        { "Label5", "MP3ファイルの数" }, { "Label6", "背景" }, { "Label7", "TABLE背景" },
+        { "Label8", "TABLE文字" }, { "Label9", "文字" }, { "Label10", "枠線の太さ" },
+    };
+    for (const auto& [name, text] : labels)
+        EXPECT_EQ(find<QLabel>(name)->text(), QString::fromUtf8(text)) << name;
+    // The full-width colon and the wave dash CP932 writes as 81 46 and 81 60.
+    EXPECT_EQ(find<QLabel>("Label3")->text().at(2), QChar(0xFF1A));
+    EXPECT_EQ(find<QLabel>("Label3")->text().at(5), QChar(0xFF5E));
+
+    EXPECT_EQ(find<QGroupBox>("Frame1")->title(), QStringLiteral("表示単位"));
+    EXPECT_EQ(find<QPushButton>("cmdMakeList1")->text(), QStringLiteral("リスト作成"));
+    EXPECT_EQ(find<QPushButton>("cmdExit1")->text(), QStringLiteral("終了(&E)"));
+    EXPECT_EQ(find<QPushButton>("cmdExit1")->shortcut(), QKeySequence(QStringLiteral("Alt+E")));
+
+    QStringList menus;
+    for (QAction* action : window->menuBar()->actions())
+        menus << action->text();
+    EXPECT_EQ(menus, QStringList({ "終了", "設定保存", "設定読込" }));
+    QStringList save;
+    for (QAction* action : window->m_save_title->actions())
+        save << (action->isSeparator() ? QStringLiteral("-") : action->text());
+    EXPECT_EQ(save, QStringList({ "save1", "save2", "save3", "save4", "-", "カスタム" }));
+    QStringList read;
+    for (QAction* action : window->m_read_title->actions())
+        read << (action->isSeparator() ? QStringLiteral("-") : action->text());
+    EXPECT_EQ(read, QStringList({ "read1", "read2", "read3", "read4", "-", "カスタム" }));
+}
+
+} // namespace
+} // namespace melodex::test
