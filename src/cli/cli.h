@@ -4,6 +4,7 @@
 
 #include <iosfwd>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace CLI {
@@ -30,6 +31,10 @@ struct Context {
 // args: the arguments after the program name.
 int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
            bool errIsTerminal = false);
+
+// A value as `info` prints it: tab, CR, LF and backslash as \t, \r, \n and
+// \\, bytes that are not UTF-8 as \xNN.
+std::string escapeInfoValue(std::string_view s);
 
 // Each subcommand lives in its own file and registers itself here.
 void addInfoCommand(CLI::App& app, Context& ctx);

@@ -1,15 +1,139 @@
 #include "cli/cli.h"
 
+#include "common/folder_listing.h"
+#include "common/sjis.h"
+#include "trackinfo/vbmp3.h"
+
+#include <memory>
+#include <ostream>
+#include <string>
+#include <string_view>
+
 #include <CLI/CLI.hpp>
 
 namespace melodex::cli {
+namespace {
+
+constexpr const char* kInfoFooter = R"(Output: one line per MP3 file of FOLDER ("*.mp3" in any letter case, hidden
+files left out, natural order), UTF-8, eleven tab-separated columns:
+  file name, track name, artist, album, year, comment, genre,
+  bit rate (kbps), sampling rate (Hz), file bytes, total seconds (rounded down),
+  and "ok" or "unreadable" (no MPEG audio found: texts empty, numbers 0 but bytes).
+Tab, CR, LF and backslash inside a value are written as \t, \r, \n and \\.
+Bytes of a file name that are not UTF-8 are written as \xNN (two hex digits).
+A file of 2 GiB or more shows 2147483647 bytes.
+
+Exit codes: 0 done (unreadable files included), 1 the folder cannot be read,
+2 bad arguments.)";
+
+// Length of the valid UTF-8 sequence at s[i], or 0 when none starts there.
+std::size_t utf8SequenceLength(std::string_view s, std::size_t i)
+{
+    const auto b = static_cast<unsigned char>(s[i]);
+    std::size_t n = 0;
+    uint32_t cp = 0;
+    if (b < 0x80)
+        return 1;
+    if (b >= 0xC2 && b <= 0xDF) {
+        n = 2;
+        cp = b & 0x1F;
+    } else if (b >= 0xE0 && b <= 0xEF) {
+        n = 3;
+        cp = b & 0x0F;
+    } else if (b >= 0xF0 && b <= 0xF4) {
+        n = 4;
+        cp = b & 0x07;
+    } else {
+        return 0;
+    }
+    if (i + n > s.size())
+        return 0;
+    for (std::size_t k = 1; k < n; ++k) {
+        const auto c = static_cast<unsigned char>(s[i + k]);
+        if ((c & 0xC0) != 0x80)
+            return 0;
+        cp = (cp << 6) | (c & 0x3F);
+    }
+    const bool overlong = (n == 3 && cp < 0x800) || (n == 4 && cp < 0x10000);
+    if (overlong || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+        return 0;
+    return n;
+}
+
+} // namespace
+
+// One column of an info line: nothing in it can break the line into more
+// columns or lines, and every byte of it can be told back.
+std::string escapeInfoValue(std::string_view s)
+{
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(s.size());
+    std::size_t i = 0;
+    while (i < s.size()) {
+        const char c = s[i];
+        switch (c) {
+        case '\t': out += "\\t"; ++i; continue;
+        case '\r': out += "\\r"; ++i; continue;
+        case '\n': out += "\\n"; ++i; continue;
+        case '\\': out += "\\\\"; ++i; continue;
+        default: break;
+        }
+        const std::size_t n = utf8SequenceLength(s, i);
+        if (n == 0) {
+            const auto b = static_cast<unsigned char>(c);
+            out += "\\x";
+            out += kHex[b >> 4];
+            out += kHex[b & 15];
+            ++i;
+        } else {
+            out.append(s.substr(i, n));
+            i += n;
+        }
+    }
+    return out;
+}
 
 void addInfoCommand(CLI::App& app, Context& ctx)
 {
     auto* cmd = app.add_subcommand("info", "Print each MP3 file's tags and stream data, one tab-separated line per file.");
+    cmd->footer(kInfoFooter);
     auto folder = std::make_shared<std::string>();
     cmd->add_option("FOLDER", *folder, "Folder whose MP3 files are read")->required();
-    cmd->callback([&ctx, folder] { ctx.exitCode = kExitFailure; ctx.err << "info: not implemented yet\n"; });
+    cmd->callback([&ctx, folder] {
+        const FolderListing listing = listMp3Files(*folder);
+        if (!listing.ok) {
+            ctx.err << "melodex-cli info: " << listing.error << '\n';
+            ctx.exitCode = kExitFailure;
+            return;
+        }
+        auto text = [](std::string_view field) {
+            return escapeInfoValue(sjis::resolveReferences(sjis::toUtf8(TrimNul(field))));
+        };
+        vbmp3_init();
+        TrackTag tag {};
+        StreamInfo info {};
+        std::string line;
+        for (const auto& name : listing.names) {
+            const bool ok = vbmp3_getFileInfo(joinPath(*folder, name).c_str(), &tag, &info) != 0;
+            line = escapeInfoValue(name);
+            for (std::string_view field :
+                 { std::string_view(tag.TrackName, sizeof tag.TrackName), std::string_view(tag.ArtistName, sizeof tag.ArtistName),
+                   std::string_view(tag.AlbumName, sizeof tag.AlbumName), std::string_view(tag.Year, sizeof tag.Year),
+                   std::string_view(tag.Comment, sizeof tag.Comment), std::string_view(tag.GenreName, sizeof tag.GenreName) }) {
+                line += '\t';
+                line += text(field);
+            }
+            for (int32_t value : { info.BitRate, info.SamplingRate, info.FileBytes, info.TotalSeconds }) {
+                line += '\t';
+                line += std::to_string(value);
+            }
+            line += ok ? "\tok\n" : "\tunreadable\n";
+            ctx.out << line;
+        }
+        vbmp3_free();
+        ctx.out.flush();
+    });
 }
 
 } // namespace melodex::cli

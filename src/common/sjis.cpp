@@ -87,6 +87,73 @@ void toUnicodeReplacement(const void*, UConverterToUnicodeArgs* args, const char
 
 bool isLeadByte(unsigned char b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
 
+bool isTrailByte(unsigned char b) { return (b >= 0x40 && b <= 0x7E) || (b >= 0x80 && b <= 0xFC); }
+
+bool isAscii(std::string_view s)
+{
+    for (char c : s) {
+        if (static_cast<unsigned char>(c) >= 0x80)
+            return false;
+    }
+    return true;
+}
+
+bool isUtf8(std::string_view s)
+{
+    int32_t i = 0;
+    const auto length = static_cast<int32_t>(s.size());
+    const auto* bytes = reinterpret_cast<const uint8_t*>(s.data());
+    while (i < length) {
+        UChar32 c = 0;
+        U8_NEXT(bytes, i, length, c);
+        if (c < 0)
+            return false;
+    }
+    return true;
+}
+
+// CP932 that a Japanese tagger wrote: at least one double-byte character and
+// no user-defined (F0-F9) or unassigned codes. The user-defined area is what
+// rules out most Latin-1 accidents: "Bj\xF6rk" pairs F6 with "r".
+bool isJapaneseCp932(std::string_view s)
+{
+    int doubles = 0;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        const auto b = static_cast<unsigned char>(s[i]);
+        if (b < 0x80 || (b >= 0xA1 && b <= 0xDF))
+            continue;
+        if (!isLeadByte(b) || (b >= 0xF0 && b <= 0xF9) || i + 1 >= s.size()
+            || !isTrailByte(static_cast<unsigned char>(s[i + 1])))
+            return false;
+        ++doubles;
+        ++i;
+    }
+    return doubles > 0 && isValid(s);
+}
+
+// True when the last byte is a lead byte that starts a character of its own.
+bool endsInLoneLead(std::string_view s)
+{
+    std::size_t i = 0;
+    while (i < s.size()) {
+        const auto b = static_cast<unsigned char>(s[i]);
+        if (isLeadByte(b)) {
+            if (i + 1 == s.size())
+                return true;
+            i += 2;
+        } else {
+            ++i;
+        }
+    }
+    return false;
+}
+
+// 0x80-0x9F of Windows-1252; 0 where the code page assigns nothing.
+constexpr char16_t kWindows1252High[32] = {
+    0x20AC, 0, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0, 0x017D, 0,
+    0, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0, 0x017E, 0x0178,
+};
+
 } // namespace
 
 std::string fromUtf8(std::string_view utf8, Amp amp)
@@ -190,6 +257,34 @@ std::size_t cutLength(std::string_view cp932, std::size_t maxBytes)
         fits = i;
     }
     return fits;
+}
+
+std::string windows1252ToUtf8(std::string_view bytes)
+{
+    std::string out;
+    out.reserve(bytes.size() * 2);
+    for (char c : bytes) {
+        const auto b = static_cast<unsigned char>(c);
+        uint32_t cp = b;
+        if (b >= 0x80 && b <= 0x9F && kWindows1252High[b - 0x80] != 0)
+            cp = kWindows1252High[b - 0x80];
+        appendUtf8(out, cp);
+    }
+    return out;
+}
+
+std::string legacyToUtf8(std::string_view bytes, bool dropCutLead)
+{
+    const auto nul = bytes.find('\0');
+    if (nul != std::string_view::npos)
+        bytes = bytes.substr(0, nul);
+    if (isAscii(bytes) || isUtf8(bytes))
+        return std::string(bytes);
+    if (isJapaneseCp932(bytes))
+        return toUtf8(bytes);
+    if (dropCutLead && endsInLoneLead(bytes) && isJapaneseCp932(bytes.substr(0, bytes.size() - 1)))
+        return toUtf8(bytes.substr(0, bytes.size() - 1));
+    return windows1252ToUtf8(bytes);
 }
 
 std::string resolveReferences(std::string_view s)

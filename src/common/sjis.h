@@ -33,6 +33,21 @@ bool hasDoubleByte(std::string_view cp932);
 // double-byte character nor inside a "&...;" reference.
 std::size_t cutLength(std::string_view cp932, std::size_t maxBytes);
 
+// Windows-1252 to UTF-8 (Latin-1 with the printable characters Microsoft put
+// at 0x80-0x9F; the five bytes it leaves unassigned stay C1 controls).
+std::string windows1252ToUtf8(std::string_view bytes);
+
+// 8-bit text whose code page nobody recorded (ID3v1 fields, ID3v2 frames
+// marked ISO-8859-1), decided by its bytes: ASCII as it is; valid UTF-8 with
+// non-ASCII characters as UTF-8; CP932 holding at least one Japanese
+// double-byte character and nothing outside the standard table as CP932;
+// anything else as Windows-1252. UTF-8 is tried first because Japanese UTF-8
+// often also parses as CP932, while CP932 text almost never forms valid UTF-8.
+// With dropCutLead, a CP932 lead byte alone at the very end (a tagger cut the
+// character in half to fit a fixed field) is dropped when the rest reads as
+// CP932. The text is taken up to its first NUL.
+std::string legacyToUtf8(std::string_view bytes, bool dropCutLead = false);
+
 // Replaces "&#N;", "&#xH;" and "&amp;" with the characters they stand for.
 // Anything else, including a lone "&", stays as it is.
 std::string resolveReferences(std::string_view utf8);

@@ -1,0 +1,151 @@
+#include "cli/cli.h"
+
+#include <filesystem>
+#include <sstream>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <taglib/id3v2tag.h>
+#include <taglib/mpegfile.h>
+
+#include "test_support.h"
+
+using namespace melodex;
+using melodex::test::TempDir;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct InfoRun {
+    int code;
+    std::string out, err;
+};
+
+InfoRun info(const std::string& folder)
+{
+    std::ostringstream out, err;
+    const int code = cli::runCli({ "info", folder }, out, err);
+    return { code, out.str(), err.str() };
+}
+
+std::vector<std::string> lines(const std::string& text)
+{
+    std::vector<std::string> result;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        result.push_back(line);
+    return result;
+}
+
+std::vector<std::string> columns(const std::string& line)
+{
+    std::vector<std::string> result;
+    std::size_t start = 0;
+    for (;;) {
+        const auto tab = line.find('\t', start);
+        result.push_back(line.substr(start, tab - start));
+        if (tab == std::string::npos)
+            return result;
+        start = tab + 1;
+    }
+}
+
+} // namespace
+
+TEST(CliInfo, PrintsOneLinePerCorpusFile)
+{
+    const InfoRun r = info(test::corpusDir().string());
+    ASSERT_EQ(r.code, cli::kExitOk) << r.err;
+    EXPECT_EQ(r.err, "");
+    const auto all = lines(r.out);
+    ASSERT_EQ(all.size(), 34u); // hidden files left out
+    EXPECT_EQ(all.front().substr(0, all.front().find('\t')), "a&b <c>.mp3");
+    int seconds = 0;
+    for (const auto& line : all) {
+        const auto c = columns(line);
+        ASSERT_EQ(c.size(), 12u) << line;
+        seconds += std::stoi(c[10]);
+    }
+    EXPECT_EQ(seconds, 89); // the corpus summary's total
+
+    const auto has = [&](const std::string& line) {
+        return std::find(all.begin(), all.end(), line) != all.end();
+    };
+    EXPECT_TRUE(has("cbr128_44k_stereo.mp3\tPlain ASCII Title\tTest Artist\tTest Album\t1999\t"
+                    "ID3v1.0 comment, 30 bytes max\tRock\t128\t44100\t73269\t4\tok"));
+    // References resolved, a literal "&amp;" and "&#65;" in the tag kept as they are.
+    EXPECT_TRUE(has("html_specials.mp3\t<script>alert(1)</script>\tTom & Jerry\t\"quoted\" & 'single'\t2013\t"
+                    "a < b > c & d &amp; &#65;\tR&B\t128\t44100\t41127\t2\tok"));
+    EXPECT_TRUE(has("non_sjis_chars.mp3\tCafé – \u2126 🎵\tDvořák & Björk\t€uro ß ♪ Ω\t2014\temoji 😀 é ü ñ\t"
+                    "Música Popular Brasileira\t128\t44100\t41139\t2\tok"));
+    EXPECT_TRUE(has("text_file.mp3\t\t\t\t\t\t\t0\t0\t285\t0\tunreadable"));
+    EXPECT_TRUE(has("zero_bytes.mp3\t\t\t\t\t\t\t0\t0\t0\t0\tunreadable"));
+}
+
+TEST(CliInfo, EscapesWhatWouldBreakTheLine)
+{
+    struct Case {
+        std::string in, out;
+    };
+    const Case cases[] = {
+        { "a\tb", "a\\tb" },
+        { "line\r\nnext", "line\\r\\nnext" },
+        { "C:\\music\\", "C:\\\\music\\\\" },
+        { "\\t stays two characters", "\\\\t stays two characters" },
+        { "日本語 Café 🎵", "日本語 Café 🎵" },
+        { "\xff.mp3", "\\xFF.mp3" },
+        { "cut \xe6\x97", "cut \\xE6\\x97" },          // UTF-8 sequence cut short
+        { "\xc0\xaf overlong", "\\xC0\\xAF overlong" }, // overlong "/"
+        { "\xed\xa0\x80", "\\xED\\xA0\\x80" },          // a surrogate
+        { "\x93\xfa\x96\x7b", "\\x93\\xFA\\x96{" },     // a Shift_JIS name
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(cli::escapeInfoValue(c.in), c.out) << c.in;
+}
+
+TEST(CliInfo, EscapesFileNamesAndTagTexts)
+{
+    TempDir dir;
+    const fs::path path = dir.path() / "\xff odd.mp3";
+    fs::copy_file(test::corpusDir() / "no_tags.mp3", path);
+    fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write);
+    {
+        TagLib::MPEG::File file(path.c_str(), false);
+        file.ID3v2Tag(true)->setTitle(TagLib::String("one\ttwo\nthree\\", TagLib::String::UTF8));
+        ASSERT_TRUE(file.save(TagLib::MPEG::File::ID3v2, TagLib::File::StripOthers, TagLib::ID3v2::v4));
+    }
+    const InfoRun r = info(dir.path().string());
+    ASSERT_EQ(r.code, cli::kExitOk) << r.err;
+    const auto c = columns(r.out);
+    ASSERT_EQ(c.size(), 12u) << r.out;
+    EXPECT_EQ(c[0], "\\xFF odd.mp3");
+    EXPECT_EQ(c[1], "one\\ttwo\\nthree\\\\");
+    EXPECT_EQ(c[11], "ok\n");
+}
+
+TEST(CliInfo, FailsOnAFolderThatCannotBeRead)
+{
+    const InfoRun missing = info("/nonexistent/melodex-folder");
+    EXPECT_EQ(missing.code, cli::kExitFailure);
+    EXPECT_EQ(missing.out, "");
+    EXPECT_NE(missing.err.find("/nonexistent/melodex-folder"), std::string::npos) << missing.err;
+
+    // Files that hold no audio are reported, not failed.
+    TempDir dir;
+    dir.write("empty.mp3");
+    const InfoRun unreadable = info(dir.path().string());
+    EXPECT_EQ(unreadable.code, cli::kExitOk);
+    EXPECT_EQ(unreadable.out, "empty.mp3\t\t\t\t\t\t\t0\t0\t0\t0\tunreadable\n");
+
+    const InfoRun empty = info(TempDir().path().string());
+    EXPECT_EQ(empty.code, cli::kExitOk);
+    EXPECT_EQ(empty.out, "");
+}
+
+TEST(CliInfo, HelpExplainsColumnsAndExitCodes)
+{
+    std::ostringstream out, err;
+    EXPECT_EQ(cli::runCli({ "info", "--help" }, out, err), cli::kExitOk);
+    for (const char* text : { "file name", "total seconds", "unreadable", "\\xNN", "Exit codes" })
+        EXPECT_NE(out.str().find(text), std::string::npos) << text;
+}

@@ -1,0 +1,470 @@
+#include "trackinfo/vbmp3.h"
+
+#include "common/sjis.h"
+#include "trackinfo/mpeg_stream.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <set>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <taglib/id3v2tag.h>
+#include <taglib/mpegfile.h>
+#include <taglib/textidentificationframe.h>
+#include <taglib/tfilestream.h>
+
+#include "test_support.h"
+
+using namespace melodex;
+using melodex::test::TempDir;
+namespace fs = std::filesystem;
+
+namespace {
+
+const nlohmann::json& expectedFiles()
+{
+    static const nlohmann::json files =
+        nlohmann::json::parse(test::readFile(test::corpusDir() / "expected.json")).at("files");
+    return files;
+}
+
+// What the list shows for a field: up to the NUL, decoded, references resolved.
+std::string shown(std::string_view field) { return sjis::resolveReferences(sjis::toUtf8(TrimNul(field))); }
+
+template <std::size_t N>
+std::string shown(const char (&field)[N])
+{
+    return shown(std::string_view(field, N));
+}
+
+struct Result {
+    int32_t rc;
+    TrackTag tag;
+    StreamInfo info;
+};
+
+Result read(const fs::path& path)
+{
+    Result r {};
+    r.rc = vbmp3_getFileInfo(path.c_str(), &r.tag, &r.info);
+    return r;
+}
+
+// A copy of a corpus file whose ID3v2.4 tag the edit fills in (other tags stripped).
+fs::path withId3v2(const TempDir& dir, const std::string& name, const std::function<void(TagLib::ID3v2::Tag&)>& edit,
+                   const char* source = "no_tags.mp3")
+{
+    const fs::path path = dir.path() / name;
+    fs::copy_file(test::corpusDir() / source, path);
+    fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write);
+    TagLib::MPEG::File file(path.c_str(), false);
+    edit(*file.ID3v2Tag(true));
+    EXPECT_TRUE(file.save(TagLib::MPEG::File::ID3v2, TagLib::File::StripOthers, TagLib::ID3v2::v4));
+    return path;
+}
+
+// A frame marked ISO-8859-1 that holds these bytes as they are.
+void addLatin1Frame(TagLib::ID3v2::Tag& tag, const char* id, const std::string& bytes)
+{
+    auto* frame = new TagLib::ID3v2::TextIdentificationFrame(id, TagLib::String::Latin1);
+    frame->setText(TagLib::String(bytes, TagLib::String::Latin1));
+    tag.addFrame(frame);
+}
+
+// An ID3v1 block: 30-byte title, artist, album, 4-byte year, 30-byte comment, genre.
+std::string id3v1Block(std::string title, std::string artist, std::string comment, unsigned char genre = 255)
+{
+    auto field = [](std::string s, std::size_t n) {
+        s.resize(n, '\0');
+        return s;
+    };
+    return "TAG" + field(title, 30) + field(artist, 30) + field("", 30) + "2003" + field(comment, 30)
+        + std::string(1, static_cast<char>(genre));
+}
+
+fs::path withAppended(const TempDir& dir, const std::string& name, const std::string& tail,
+                      const char* source = "no_tags.mp3")
+{
+    return dir.write(name, test::readFile(test::corpusDir() / source) + tail);
+}
+
+} // namespace
+
+TEST(TrimNul, CutsAtTheFirstNulOnly)
+{
+    struct Case {
+        std::string in, out;
+    };
+    const Case cases[] = {
+        { "plain", "plain" },
+        { "trailing spaces  ", "trailing spaces  " },
+        { std::string("\0abc", 4), "" },
+        { std::string("ab\0cd\0ef", 8), "ab" },
+        { std::string("sp \0 x", 6), "sp " },
+        { "", "" },
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(TrimNul(c.in), c.out);
+    char field[5] = { '2', '0', '0', '3', '4' }; // fills the field: no NUL at all
+    EXPECT_EQ(TrimNul(field), "20034");
+}
+
+// Every corpus file against expected.json: tags (or an accepted reading),
+// exact sampling rate and size, seconds and kbps among the accepted values.
+TEST(Vbmp3GetFileInfo, ReadsEveryCorpusFileAsExpected)
+{
+    // TagLib finds the ID3v2 tag that sits 2047 bytes into this file's
+    // leading junk; the corpus was measured with readers that only look at
+    // the start of the file.
+    const std::map<std::pair<std::string, std::string>, std::string> alsoRight {
+        { { "thirdparty/taglib-garbage.mp3", "title" }, "Title A" },
+        { { "thirdparty/taglib-garbage.mp3", "artist" }, "Artist A" },
+    };
+    int files = 0;
+    for (const auto& [name, e] : expectedFiles().items()) {
+        SCOPED_TRACE(name);
+        ++files;
+        const Result r = read(test::corpusDir() / name);
+        EXPECT_EQ(r.rc, e.at("readable").get<bool>() ? 1 : 0);
+        EXPECT_EQ(r.info.FileBytes, e.at("file_bytes").get<int64_t>());
+        const auto& stream = e.at("stream");
+        if (stream.is_null()) {
+            EXPECT_EQ(r.info.BitRate, 0);
+            EXPECT_EQ(r.info.SamplingRate, 0);
+            EXPECT_EQ(r.info.TotalSeconds, 0);
+        } else {
+            EXPECT_EQ(r.info.SamplingRate, stream.at("sample_rate_hz").get<int>());
+            const auto kbps = stream.at("bitrate_kbps_accept").get<std::vector<int>>();
+            EXPECT_NE(std::find(kbps.begin(), kbps.end(), r.info.BitRate), kbps.end()) << "kbps " << r.info.BitRate;
+            const auto seconds = stream.at("duration_whole_s_accept").get<std::vector<int>>();
+            EXPECT_NE(std::find(seconds.begin(), seconds.end(), r.info.TotalSeconds), seconds.end())
+                << "seconds " << r.info.TotalSeconds;
+        }
+        const std::pair<const char*, std::string> fields[] = {
+            { "title", shown(r.tag.TrackName) }, { "artist", shown(r.tag.ArtistName) },
+            { "album", shown(r.tag.AlbumName) }, { "year", shown(r.tag.Year) },
+            { "comment", shown(r.tag.Comment) }, { "genre", shown(r.tag.GenreName) },
+        };
+        for (const auto& [field, got] : fields) {
+            SCOPED_TRACE(field);
+            std::set<std::string> accepted;
+            const auto& tags = e.at("tags");
+            accepted.insert(tags.is_null() ? "" : tags.at(field).get<std::string>());
+            const auto detail = e.value("tag_detail", nlohmann::json::object()).value(field, nlohmann::json::object());
+            if (detail.is_object()) {
+                for (const auto& a : detail.value("accept", nlohmann::json::array()))
+                    accepted.insert(a.get<std::string>());
+                // A text too long for its field is expected cut at a character boundary.
+                for (const char* cut : { "sjis_cut_128", "sjis_cut_5" }) {
+                    if (detail.contains(cut))
+                        accepted = { detail.at(cut).get<std::string>() };
+                }
+            }
+            if (auto it = alsoRight.find({ name, field }); it != alsoRight.end())
+                accepted = { it->second };
+            EXPECT_TRUE(accepted.count(got)) << "got \"" << got << "\", expected \"" << *accepted.begin() << "\"";
+        }
+    }
+    EXPECT_GE(files, 39);
+}
+
+TEST(Vbmp3GetFileInfo, StartsEveryCallFromClearedRecords)
+{
+    TrackTag tag;
+    StreamInfo info;
+    std::memset(&tag, 'x', sizeof tag);
+    std::memset(&info, 0x7F, sizeof info);
+    ASSERT_EQ(vbmp3_getFileInfo((test::corpusDir() / "cbr320_48k_joint.mp3").c_str(), &tag, &info), 1);
+    ASSERT_EQ(shown(tag.ArtistName), "山田花子");
+
+    ASSERT_EQ(vbmp3_getFileInfo((test::corpusDir() / "no_tags.mp3").c_str(), &tag, &info), 1);
+    TrackTag empty {};
+    EXPECT_EQ(std::memcmp(tag.TrackName, empty.TrackName, sizeof empty.TrackName), 0);
+    for (const auto& text : { shown(tag.ArtistName), shown(tag.AlbumName), shown(tag.Year), shown(tag.Comment),
+                              shown(tag.GenreName) })
+        EXPECT_EQ(text, "");
+    EXPECT_EQ(info.BitRate, 192);
+
+    ASSERT_EQ(vbmp3_getFileInfo((test::corpusDir() / "text_file.mp3").c_str(), &tag, &info), 0);
+    EXPECT_EQ(std::memcmp(&tag, &empty, sizeof tag), 0);
+    EXPECT_EQ(info.BitRate, 0);
+    EXPECT_EQ(info.SamplingRate, 0);
+    EXPECT_EQ(info.TotalSeconds, 0);
+    EXPECT_EQ(info.FileBytes, 285);
+    for (unsigned char b : info.Reserved0)
+        EXPECT_EQ(b, 0);
+}
+
+TEST(Vbmp3GetFileInfo, CutsLongTextAtACharacterBoundary)
+{
+    const Result r = read(test::corpusDir() / "long_sjis_fields.mp3");
+    ASSERT_EQ(r.rc, 1);
+    // "A" and 64 kanji need 129 bytes: the 64th kanji would start at byte 127
+    // and end past the field, so 127 bytes and a NUL are written.
+    std::string title = "A";
+    for (int i = 0; i < 63; ++i)
+        title += "\x92\xb7"; // 長
+    EXPECT_EQ(std::string(r.tag.TrackName, 127), title);
+    EXPECT_EQ(r.tag.TrackName[127], '\0');
+    // 64 katakana fill all 128 bytes: no NUL, the whole field is the text.
+    std::string artist;
+    for (int i = 0; i < 64; ++i)
+        artist += "\x83\x41"; // ア
+    EXPECT_EQ(std::string(r.tag.ArtistName, 128), artist);
+    EXPECT_EQ(TrimNul(r.tag.ArtistName).size(), 128u);
+}
+
+TEST(Vbmp3GetFileInfo, WritesReferencesForWhatCp932CannotHold)
+{
+    const Result r = read(test::corpusDir() / "non_sjis_chars.mp3");
+    ASSERT_EQ(r.rc, 1);
+    EXPECT_EQ(TrimNul(r.tag.TrackName), "Caf&#233; &#8211; &#8486; &#127925;");
+    EXPECT_EQ(TrimNul(r.tag.ArtistName), "Dvo&#345;&#225;k &amp; Bj&#246;rk");
+    EXPECT_EQ(TrimNul(r.tag.AlbumName), "&#8364;uro &#223; \x81\xf4 \x83\xb6");
+
+    const Result html = read(test::corpusDir() / "html_specials.mp3");
+    EXPECT_EQ(TrimNul(html.tag.Comment), "a < b > c &amp; d &amp;amp; &amp;#65;");
+}
+
+// The corpus's sjis_cut_128 counts a character CP932 cannot hold as one byte
+// (as if it became "?"). Here it becomes a reference, and a reference is
+// never cut: a text that would end in half of one ends before it.
+TEST(Vbmp3GetFileInfo, NeverCutsAReference)
+{
+    TempDir dir;
+    const std::string a125(125, 'a');
+    const auto path = withId3v2(dir, "refs.mp3", [&](TagLib::ID3v2::Tag& t) {
+        t.setTitle(TagLib::String(a125 + "é", TagLib::String::UTF8));   // "&#233;" needs bytes 126..131
+        t.setArtist(TagLib::String(a125 + "&b", TagLib::String::UTF8)); // "&amp;" needs bytes 126..130
+        t.setAlbum(TagLib::String(std::string(122, 'a') + "é", TagLib::String::UTF8)); // ends at byte 128
+        t.addFrame([] {
+            auto* f = new TagLib::ID3v2::TextIdentificationFrame("TDRC", TagLib::String::UTF8);
+            f->setText(TagLib::String("1é99", TagLib::String::UTF8));
+            return f;
+        }());
+    });
+    const Result r = read(path);
+    ASSERT_EQ(r.rc, 1);
+    EXPECT_EQ(TrimNul(r.tag.TrackName), a125);
+    EXPECT_EQ(TrimNul(r.tag.ArtistName), a125);
+    EXPECT_EQ(TrimNul(r.tag.AlbumName), std::string(122, 'a') + "&#233;");
+    EXPECT_EQ(TrimNul(r.tag.Year), "1");
+}
+
+TEST(LegacyToUtf8, DecidesTheCodePageByTheBytes)
+{
+    struct Case {
+        const char* why;
+        std::string bytes;
+        std::string utf8;
+    };
+    const Case cases[] = {
+        { "ASCII", "Plain Title", "Plain Title" },
+        { "CP932 kanji and kana", "\x89\x4a\x82\xcc\x93\xfa", "雨の日" },
+        { "CP932 with half-width katakana", "\x91\x53\x8a\x70\xb6\xc0", "全角ｶﾀ" },
+        { "UTF-8 Japanese that also parses as CP932", "\xe3\x81\x82\xe3\x81\x84", "あい" },
+        { "UTF-8 Latin", "Bj\xc3\xb6rk", "Björk" },
+        { "Latin-1 at the end", "Caf\xe9", "Café" },
+        { "Latin-1 before a space", "Caf\xe9 del Mar", "Café del Mar" },
+        { "Latin-1 pairing into the user-defined area", "Bj\xf6rk", "Björk" },
+        { "Latin-1 pairing into the user-defined area", "Sigur R\xf3s", "Sigur Rós" },
+        { "Latin-1", "Beyonc\xe9", "Beyoncé" },
+        { "Latin-1", "na\xefve fa\xe7" "ade", "naïve façade" },
+        { "Latin-1 that CP932 reads as half-width katakana", "\xc7\xc9", "ÇÉ" },
+        { "Windows-1252 punctuation", "\x93quoted\x94 \x80 \x85", "“quoted” € …" },
+        { "NUL padding", std::string("abc\0\0\0", 6), "abc" },
+        { "text after a NUL", std::string("ab\0cd", 5), "ab" },
+        { "empty", "", "" },
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(sjis::legacyToUtf8(c.bytes), c.utf8) << c.why;
+
+    // A lead byte cut off at the end of a full field goes only when asked.
+    EXPECT_EQ(sjis::legacyToUtf8("\x93\xfa\x96\x7b\x8c", true), "日本");
+    EXPECT_EQ(sjis::legacyToUtf8("\x93\xfa\x96\x7b\x8c", false), "\u201c\u00fa\u2013{\u0152");
+    EXPECT_EQ(sjis::legacyToUtf8("Caf\xe9", true), "Café");
+}
+
+TEST(Vbmp3GetFileInfo, DecodesLegacyFramesAndId3v1)
+{
+    TempDir dir;
+    const auto v2 = withId3v2(dir, "latin1.mp3", [](TagLib::ID3v2::Tag& t) {
+        addLatin1Frame(t, "TIT2", "\x89\x4a\x82\xcc\x93\xfa");       // CP932
+        addLatin1Frame(t, "TPE1", "Bj\xc3\xb6rk");                   // UTF-8
+        addLatin1Frame(t, "TALB", "Caf\xe9 \x80");                   // Windows-1252
+        addLatin1Frame(t, "TCON", "(13)");
+    });
+    Result r = read(v2);
+    ASSERT_EQ(r.rc, 1);
+    EXPECT_EQ(shown(r.tag.TrackName), "雨の日");
+    EXPECT_EQ(shown(r.tag.ArtistName), "Björk");
+    EXPECT_EQ(shown(r.tag.AlbumName), "Café €");
+    EXPECT_EQ(shown(r.tag.GenreName), "Pop");
+
+    // 14 kanji, "A" and the lead byte of a 15th kanji: 30 bytes, no NUL.
+    std::string cut;
+    for (int i = 0; i < 14; ++i)
+        cut += "\x93\xfa";
+    cut += "A\x93";
+    const auto v1 = withAppended(dir, "v1.mp3", id3v1Block(cut, "Sigur R\xf3s", "\x89\x4a\x82\xcc", 13));
+    r = read(v1);
+    ASSERT_EQ(r.rc, 1);
+    std::string expected;
+    for (int i = 0; i < 14; ++i)
+        expected += "日";
+    EXPECT_EQ(shown(r.tag.TrackName), expected + "A");
+    EXPECT_EQ(shown(r.tag.ArtistName), "Sigur Rós");
+    EXPECT_EQ(shown(r.tag.Comment), "雨の");
+    EXPECT_EQ(shown(r.tag.Year), "2003");
+    EXPECT_EQ(shown(r.tag.GenreName), "Pop");
+}
+
+TEST(Vbmp3GetFileInfo, NamesGenresAndYears)
+{
+    struct Case {
+        std::string tcon, genre;
+    };
+    const Case cases[] = {
+        { "13", "Pop" },       { "(13)", "Pop" },    { "(13)Pop", "Pop" }, { "(RX)", "Remix" }, { "CR", "Cover" },
+        { "255", "" },         { "200", "" },        { "Free Text", "Free Text" },
+        { "0", "Blues" },      { "147", "Synthpop" },
+    };
+    TempDir dir;
+    int n = 0;
+    for (const auto& c : cases) {
+        const auto path = withId3v2(dir, "g" + std::to_string(n++) + ".mp3", [&](TagLib::ID3v2::Tag& t) {
+            addLatin1Frame(t, "TCON", c.tcon);
+            addLatin1Frame(t, "TDRC", "2003-05-01");
+        });
+        const Result r = read(path);
+        EXPECT_EQ(shown(r.tag.GenreName), c.genre) << c.tcon;
+        EXPECT_EQ(shown(r.tag.Year), "2003");
+    }
+}
+
+TEST(Vbmp3GetFileInfo, TreatsDamagedInputAsUnreadable)
+{
+    TempDir dir;
+    const std::string mp3 = test::readFile(test::corpusDir() / "no_tags.mp3");
+    std::string id3OnlyHeader = "ID3\x03\x00\x00\x00\x00\x02\x00"; // a 256-byte tag and nothing else
+    id3OnlyHeader.resize(10 + 256, '\0');
+    struct Case {
+        const char* name;
+        std::string bytes;
+    };
+    const Case cases[] = {
+        { "tag_only.mp3", id3OnlyHeader },
+        { "one_header.mp3", std::string("\xff\xfb\x90\x64", 4) },
+        { "two_bytes.mp3", "\xff\xfb" },
+        { "zeros.mp3", std::string(100000, '\0') },
+        { "ff.mp3", std::string(100000, '\xff') },
+        { "tag_without_room.mp3", "TAG" + std::string(125, 'x') },
+    };
+    for (const auto& c : cases) {
+        const Result r = read(dir.write(c.name, c.bytes));
+        EXPECT_EQ(r.rc, 0) << c.name;
+        EXPECT_EQ(r.info.FileBytes, static_cast<int32_t>(c.bytes.size())) << c.name;
+        EXPECT_EQ(r.info.TotalSeconds, 0) << c.name;
+        EXPECT_EQ(shown(r.tag.TrackName), "") << c.name;
+    }
+
+    // Neither a missing file, a folder nor a FIFO is read (the FIFO would
+    // block forever waiting for a writer).
+    const fs::path fifo = dir.path() / "fifo.mp3";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    for (const fs::path& p : { dir.path() / "missing.mp3", dir.path(), fifo }) {
+        const Result r = read(p);
+        EXPECT_EQ(r.rc, 0) << p;
+        EXPECT_EQ(r.info.FileBytes, 0) << p;
+    }
+    TrackTag tag;
+    StreamInfo info;
+    EXPECT_EQ(vbmp3_getFileInfo(nullptr, &tag, &info), 0);
+    EXPECT_EQ(vbmp3_getFileInfo((test::corpusDir() / "no_tags.mp3").c_str(), nullptr, &info), 0);
+    EXPECT_EQ(info.FileBytes, 0);
+}
+
+// The size field holds 2^31 - 1 at most; a larger file must not read as a
+// negative or wrapped size.
+TEST(Vbmp3GetFileInfo, ClampsTheSizeOfHugeFiles)
+{
+    TempDir dir;
+    const fs::path path = dir.write("huge.mp3");
+    fs::resize_file(path, (int64_t(3) << 30) + 5); // sparse: takes no space
+    const auto start = std::chrono::steady_clock::now();
+    const Result r = read(path);
+    EXPECT_EQ(r.rc, 0);
+    EXPECT_EQ(r.info.FileBytes, INT32_MAX);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5)); // not read to its end
+}
+
+TEST(AnalyzeStream, CountsFramesOnlyForVbrWithoutHeader)
+{
+    struct Case {
+        const char* file;
+        bool scanned;
+        int64_t seconds;
+    };
+    const Case cases[] = {
+        { "vbr_no_header.mp3", true, 9 },
+        { "thirdparty/taglib-bladeenc.mp3", false, 3 },  // CBR, no header
+        { "trailing_junk.mp3", false, 3 },
+        { "tcon_pop.mp3", false, 1 },
+        { "vbr_v2_xing_id3v24.mp3", false, 7 },
+        { "vbri_synthetic.mp3", false, 5 },
+        // Its Info header describes the 1887 s file it was cut from: what is there counts.
+        { "thirdparty/taglib-garbage.mp3", false, 0 },
+        { "id3v2_size_too_large.mp3", false, 3 },
+    };
+    for (const auto& c : cases) {
+        TagLib::FileStream stream((test::corpusDir() / c.file).c_str(), true);
+        const auto s = trackinfo::analyzeStream(stream, stream.length());
+        EXPECT_TRUE(s.found) << c.file;
+        EXPECT_EQ(s.scanned, c.scanned) << c.file;
+        EXPECT_EQ(s.totalSeconds, c.seconds) << c.file;
+    }
+}
+
+TEST(ParseFrameHeader, ReadsLayerThreeHeadersAndRefusesReservedValues)
+{
+    struct Case {
+        const char* why;
+        std::string bytes;
+        int version, bitrate, rate, channels, frameBytes, samples;
+    };
+    const Case cases[] = {
+        { "MPEG-1 128 kbps 44.1 kHz stereo", "\xff\xfb\x90\x04", 10, 128, 44100, 2, 417, 1152 },
+        { "same, padded", "\xff\xfb\x92\x04", 10, 128, 44100, 2, 418, 1152 },
+        { "MPEG-1 320 kbps 48 kHz", "\xff\xfb\xe4\x44", 10, 320, 48000, 2, 960, 1152 },
+        { "MPEG-2 64 kbps 22.05 kHz", "\xff\xf3\x80\x44", 20, 64, 22050, 2, 208, 576 },
+        { "MPEG-2.5 32 kbps 11.025 kHz mono", "\xff\xe3\x40\xc4", 25, 32, 11025, 1, 208, 576 },
+    };
+    for (const auto& c : cases) {
+        const auto h = trackinfo::parseFrameHeader(reinterpret_cast<const unsigned char*>(c.bytes.data()));
+        ASSERT_TRUE(h) << c.why;
+        EXPECT_EQ(h->version, c.version) << c.why;
+        EXPECT_EQ(h->layer, 3) << c.why;
+        EXPECT_EQ(h->bitrateKbps, c.bitrate) << c.why;
+        EXPECT_EQ(h->sampleRate, c.rate) << c.why;
+        EXPECT_EQ(h->channels, c.channels) << c.why;
+        EXPECT_EQ(h->frameBytes, c.frameBytes) << c.why;
+        EXPECT_EQ(h->samplesPerFrame, c.samples) << c.why;
+    }
+    for (const char* bad : { "\xff\xfb\x00\x04",   // free format
+                             "\xff\xfb\xf0\x04",   // bit rate index 15
+                             "\xff\xfb\x9c\x04",   // sampling rate index 3
+                             "\xff\xeb\x90\x04",   // reserved version
+                             "\xff\xf9\x90\x04",   // reserved layer
+                             "\xff\xfb\x90\x06",   // reserved emphasis
+                             "\xfe\xfb\x90\x04" }) // no sync
+        EXPECT_FALSE(trackinfo::parseFrameHeader(reinterpret_cast<const unsigned char*>(bad))) << bad;
+}
