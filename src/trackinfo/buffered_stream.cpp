@@ -12,24 +12,25 @@
 namespace melodex {
 namespace {
 
-// Enough for a usual ID3v2 tag (with its padding) and the first frames,
-// Xing/Info header included.
-constexpr long kHeadBytes = 8 * 1024;
-// When less than this follows the ID3v2 tag in the head, the head is
-// extended to the tag and kAfterTagBytes behind it: the first frame, its
-// Xing/Info header and the next frame's header lie within it.
-constexpr long kMinAfterTagBytes = 2 * 1024;
-constexpr long kAfterTagBytes = 4 * 1024;
+// The head holds a usual ID3v2 tag and what the stream analysis and TagLib
+// read behind it in one go: the first frame search takes 16 KiB after the
+// tag, the VBR check samples 6 KiB at the first audio frame.
+constexpr long kHeadBytes = 24 * 1024;
+// After a larger tag the head is extended to the tag and this much behind it.
+constexpr long kAfterTagBytes = 20 * 1024;
 // A tag larger than this (a big cover picture) is not kept whole: TagLib reads
 // it in one piece anyway, and a folder of such files must not grow the
 // buffers without bound.
 constexpr long kMaxHeadBytes = 1024 * 1024;
 // ID3v1, the APE footer, Lyrics3 and the last frame (at most 1441 bytes
-// for Layer III); a larger APE tag is read on demand.
+// for Layer III); a larger APE tag or a longer search is read on demand.
 constexpr long kTailBytes = 2 * 1024;
 // Small reads elsewhere (frame headers sampled across the stream) load this
-// much around them, so that the next frame's header is at hand too.
+// much around them, so that the next frame's header is at hand too. Reads
+// that go on where the last one ended (a frame count walking the stream)
+// double it, up to kMaxWindowBytes.
 constexpr long kWindowBytes = 4 * 1024;
+constexpr long kMaxWindowBytes = 128 * 1024;
 
 struct Region {
     long start = 0;
@@ -134,8 +135,7 @@ BufferedStream::BufferedStream(const char* path)
     loadRegion(head, fd_, 0, std::min(size_, kHeadBytes));
     const long tagBytes = id3v2TagBytes(head.bytes.data(), head.size);
     const long wanted = std::min({size_, tagBytes + kAfterTagBytes, kMaxHeadBytes});
-    if (tagBytes > 0 && tagBytes + kMinAfterTagBytes > head.size && wanted > head.size
-        && head.size == std::min(size_, kHeadBytes)) {
+    if (tagBytes > 0 && wanted > head.size && head.size == std::min(size_, kHeadBytes)) {
         if (static_cast<long>(head.bytes.size()) < wanted)
             head.bytes.resize(static_cast<std::size_t>(wanted));
         head.size += preadFully(fd_, head.bytes.data() + head.size, wanted - head.size, head.size);
@@ -179,8 +179,12 @@ std::size_t BufferedStream::readAt(long offset, char* out, std::size_t n)
         }
         const long gap = buffers_->nextStart(p, size_) - p;
         const long chunk = std::min(left, gap);
-        if (chunk < kWindowBytes) {
-            if (!loadRegion(buffers_->window, fd_, p, std::min(kWindowBytes, size_ - p)))
+        Region& window = buffers_->window;
+        const long windowBytes = window.size > 0 && window.end() == p
+            ? std::min(kMaxWindowBytes, std::max(kWindowBytes, 2 * window.size))
+            : kWindowBytes;
+        if (chunk < windowBytes) {
+            if (!loadRegion(window, fd_, p, std::min(windowBytes, size_ - p)))
                 break;
             continue;
         }
