@@ -8,6 +8,7 @@
 #include <taglib/tfilestream.h>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <filesystem>
 #include <random>
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "test_support.h"
+#include "trackinfo/mpeg_stream.h"
 
 namespace {
 
@@ -181,6 +183,8 @@ TEST(BufferedStream, TagLibReadsTheCorpusAsOverAPlainStream)
             || path.extension() == ".md")
             continue;
         SCOPED_TRACE(path.filename().string());
+        // Both streams are read twice, by TagLib and by the stream analysis,
+        // as the track reader does.
         TagLib::FileStream plainStream(path.c_str(), true);
         TagLib::MPEG::File plain(&plainStream, TagLib::ID3v2::FrameFactory::instance());
         BufferedStream fastStream(path.c_str());
@@ -189,6 +193,16 @@ TEST(BufferedStream, TagLibReadsTheCorpusAsOverAPlainStream)
         EXPECT_EQ(fast.hasID3v1Tag(), plain.hasID3v1Tag());
         EXPECT_EQ(fast.hasID3v2Tag(), plain.hasID3v2Tag());
         EXPECT_EQ(fast.hasAPETag(), plain.hasAPETag());
+
+        const auto sa = melodex::trackinfo::analyzeStream(fastStream, fastStream.length());
+        const auto sb = melodex::trackinfo::analyzeStream(plainStream, plainStream.length());
+        EXPECT_EQ(sa.found, sb.found);
+        EXPECT_EQ(sa.firstFrame, sb.firstFrame);
+        EXPECT_EQ(sa.audioEnd, sb.audioEnd);
+        EXPECT_EQ(sa.sampleRate, sb.sampleRate);
+        EXPECT_EQ(sa.bitrateKbps, sb.bitrateKbps);
+        EXPECT_EQ(sa.totalSeconds, sb.totalSeconds);
+        EXPECT_EQ(sa.scanned, sb.scanned);
         if (!plain.isValid())
             continue;
         const TagLib::Tag* a = fast.tag();
@@ -214,6 +228,25 @@ TEST(BufferedStream, TagLibReadsTheCorpusAsOverAPlainStream)
         ++compared;
     }
     EXPECT_GE(compared, 30);
+}
+
+// Counting frames is the slow path: only VBR streams without a Xing, Info or
+// VBRI header may take it, never the common header-less CBR file.
+TEST(BufferedStream, OnlyHeaderlessVbrIsScanned)
+{
+    const auto expected = nlohmann::json::parse(melodex::test::readFile(melodex::test::corpusDir() / "expected.json"));
+    int scanned = 0;
+    for (const auto& [name, entry] : expected.at("files").items()) {
+        const auto path = melodex::test::corpusDir() / std::filesystem::u8path(name);
+        BufferedStream stream(path.c_str());
+        const auto summary = melodex::trackinfo::analyzeStream(stream, stream.length());
+        const auto& truth = entry.at("stream");
+        const bool mustScan = !truth.is_null() && truth.at("vbr").get<bool>()
+            && truth.at("vbr_header").get<std::string>() == "none";
+        EXPECT_EQ(summary.scanned, mustScan) << name;
+        scanned += summary.scanned;
+    }
+    EXPECT_GE(scanned, 1);
 }
 
 } // namespace

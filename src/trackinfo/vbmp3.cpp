@@ -1,6 +1,7 @@
 #include "trackinfo/vbmp3.h"
 
 #include "common/sjis.h"
+#include "trackinfo/buffered_stream.h"
 #include "trackinfo/mpeg_stream.h"
 
 #include <climits>
@@ -18,7 +19,6 @@
 #include <taglib/id3v2tag.h>
 #include <taglib/mpegfile.h>
 #include <taglib/textidentificationframe.h>
-#include <taglib/tfilestream.h>
 
 namespace {
 
@@ -28,7 +28,7 @@ using melodex::sjis::legacyToUtf8;
 // stream analysis both read through what it returns.
 std::unique_ptr<TagLib::IOStream> openTrackStream(const char* path)
 {
-    auto stream = std::make_unique<TagLib::FileStream>(path, true);
+    auto stream = std::make_unique<melodex::BufferedStream>(path);
     if (!stream->isOpen())
         return nullptr;
     return stream;
