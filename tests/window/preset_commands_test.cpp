@@ -1,0 +1,267 @@
+// The preset menus: what lands in the INI file, what comes back into the
+// controls, and the boxes on the way.
+
+#include <cstdlib>
+
+#include <QAction>
+
+#include "settings/ini_utl.h"
+#include "test_support.h"
+#include "window_fixture.h"
+
+namespace melodex::test {
+namespace {
+
+const QString kTooLong = QStringLiteral("名前が長すぎます(半角で1-20文字)");
+
+class PresetTest : public WindowTest {
+protected:
+    void SetUp() override
+    {
+        if (const char* old = std::getenv("XDG_CONFIG_HOME"))
+            oldXdg_ = old;
+        ::setenv("XDG_CONFIG_HOME", config_.path().c_str(), 1);
+        setIniProgram(dir_.path() / "melodex");
+        WindowTest::SetUp();
+    }
+    void TearDown() override
+    {
+        WindowTest::TearDown();
+        setIniProgram({});
+        if (oldXdg_.empty())
+            ::unsetenv("XDG_CONFIG_HOME");
+        else
+            ::setenv("XDG_CONFIG_HOME", oldXdg_.c_str(), 1);
+    }
+
+    std::filesystem::path iniPath() const { return dir_.path() / "melodex.ini"; }
+    std::string iniBytes() const { return readFile(iniPath()); }
+
+    QComboBox* combo(int k) const { return find<QComboBox>(QStringLiteral("Combo1(%1)").arg(k).toUtf8().constData()); }
+    QComboBox* colour(int r) const
+    {
+        return find<QComboBox>(QStringLiteral("ColorBox1(%1)").arg(r).toUtf8().constData());
+    }
+    QLabel* sample(int r) const { return find<QLabel>(QStringLiteral("ColorSample1(%1)").arg(r).toUtf8().constData()); }
+
+    // Every control away from its start-up value.
+    void changeEverything()
+    {
+        for (int k = 0; k < 11; ++k)
+            window->setListIndex(combo(k), 10 - k);
+        window->setListIndex(colour(0), 19); // LIGHTBLUE
+        window->setListIndex(colour(1), 11); // FORESTGREEN
+        window->setListIndex(colour(2), 25); // PURPLE
+        window->setListIndex(colour(3), 29); // YELLOW
+        find<QScrollBar>("VScroll1")->setValue(5);
+        find<QScrollBar>("VScroll2")->setValue(12);
+        find<QRadioButton>("Option1(2)")->click();
+        find<QLineEdit>("strTitle1")->setText(QStringLiteral("私の曲"));
+        find<QLineEdit>("strOutFile1")->setText(QStringLiteral("index.htm"));
+    }
+
+    void expectEverythingChanged()
+    {
+        for (int k = 0; k < 11; ++k)
+            EXPECT_EQ(frmMain1::listIndex(combo(k)), 10 - k) << k;
+        const int colours[] = { 19, 11, 25, 29 };
+        const QColor samples[] = { QColor(173, 216, 230), QColor(34, 139, 34), QColor(128, 0, 128),
+                                   QColor(255, 255, 0) };
+        for (int r = 0; r < 4; ++r) {
+            EXPECT_EQ(frmMain1::listIndex(colour(r)), colours[r]) << r;
+            EXPECT_EQ(sampleColour(sample(r)), samples[r]) << r;
+        }
+        EXPECT_EQ(find<QScrollBar>("VScroll1")->value(), 5);
+        EXPECT_EQ(find<QLineEdit>("strEnabled1")->text(), QStringLiteral("5"));
+        EXPECT_EQ(find<QScrollBar>("VScroll2")->value(), 12);
+        EXPECT_EQ(find<QLineEdit>("strBorder1")->text(), QStringLiteral("12"));
+        EXPECT_TRUE(find<QRadioButton>("Option1(2)")->isChecked());
+        EXPECT_EQ(window->SizeUnit, 2);
+        EXPECT_EQ(find<QLineEdit>("strTitle1")->text(), QStringLiteral("私の曲"));
+        EXPECT_EQ(find<QLineEdit>("strOutFile1")->text(), QStringLiteral("index.htm"));
+    }
+
+    void expectStartUpValues()
+    {
+        EXPECT_EQ(window->optionSetFromControls(), OptionSet {});
+        const QColor samples[] = { QColor(255, 255, 255), QColor(255, 255, 255), QColor(0, 0, 0), QColor(255, 0, 0) };
+        for (int r = 0; r < 4; ++r)
+            EXPECT_EQ(sampleColour(sample(r)), samples[r]) << r;
+        EXPECT_TRUE(find<QRadioButton>("Option1(0)")->isChecked());
+    }
+
+    TempDir dir_ { "melodex-presets" };
+    TempDir config_ { "melodex-config" };
+    std::string oldXdg_;
+};
+
+TEST_F(PresetTest, Save1WritesTheNumberedSectionInTheStoredForms)
+{
+    window->setListIndex(combo(0), 3);
+    window->setListIndex(colour(2), -1); // a typed colour: no list position
+    find<QRadioButton>("Option1(1)")->click();
+    find<QLineEdit>("strTitle1")->setText(QStringLiteral("日本"));
+    window->m_save_1[0]->trigger();
+    EXPECT_EQ(iniBytes(), "[save_key_ 0]\r\n"
+                          "Combo_00= 3\r\nCombo_01= 1\r\nCombo_02= 2\r\nCombo_03= 3\r\nCombo_04= 4\r\n"
+                          "Combo_05= 5\r\nCombo_06= 6\r\nCombo_07= 7\r\nCombo_08= 8\r\nCombo_09= 9\r\n"
+                          "Combo_10= 10\r\n"
+                          "Color_00= 28\r\nColor_01= 28\r\nColor_02=-1\r\nColor_03= 26\r\n"
+                          "Enabled=11\r\nBorder=1\r\nFileSize= 1\r\n"
+                          "Title=\x93\xfa\x96\x7b\r\nOutFile=list.htm\r\n");
+    EXPECT_TRUE(dialogs.shown.empty());
+}
+
+TEST_F(PresetTest, LoadRestoresEveryValueThroughTheControlsHandlers)
+{
+    changeEverything();
+    window->m_save_1[3]->trigger();
+    auto fresh = makeWindow(); // a new start: every control at its start-up value
+    window.swap(fresh);
+    fresh.reset();
+    window->m_read_1[3]->trigger();
+    expectEverythingChanged();
+
+    // Loading the numbered name through the custom item reads the same section.
+    dialogs.answerInput(QStringLiteral("save_key_ 3"));
+    window->setListIndex(combo(0), 0);
+    window->m_read_2->trigger();
+    EXPECT_EQ(frmMain1::listIndex(combo(0)), 10);
+}
+
+TEST_F(PresetTest, NameNeverSavedLoadsEveryStartUpValue)
+{
+    changeEverything();
+    window->m_save_1[0]->trigger();
+    dialogs.answerInput(QStringLiteral("my_option"));
+    window->m_read_2->trigger();
+    expectStartUpValues();
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_EQ(dialogs.shown[0].text, QStringLiteral("読み出すキーを指定してください。"));
+    EXPECT_EQ(dialogs.shown[0].caption, QStringLiteral("設定読み込み"));
+    EXPECT_EQ(dialogs.shown[0].defaultText, QStringLiteral("my_option"));
+}
+
+TEST_F(PresetTest, CustomNamesAreUsedAsTypedBlanksIncluded)
+{
+    changeEverything();
+    dialogs.answerInput(QStringLiteral(" a "));
+    window->m_save_2->trigger();
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_EQ(dialogs.shown[0].text, QStringLiteral("保存するキーを付けてください。"));
+    EXPECT_EQ(dialogs.shown[0].caption, QStringLiteral("設定保存"));
+    EXPECT_EQ(dialogs.shown[0].defaultText, QStringLiteral("my_option"));
+    EXPECT_EQ(iniBytes().rfind("[ a ]\r\n", 0), 0u);
+
+    dialogs.answerInput(QStringLiteral("a"));
+    window->m_read_2->trigger();
+    expectStartUpValues();
+    dialogs.answerInput(QStringLiteral(" a "));
+    window->m_read_2->trigger();
+    expectEverythingChanged();
+}
+
+TEST_F(PresetTest, BlankEmptyAndCancelledNamesDoNothingSilently)
+{
+    for (const char* name : { "", " ", "                    " }) { // "" is also what Cancel returns
+        dialogs.answerInput(QString::fromUtf8(name));
+        window->m_save_2->trigger();
+    }
+    EXPECT_FALSE(std::filesystem::exists(iniPath()));
+
+    window->m_save_1[0]->trigger();
+    changeEverything();
+    for (const char* name : { "", "   " }) {
+        dialogs.answerInput(QString::fromUtf8(name));
+        window->m_read_2->trigger();
+    }
+    expectEverythingChanged();
+    for (const auto& box : dialogs.shown)
+        EXPECT_TRUE(box.input) << box.text.toStdString();
+}
+
+TEST_F(PresetTest, TwentyCharactersAcceptedTwentyOneRefused)
+{
+    struct Case {
+        QString name;
+        bool accepted;
+    };
+    const Case cases[] = {
+        { QString(20, u'x'), true },
+        { QString(21, u'x'), false },
+        { QString(20, u'あ'), true },             // 40 bytes in the file, still 20 characters
+        { QString(21, u'あ'), false },
+        { QString::fromUtf8("🎵🎵🎵🎵🎵🎵🎵🎵🎵🎵🎵🎵🎵🎵🎵🎵🎵🎵🎵🎵"), true }, // 40 UTF-16 units
+        { QString(21, u' '), false },
+    };
+    for (const auto& c : cases) {
+        dialogs.shown.clear();
+        dialogs.answerInput(c.name);
+        if (!c.accepted)
+            dialogs.answerMessage(kOk);
+        window->m_save_2->trigger();
+        const bool saved = IniSectionNames() == std::vector<std::string> { c.name.toStdString() };
+        EXPECT_EQ(saved, c.accepted) << c.name.toStdString();
+        if (!c.accepted) {
+            ASSERT_EQ(dialogs.shown.size(), 2u);
+            EXPECT_EQ(dialogs.shown[1].text, kTooLong + QStringLiteral("\r\n保存されませんでした"));
+            EXPECT_EQ(dialogs.shown[1].caption, QStringLiteral("Error"));
+            EXPECT_EQ(dialogs.shown[1].buttons, kOkOnly);
+        }
+        std::filesystem::remove(iniPath());
+    }
+
+    window->m_save_1[1]->trigger();
+    changeEverything();
+    dialogs.shown.clear();
+    dialogs.answerInput(QString(21, u'x'));
+    dialogs.answerMessage(kOk);
+    window->m_read_2->trigger();
+    ASSERT_EQ(dialogs.shown.size(), 2u);
+    EXPECT_EQ(dialogs.shown[1].text, kTooLong + QStringLiteral("\r\n読み込みできませんでした"));
+    EXPECT_EQ(dialogs.shown[1].caption, QStringLiteral("Error"));
+    expectEverythingChanged();
+}
+
+TEST_F(PresetTest, FailedSaveIsReportedOnce)
+{
+    std::filesystem::create_directory(iniPath());
+    dialogs.answerMessage(kOk);
+    window->m_save_1[2]->trigger();
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_EQ(dialogs.shown[0].text, QStringLiteral("設定を保存できませんでした\r\n")
+                                         + QString::fromStdString(iniPath().string())
+                                         + QStringLiteral(": Is a directory"));
+    EXPECT_EQ(dialogs.shown[0].caption, QStringLiteral("Error"));
+    EXPECT_EQ(dialogs.shown[0].buttons, kOkOnly);
+}
+
+TEST_F(PresetTest, HandEditedValuesOutOfRangeFallBackKeyByKey)
+{
+    dir_.write("melodex.ini", "[p]\r\nCombo_00=12\r\nCombo_01=-1\r\nCombo_02= 7\r\n"
+                              "Color_00=99\r\nColor_01=-1\r\nColor_02=x\r\nColor_03= 1\r\n"
+                              "Enabled=0\r\nBorder=40000\r\nFileSize=5\r\nTitle=t\r\n");
+    changeEverything();
+    dialogs.answerInput(QStringLiteral("p"));
+    window->m_read_2->trigger();
+    EXPECT_EQ(frmMain1::listIndex(combo(0)), 0);
+    EXPECT_EQ(frmMain1::listIndex(combo(1)), -1);
+    EXPECT_EQ(combo(1)->currentText(), QString());
+    EXPECT_EQ(frmMain1::listIndex(combo(2)), 7);
+    EXPECT_EQ(frmMain1::listIndex(colour(0)), 28);
+    EXPECT_EQ(frmMain1::listIndex(colour(1)), -1);
+    EXPECT_EQ(colour(1)->currentText(), QString());
+    EXPECT_EQ(frmMain1::listIndex(colour(2)), 0);
+    EXPECT_EQ(frmMain1::listIndex(colour(3)), 1);
+    EXPECT_EQ(sampleColour(sample(3)), QColor(0, 0, 255));
+    EXPECT_EQ(find<QScrollBar>("VScroll1")->value(), 11);
+    EXPECT_EQ(find<QLineEdit>("strEnabled1")->text(), QStringLiteral("11"));
+    EXPECT_EQ(find<QScrollBar>("VScroll2")->value(), 1);
+    EXPECT_EQ(find<QLineEdit>("strBorder1")->text(), QStringLiteral("1"));
+    EXPECT_EQ(window->SizeUnit, 0);
+    EXPECT_EQ(find<QLineEdit>("strTitle1")->text(), QStringLiteral("t"));
+    EXPECT_EQ(find<QLineEdit>("strOutFile1")->text(), QStringLiteral("list.htm"));
+}
+
+} // namespace
+} // namespace melodex::test
