@@ -1,0 +1,136 @@
+// The make-list button: what the user is told, what lands on disk, and that
+// the window writes what the command line writes for the same settings.
+
+#include <chrono>
+#include <filesystem>
+#include <sstream>
+#include <thread>
+
+#include <QProgressDialog>
+#include <QPushButton>
+
+#include "cli/cli.h"
+#include "test_support.h"
+#include "window_fixture.h"
+
+namespace melodex::test {
+namespace {
+
+class MakeListTest : public WindowTest {
+protected:
+    void open(const TempDir& dir) { ASSERT_TRUE(window->openFolder(dir.path().string())); }
+    void makeList() { find<QPushButton>("cmdMakeList1")->click(); }
+    const ShownBox& onlyBox()
+    {
+        EXPECT_EQ(dialogs.shown.size(), 1u);
+        static const ShownBox none;
+        return dialogs.shown.empty() ? none : dialogs.shown.back();
+    }
+};
+
+TEST_F(MakeListTest, EmptyFolderIsRefusedWithAMessage)
+{
+    TempDir dir("melodex-window-list");
+    dir.write("notes.txt", "not music");
+    open(dir);
+    dialogs.answerMessage(kOk);
+    makeList();
+    const ShownBox& box = onlyBox();
+    EXPECT_EQ(box.text, QStringLiteral("MP3ファイルがありません"));
+    EXPECT_EQ(box.buttons, kOkOnly);
+    EXPECT_EQ(box.caption, QStringLiteral("Melodex"));
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "list.htm"));
+}
+
+TEST_F(MakeListTest, WritesWhatTheCommandLineWritesForTheSameSettings)
+{
+    TempDir dir("melodex-window-list");
+    for (const char* name : { "cbr128_44k_stereo.mp3", "a&b <c>.mp3", "Café – Ω.mp3", "id3v1_sjis.mp3",
+                              "text_file.mp3" })
+        std::filesystem::copy_file(corpusDir() / name, dir.path() / name);
+    open(dir);
+
+    const int fields[] = { 0, 1, 2, 11, 7, 8, 9 };
+    for (int k = 0; k < 7; ++k)
+        window->setListIndex(find<QComboBox>(QStringLiteral("Combo1(%1)").arg(k).toUtf8().constData()), fields[k]);
+    find<QScrollBar>("VScroll1")->setValue(7);
+    const int colours[] = { 16, 15, 3, 14 }; // LAVENDER, KHAKI, DARKBLUE, HOTPINK
+    for (int r = 0; r < 4; ++r)
+        window->setListIndex(find<QComboBox>(QStringLiteral("ColorBox1(%1)").arg(r).toUtf8().constData()),
+                             colours[r]);
+    find<QScrollBar>("VScroll2")->setValue(3);
+    find<QRadioButton>("Option1(1)")->click();
+    find<QLineEdit>("strTitle1")->setText(QStringLiteral("Björk <live> & 日本"));
+
+    dialogs.answerMessage(kOk);
+    makeList();
+    const ShownBox& box = onlyBox();
+    EXPECT_EQ(box.text, QStringLiteral("Success"));
+    EXPECT_EQ(box.buttons, kOkOnly);
+    EXPECT_EQ(box.caption, QStringLiteral("Melodex"));
+
+    std::ostringstream out, err;
+    const int code = cli::runCli({ "list", dir.path().string(), "--output", "cli.htm", "--columns",
+                                   "file,track,artist,none,size,time,bitrate", "--colors",
+                                   "lavender,khaki,darkblue,hotpink", "--border", "3", "--unit", "kb", "--title",
+                                   "Björk <live> & 日本" },
+                                 out, err);
+    ASSERT_EQ(code, cli::kExitOk) << err.str();
+    const std::string page = readFile(dir.path() / "list.htm");
+    EXPECT_FALSE(page.empty());
+    EXPECT_EQ(page, readFile(dir.path() / "cli.htm"));
+}
+
+TEST_F(MakeListTest, FailureNamesTheReasonAndKeepsThePreviousList)
+{
+    TempDir dir("melodex-window-list");
+    dir.write("a.mp3", "x");
+    dir.write("list.htm", "previous");
+    open(dir);
+    // Typed text that names no field leaves the chooser without a valid one.
+    auto* combo = find<QComboBox>("Combo1(1)");
+    combo->setEditText(QStringLiteral("曲名"));
+    ASSERT_EQ(frmMain1::listIndex(combo), -1);
+
+    dialogs.answerMessage(kOk);
+    makeList();
+    const ShownBox& box = onlyBox();
+    EXPECT_EQ(box.text, QStringLiteral("file i/o error\ncolumn 2 has no valid field"));
+    EXPECT_EQ(box.buttons, kOkOnly);
+    EXPECT_EQ(box.caption, QStringLiteral("Melodex"));
+    EXPECT_EQ(readFile(dir.path() / "list.htm"), "previous");
+}
+
+TEST_F(MakeListTest, LongRunShowsProgressAndCancelKeepsThePreviousList)
+{
+    TempDir dir("melodex-window-list");
+    constexpr int kFiles = 10;
+    for (int i = 1; i <= kFiles; ++i)
+        dir.write(std::to_string(i) + ".mp3", "x");
+    dir.write("list.htm", "previous");
+    open(dir);
+
+    bool shown = false;
+    int reads = 0;
+    window->library().getFileInfo = [&](const char*, TrackTag*, StreamInfo*) -> int32_t {
+        std::this_thread::sleep_for(std::chrono::milliseconds(120));
+        if (++reads == 8) {
+            auto* progress = window->findChild<QProgressDialog*>(QStringLiteral("MakeListProgress"));
+            if (progress != nullptr) {
+                shown = progress->isVisible() && progress->isModal();
+                progress->cancel(); // as its Cancel button does
+            }
+        }
+        return 1;
+    };
+    makeList(); // no box: the user cancelled
+    EXPECT_TRUE(shown) << "a run of about a second shows its progress";
+    EXPECT_EQ(reads, 8);
+    EXPECT_TRUE(dialogs.shown.empty());
+    EXPECT_EQ(readFile(dir.path() / "list.htm"), "previous");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), kFiles + 1)
+        << "no temporary file may stay";
+}
+
+} // namespace
+} // namespace melodex::test
