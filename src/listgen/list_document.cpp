@@ -1,5 +1,6 @@
 #include "listgen/list_document.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <exception>
@@ -351,9 +352,37 @@ std::string escapeHtml(std::string_view text, HtmlText kind)
 {
     const bool keepAmpersands = kind == HtmlText::TagField;
     const bool unquoted = kind == HtmlText::UnquotedAttribute;
+    const auto special = [unquoted](char c) {
+        switch (c) {
+        case '&':
+        case '<':
+        case '>':
+        case '"':
+            return true;
+        case ' ':
+        case '\t':
+        case '\n':
+        case '\f':
+        case '\r':
+            return unquoted;
+        default:
+            return false;
+        }
+    };
+    // Most texts hold nothing to escape; a page has tens of thousands of them.
+    const auto first = std::find_if(text.begin(), text.end(), special);
+    if (first == text.end())
+        return std::string(text);
     std::string out;
     out.reserve(text.size() + 16);
-    for (char c : text) {
+    out.append(text.begin(), first);
+    std::size_t done = static_cast<std::size_t>(first - text.begin());
+    for (std::size_t pos = done; pos < text.size(); ++pos) {
+        const char c = text[pos];
+        if (!special(c))
+            continue;
+        out.append(text.substr(done, pos - done));
+        done = pos + 1;
         switch (c) {
         case '&':
             out += keepAmpersands ? "&" : "&amp;";
@@ -367,20 +396,12 @@ std::string escapeHtml(std::string_view text, HtmlText kind)
         case '"':
             out += "&quot;";
             break;
-        case ' ':
-        case '\t':
-        case '\n':
-        case '\f':
-        case '\r':
-            if (unquoted)
-                out += "&#" + std::to_string(static_cast<int>(c)) + ";";
-            else
-                out += c;
+        default: // white space, in an unquoted attribute value only
+            out += "&#" + std::to_string(static_cast<int>(c)) + ";";
             break;
-        default:
-            out += c;
         }
     }
+    out.append(text.substr(done));
     return out;
 }
 

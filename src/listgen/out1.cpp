@@ -24,13 +24,23 @@ std::string groupDigits(std::string digits)
     return out;
 }
 
-// The magnitude as decimal digits; doubles past 2^63 are not sizes or times
-// we can meet, so they are printed without grouping help from integers.
+// The magnitude (a whole number) as decimal digits. A page holds thousands of
+// these, so the common case avoids printf's floating-point path.
 std::string wholeDigits(double magnitude)
 {
+    if (magnitude < 9.2e18)
+        return std::to_string(static_cast<uint64_t>(magnitude));
     char buf[400];
     std::snprintf(buf, sizeof buf, "%.0f", magnitude);
     return buf;
+}
+
+std::string twoDigits(int64_t value)
+{
+    std::string digits = std::to_string(value < 0 ? -static_cast<uint64_t>(value) : static_cast<uint64_t>(value));
+    if (digits.size() < 2)
+        digits.insert(0, 1, '0');
+    return value < 0 ? "-" + digits : digits;
 }
 
 // Rounds to `decimals` places, a half away from zero (std::round's rule).
@@ -87,8 +97,7 @@ std::string SecToTime(int64_t t)
         --hours;
     const int64_t seconds = t % 60;
     const int64_t minutes = ((t % 3600) - seconds) / 60;
-    return formatTwoDigits(static_cast<double>(hours)) + ":" + formatTwoDigits(static_cast<double>(minutes)) + ":"
-        + formatTwoDigits(static_cast<double>(seconds));
+    return twoDigits(hours) + ":" + twoDigits(minutes) + ":" + twoDigits(seconds);
 }
 
 namespace {
