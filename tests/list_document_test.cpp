@@ -6,6 +6,9 @@
 #include <map>
 #include <stdexcept>
 
+#include <csignal>
+
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -460,4 +463,29 @@ TEST(ListDocument, UnwritableFolderFailsWithItsReason)
     EXPECT_EQ(r.status, ListResult::Status::Failed);
     EXPECT_EQ(r.reason, (run.dir.path() / "list.htm").string() + ": Permission denied");
     EXPECT_EQ(run.document(), "old");
+}
+
+TEST(ListDocument, WriteFailureMidwayKeepsThePreviousList)
+{
+    // A file-size limit makes the write fail part way, as a full disk would,
+    // and works even where permissions do not (root).
+    ListRun run;
+    run.dir.write("list.htm", "old");
+    std::vector<std::string> files;
+    for (int i = 0; i < 2000; ++i)
+        files.push_back(std::to_string(i) + ".mp3");
+    rlimit saved {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = 100000;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const ListResult r = run.write(files);
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previousHandler);
+
+    EXPECT_EQ(r.status, ListResult::Status::Failed);
+    EXPECT_EQ(r.reason, (run.dir.path() / "list.htm").string() + ": File too large");
+    EXPECT_EQ(run.document(), "old");
+    EXPECT_EQ(leftovers(run.dir.path()), std::vector<std::string> { "list.htm" });
 }
