@@ -1,5 +1,6 @@
 #include "window/frmMain1.h"
 
+#include <QElapsedTimer>
 #include <QListWidget>
 #include <QProgressDialog>
 
@@ -13,6 +14,9 @@ const QString kFileIoError = QStringLiteral("file i/o error");
 
 // A run that ends sooner finishes without a dialog flashing up.
 constexpr int kProgressDelayMs = 500;
+// Redrawing the dialog for each of thousands of files would cost more than
+// reading them; a few times a second is enough to look alive and to notice Cancel.
+constexpr int kProgressStepMs = 50;
 
 } // namespace
 
@@ -38,9 +42,13 @@ bool frmMain1::MakeList()
     progress.setWindowTitle(melodex::kAppTitle);
     progress.setWindowModality(Qt::WindowModal);
     progress.setMinimumDuration(kProgressDelayMs);
-    const auto onProgress = [&progress](int done, int count) {
-        progress.setLabelText(QStringLiteral("リストを作成しています… %1 / %2").arg(done).arg(count));
-        progress.setValue(done); // lets a modal dialog handle its Cancel button
+    QElapsedTimer sinceUpdate;
+    const auto onProgress = [&progress, &sinceUpdate](int done, int count) {
+        if (!sinceUpdate.isValid() || sinceUpdate.elapsed() >= kProgressStepMs || done == count) {
+            sinceUpdate.start();
+            progress.setLabelText(QStringLiteral("リストを作成しています… %1 / %2").arg(done).arg(count));
+            progress.setValue(done); // lets a modal dialog handle its Cancel button
+        }
         return !progress.wasCanceled();
     };
     const auto reader = [this](const std::string& path, TrackTag& tag, StreamInfo& info) {
