@@ -41,6 +41,9 @@ constexpr std::size_t kSearchChunk = 16384;
 constexpr int64_t kMaxJunk = 8 << 20;
 constexpr std::size_t kSampleBytes = 6144; // three frames of the largest kind and a start offset
 
+// Reads through two cached blocks: the analysis makes many small reads near
+// the start and near the end of a file, and each read the stream serves costs
+// a seek and a system call.
 class Reader {
 public:
     Reader(TagLib::IOStream& stream, int64_t size) : stream_(stream), size_(size) { }
@@ -51,9 +54,25 @@ public:
         if (pos < 0 || pos >= size_ || length <= 0)
             return {};
         length = std::min(length, size_ - pos);
+        for (auto& b : blocks_) {
+            if (pos >= b.pos && pos + length <= b.pos + static_cast<int64_t>(b.data.size())) {
+                b.used = ++clock_;
+                return b.data.mid(static_cast<unsigned int>(pos - b.pos), static_cast<unsigned int>(length));
+            }
+        }
+        // A block near the end of the file reaches back from it, so the tags
+        // and the last frames behind it land in one block.
+        const int64_t blockLength = std::min(size_, std::max<int64_t>(length, kBlockBytes));
+        const int64_t blockPos = std::min(pos, size_ - blockLength);
+        Block& b = blocks_[0].used <= blocks_[1].used ? blocks_[0] : blocks_[1];
         stream_.clear();
-        stream_.seek(static_cast<long>(pos));
-        return stream_.readBlock(static_cast<unsigned long>(length));
+        stream_.seek(static_cast<long>(blockPos));
+        b.data = stream_.readBlock(static_cast<unsigned long>(blockLength));
+        b.pos = blockPos;
+        b.used = ++clock_;
+        if (pos + length > b.pos + static_cast<int64_t>(b.data.size())) // the stream ended early
+            return b.data.mid(static_cast<unsigned int>(std::min<int64_t>(pos - b.pos, b.data.size())));
+        return b.data.mid(static_cast<unsigned int>(pos - b.pos), static_cast<unsigned int>(length));
     }
 
     std::optional<FrameHeader> headerAt(int64_t pos)
@@ -64,11 +83,17 @@ public:
         return parseFrameHeader(reinterpret_cast<const unsigned char*>(b.data()));
     }
 
-    TagLib::IOStream& stream() { return stream_; }
-
 private:
+    static constexpr int64_t kBlockBytes = 16384;
+    struct Block {
+        int64_t pos = 0;
+        TagLib::ByteVector data;
+        uint64_t used = 0;
+    };
     TagLib::IOStream& stream_;
     int64_t size_;
+    Block blocks_[2];
+    uint64_t clock_ = 0;
 };
 
 const unsigned char* bytes(const TagLib::ByteVector& v) { return reinterpret_cast<const unsigned char*>(v.data()); }
