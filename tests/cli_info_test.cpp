@@ -98,6 +98,8 @@ TEST(CliInfo, EscapesWhatWouldBreakTheLine)
         { "\xc0\xaf overlong", "\\xC0\\xAF overlong" }, // overlong "/"
         { "\xed\xa0\x80", "\\xED\\xA0\\x80" },          // a surrogate
         { "\x93\xfa\x96\x7b", "\\x93\\xFA\\x96{" },     // a Shift_JIS name
+        { "\x1b[31mred\x7f", "\\x1B[31mred\\x7F" },      // terminal controls
+        { "\xc2\x9b" "2J \xc2\xa0", "\\xC2\\x9B" "2J \xc2\xa0" }, // C1 CSI escaped, no-break space kept
     };
     for (const auto& c : cases)
         EXPECT_EQ(cli::escapeInfoValue(c.in), c.out) << c.in;

@@ -33,7 +33,7 @@ int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
            bool errIsTerminal = false);
 
 // A value as `info` prints it: tab, CR, LF and backslash as \t, \r, \n and
-// \\, bytes that are not UTF-8 as \xNN.
+// \\, bytes that are not UTF-8 and other control characters as \xNN.
 std::string escapeInfoValue(std::string_view s);
 
 // Each subcommand lives in its own file and registers itself here.

@@ -4,6 +4,7 @@
 #include "common/sjis.h"
 #include "trackinfo/vbmp3.h"
 
+#include <algorithm>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -20,7 +21,8 @@ files left out, natural order), UTF-8, eleven tab-separated columns:
   bit rate (kbps), sampling rate (Hz), file bytes, total seconds (rounded down),
   and "ok" or "unreadable" (no MPEG audio found: texts empty, numbers 0 but bytes).
 Tab, CR, LF and backslash inside a value are written as \t, \r, \n and \\.
-Bytes of a file name that are not UTF-8 are written as \xNN (two hex digits).
+Bytes that are not UTF-8 (in file names) and control characters are written
+as \xNN (two hex digits per byte).
 A file of 2 GiB or more shows 2147483647 bytes.
 
 Exit codes: 0 done (unreadable files included), 1 the folder cannot be read,
@@ -80,12 +82,18 @@ std::string escapeInfoValue(std::string_view s)
         default: break;
         }
         const std::size_t n = utf8SequenceLength(s, i);
-        if (n == 0) {
-            const auto b = static_cast<unsigned char>(c);
-            out += "\\x";
-            out += kHex[b >> 4];
-            out += kHex[b & 15];
-            ++i;
+        const auto b = static_cast<unsigned char>(c);
+        // Control characters (C0, DEL, C1) would reach a terminal as commands.
+        const bool control = (n == 1 && (b < 0x20 || b == 0x7F))
+            || (n == 2 && b == 0xC2 && static_cast<unsigned char>(s[i + 1]) < 0xA0);
+        if (n == 0 || control) {
+            for (std::size_t k = 0; k < std::max<std::size_t>(n, 1); ++k) {
+                const auto e = static_cast<unsigned char>(s[i + k]);
+                out += "\\x";
+                out += kHex[e >> 4];
+                out += kHex[e & 15];
+            }
+            i += std::max<std::size_t>(n, 1);
         } else {
             out.append(s.substr(i, n));
             i += n;
