@@ -28,6 +28,11 @@ constexpr int kTwipsPerPixel = 15;
 constexpr int kClientWidth = 8850;
 constexpr int kClientHeight = 4515;
 
+// The labels were drawn for a 12-pixel Japanese UI font; Noto Sans CJK at 11
+// pixels is the size at which every caption still fits its label.
+constexpr const char* kFontFamily = "Noto Sans CJK JP";
+constexpr int kFontPixels = 11;
+
 void place(QWidget* w, int left, int top, int width, int height)
 {
     w->setGeometry(left / kTwipsPerPixel, top / kTwipsPerPixel, width / kTwipsPerPixel, height / kTwipsPerPixel);
@@ -101,6 +106,10 @@ frmMain1::frmMain1(melodex::Dialogs& dialogs, TrackLibrary library, QWidget* par
     setObjectName(QStringLiteral("frmMain1"));
     setWindowTitle(melodex::kAppTitle);
     setWindowIcon(QIcon(QStringLiteral(":/melodex/melodex.png")));
+    QFont font(QString::fromLatin1(kFontFamily));
+    font.setPixelSize(kFontPixels);
+    setAttribute(Qt::WA_WindowPropagation); // menus and boxes take the font too
+    setFont(font);
 
     createControls();
     createMenus();
@@ -131,6 +140,7 @@ void frmMain1::createControls()
     Dir1 = new QListWidget(client);
     Dir1->setObjectName(QStringLiteral("Dir1"));
     Dir1->setUniformItemSizes(true);
+    Dir1->setIconSize(QSize(14, 14));
     place(Dir1, 0, 360, 2655, 2190);
     File1 = new QListWidget(client);
     File1->setObjectName(QStringLiteral("File1"));

@@ -9,6 +9,7 @@
 #include <QListWidget>
 #include <QRadioButton>
 #include <QScrollBar>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -47,6 +48,13 @@ protected:
     int frees = 0;
     std::unique_ptr<frmMain1> window;
 };
+
+// Types text as key presses; QTest::keyClicks knows only ASCII.
+inline void typeText(QWidget* widget, const QString& text)
+{
+    for (const QChar c : text)
+        QTest::sendKeyEvent(QTest::Click, widget, Qt::Key_unknown, QString(c), Qt::NoModifier);
+}
 
 inline QColor sampleColour(const QLabel* sample) { return sample->palette().color(QPalette::Window); }
 

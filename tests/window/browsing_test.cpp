@@ -1,0 +1,206 @@
+// Folder browsing: the three lists, FolderPath and the count follow the
+// folder the user opens, and stay put when a folder cannot be read.
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include <QTest>
+
+#include <sys/stat.h>
+
+#include "common/folder_listing.h"
+#include "test_support.h"
+#include "window/browsing.h"
+#include "window_fixture.h"
+
+namespace fs = std::filesystem;
+
+namespace melodex::test {
+namespace {
+
+QStringList itemTexts(const QListWidget* list)
+{
+    QStringList texts;
+    for (int i = 0; i < list->count(); ++i)
+        texts << list->item(i)->text().trimmed();
+    return texts;
+}
+
+// A folder with twelve MP3 files (one named in upper case), a hidden one, a
+// text file and a subfolder.
+class FolderTest : public WindowTest {
+protected:
+    void SetUp() override
+    {
+        WindowTest::SetUp();
+        for (int i = 1; i <= 11; ++i)
+            music.write("track " + std::to_string(i) + ".mp3", "x");
+        music.write("LOUD.MP3", "x");
+        music.write(".hidden.mp3", "x");
+        music.write("notes.txt", "x");
+        fs::create_directory(music.path() / "disc 2");
+        musicPath = music.path().native();
+    }
+
+    TempDir music { "melodex-window" };
+    std::string musicPath;
+};
+
+TEST_F(FolderTest, OpeningAFolderUpdatesEverythingInOneStep)
+{
+    ASSERT_TRUE(window->openFolder(musicPath));
+    EXPECT_EQ(window->FolderPath, musicPath);
+    EXPECT_EQ(window->strFileCount->text(), QStringLiteral("12"));
+    EXPECT_EQ(window->File1->count(), 12);
+    std::vector<std::string> expected;
+    for (int i = 1; i <= 11; ++i) {
+        if (i == 1)
+            expected.push_back("LOUD.MP3");
+        expected.push_back("track " + std::to_string(i) + ".mp3");
+    }
+    EXPECT_EQ(window->fileNames(), expected);
+    EXPECT_EQ(window->File1->item(0)->text(), QStringLiteral("LOUD.MP3"));
+    EXPECT_EQ(window->File1->item(11)->text(), QStringLiteral("track 11.mp3"));
+
+    // Dir1: the folder among its ancestors, then its subfolders.
+    const QStringList dirs = itemTexts(window->Dir1);
+    ASSERT_GE(dirs.size(), 3);
+    EXPECT_EQ(dirs.first(), QStringLiteral("/"));
+    EXPECT_EQ(dirs.last(), QStringLiteral("disc 2"));
+    EXPECT_EQ(dirs.at(dirs.size() - 2), QString::fromStdString(music.path().filename().native()));
+    EXPECT_EQ(window->Dir1->currentRow(), dirs.size() - 2);
+    EXPECT_EQ(window->Drive1->currentText().left(1), QStringLiteral("/"));
+
+    for (const auto& name : window->fileNames())
+        EXPECT_TRUE(fs::is_regular_file(window->FolderPath + "/" + name)) << name;
+}
+
+TEST_F(FolderTest, OpeningTheRootLeavesFolderPathEmpty)
+{
+    ASSERT_TRUE(window->openFolder(musicPath));
+    ASSERT_TRUE(window->openFolder("/"));
+    EXPECT_EQ(window->FolderPath, "");
+    EXPECT_EQ(window->dirPath(), "/");
+    const auto rootFiles = listMp3Files("/");
+    EXPECT_EQ(window->File1->count(), static_cast<int>(rootFiles.names.size()));
+    EXPECT_EQ(window->strFileCount->text(), QString::number(rootFiles.names.size()));
+    EXPECT_EQ(itemTexts(window->Dir1).first(), QStringLiteral("/"));
+    EXPECT_EQ(window->Dir1->currentRow(), 0);
+}
+
+TEST_F(FolderTest, TheDriveListLeadsToItsRoot)
+{
+    ASSERT_TRUE(window->openFolder(musicPath));
+    ASSERT_GE(window->Drive1->count(), 1);
+    EXPECT_EQ(window->Drive1->itemText(0).left(1), QStringLiteral("/"));
+    window->Drive1->setCurrentIndex(0);
+    window->Drive1_Change();
+    EXPECT_EQ(window->dirPath(), "/");
+    EXPECT_EQ(window->FolderPath, "");
+}
+
+TEST_F(FolderTest, OpeningAFolderFromDir1WithTheKeyboard)
+{
+    ASSERT_TRUE(window->openFolder(musicPath));
+    fs::copy_file(music.path() / "LOUD.MP3", music.path() / "disc 2" / "intro.mp3");
+    window->Dir1->setCurrentRow(window->Dir1->count() - 1);
+    QTest::keyClick(window->Dir1, Qt::Key_Return);
+    EXPECT_EQ(window->FolderPath, musicPath + "/disc 2");
+    EXPECT_EQ(window->strFileCount->text(), QStringLiteral("1"));
+
+    // And back up through an ancestor row.
+    const int parentRow = window->Dir1->currentRow() - 1;
+    window->Dir1->setCurrentRow(parentRow);
+    QTest::keyClick(window->Dir1, Qt::Key_Return);
+    EXPECT_EQ(window->FolderPath, musicPath);
+    EXPECT_EQ(window->strFileCount->text(), QStringLiteral("12"));
+}
+
+TEST_F(FolderTest, AnUnreadableFolderChangesNothingAndSaysWhy)
+{
+    ASSERT_TRUE(window->openFolder(musicPath));
+    const QStringList dirsBefore = itemTexts(window->Dir1);
+    // The folder vanishes after it was listed: a permission bit would not stop root.
+    fs::remove(music.path() / "disc 2");
+    dialogs.answerMessage(kOk);
+    window->Dir1->setCurrentRow(window->Dir1->count() - 1);
+    QTest::keyClick(window->Dir1, Qt::Key_Return);
+
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_TRUE(dialogs.shown[0].text.contains(QStringLiteral("disc 2")));
+    EXPECT_TRUE(dialogs.shown[0].text.contains(QString::fromLocal8Bit(std::strerror(ENOENT))));
+    EXPECT_EQ(window->FolderPath, musicPath);
+    EXPECT_EQ(window->dirPath(), musicPath);
+    EXPECT_EQ(itemTexts(window->Dir1), dirsBefore);
+    EXPECT_EQ(window->File1->count(), 12);
+    EXPECT_EQ(window->strFileCount->text(), QStringLiteral("12"));
+
+    // A path that is a file, not a folder.
+    dialogs.answerMessage(kOk);
+    EXPECT_FALSE(window->openFolder(musicPath + "/notes.txt"));
+    EXPECT_EQ(window->FolderPath, musicPath);
+}
+
+TEST_F(FolderTest, NamesAreKeptAsTheFileSystemHoldsThem)
+{
+    const fs::path odd = music.path() / "mixed  ";       // trailing blanks belong to the name
+    fs::create_directory(odd);
+    std::ofstream(odd / "caf\xe9.mp3") << "x";           // Latin-1, not UTF-8
+    ASSERT_TRUE(window->openFolder(odd.native()));
+    EXPECT_EQ(window->FolderPath, odd.native());
+    ASSERT_EQ(window->fileNames().size(), 1u);
+    EXPECT_EQ(window->fileNames()[0], "caf\xe9.mp3");
+    EXPECT_EQ(window->File1->item(0)->text(), QStringLiteral("caf\uFFFD.mp3"));
+    EXPECT_TRUE(fs::is_regular_file(window->FolderPath + "/" + window->fileNames()[0]));
+}
+
+TEST_F(FolderTest, StartsInTheCurrentFolder)
+{
+    const fs::path before = fs::current_path();
+    fs::current_path(music.path());
+    auto other = makeWindow();
+    fs::current_path(before);
+    EXPECT_EQ(other->FolderPath, fs::canonical(music.path()).native());
+    EXPECT_EQ(other->strFileCount->text(), QStringLiteral("12"));
+}
+
+TEST(ParseMountInfo, KeepsRealFileSystemsRootFirst)
+{
+    const char* text =
+        "22 27 0:21 / /proc rw,relatime - proc proc rw\n"
+        "23 27 0:22 / /sys rw,relatime - sysfs sysfs rw\n"
+        "24 27 0:6 / /dev rw,relatime - devtmpfs devtmpfs rw\n"
+        "26 24 0:24 / /dev/pts rw,relatime - devpts devpts rw\n"
+        "31 23 0:28 / /sys/fs/cgroup rw,relatime - cgroup2 cgroup2 rw\n"
+        "40 27 8:3 / /media/usb\\040disk rw shared:5 - vfat /dev/sdb1 rw\n"
+        "41 27 8:2 / /boot/efi rw - vfat /dev/sda2 rw\n"
+        "27 1 254:0 / / rw,relatime shared:1 - ext4 /dev/vda rw\n"
+        "50 27 0:40 / /run/user/1000 rw - tmpfs tmpfs rw\n"
+        "51 27 8:17 / /run/media/ann/STICK rw - exfat /dev/sdc1 rw\n"
+        "52 27 0:41 / /run/lock rw - tmpfs tmpfs rw\n"
+        "53 27 7:0 / /snap/core/1 ro - squashfs /dev/loop0 ro\n"
+        "54 27 0:45 / /srv/nas rw - nfs4 nas:/export rw\n"
+        "55 27 8:3 / /media/usb\\040disk rw - vfat /dev/sdb1 rw\n"
+        "garbage line\n";
+    const auto volumes = parseMountInfo(text);
+    std::vector<std::string> paths;
+    for (const auto& v : volumes)
+        paths.push_back(v.path);
+    EXPECT_EQ(paths, (std::vector<std::string> { "/", "/boot/efi", "/media/usb disk", "/run/media/ann/STICK", "/srv/nas" }));
+    EXPECT_EQ(parseMountInfo("").size(), 1u) << "the root is always offered";
+}
+
+TEST(FolderPaths, AreNormalAndSplitIntoTheirAncestors)
+{
+    EXPECT_EQ(normalFolderPath("/a/b/"), "/a/b");
+    EXPECT_EQ(normalFolderPath("/a/./b/../c"), "/a/c");
+    EXPECT_EQ(normalFolderPath("/"), "/");
+    EXPECT_EQ(normalFolderPath("/a/b  "), "/a/b  ");
+    EXPECT_EQ(folderChain("/a/b c/d"), (std::vector<std::string> { "/", "/a", "/a/b c", "/a/b c/d" }));
+    EXPECT_EQ(folderChain("/"), (std::vector<std::string> { "/" }));
+    EXPECT_EQ(folderName("/a/b c"), "b c");
+}
+
+} // namespace
+} // namespace melodex::test
