@@ -83,6 +83,21 @@ QScrollBar* makeUpDownBar(QWidget* parent, const char* name, int min, int max, i
     return bar;
 }
 
+// Mounts come and go while the window is open: the list is read again each
+// time it drops down.
+class DriveList : public QComboBox {
+public:
+    DriveList(std::function<void()> refresh, QWidget* parent) : QComboBox(parent), refresh_(std::move(refresh)) { }
+    void showPopup() override
+    {
+        refresh_();
+        QComboBox::showPopup();
+    }
+
+private:
+    std::function<void()> refresh_;
+};
+
 QString indexedName(const char* base, int index) { return QStringLiteral("%1(%2)").arg(QLatin1String(base)).arg(index); }
 
 } // namespace
@@ -134,7 +149,10 @@ void frmMain1::createControls()
     setCentralWidget(client);
 
     // Browsing strip.
-    Drive1 = new QComboBox(client);
+    Drive1 = new DriveList([this] {
+        refreshDrives();
+        selectDriveFor(dirPath_);
+    }, client);
     Drive1->setObjectName(QStringLiteral("Drive1"));
     place(Drive1, 0, 0, 2655, 300);
     Dir1 = new QListWidget(client);

@@ -94,6 +94,12 @@ TEST_F(FolderTest, TheDriveListLeadsToItsRoot)
     ASSERT_TRUE(window->openFolder(musicPath));
     ASSERT_GE(window->Drive1->count(), 1);
     EXPECT_EQ(window->Drive1->itemText(0).left(1), QStringLiteral("/"));
+    // Dropping the list down reads the mounts again but keeps the shown drive.
+    const QString shown = window->Drive1->currentText();
+    window->Drive1->showPopup();
+    window->Drive1->hidePopup();
+    EXPECT_EQ(window->Drive1->currentText(), shown);
+    EXPECT_EQ(window->dirPath(), musicPath);
     window->Drive1->setCurrentIndex(0);
     window->Drive1_Change();
     EXPECT_EQ(window->dirPath(), "/");
