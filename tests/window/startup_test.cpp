@@ -1,7 +1,9 @@
 // What the user sees right after start-up, and the ways out.
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
+#include <QFontInfo>
 #include <QGroupBox>
 #include <QMenuBar>
 #include <QPushButton>
@@ -97,6 +99,32 @@ TEST_F(WindowTest, ShowsTheFixedTexts)
     for (QAction* action : window->m_read_title->actions())
         read << (action->isSeparator() ? QStringLiteral("-") : action->text());
     EXPECT_EQ(read, QStringList({ "read1", "read2", "read3", "read4", "-", "カスタム" }));
+}
+
+} // namespace
+} // namespace melodex::test
+
+namespace melodex::test {
+namespace {
+
+// Captions drawn in a box narrower than they need are cut off on screen.
+TEST_F(WindowTest, EveryCaptionFitsItsControl)
+{
+    if (QFontInfo(window->font()).family() != window->font().family())
+        GTEST_SKIP() << "the window's font is not installed: " << window->font().family().toStdString();
+    std::vector<QWidget*> controls;
+    for (QLabel* label : window->findChildren<QLabel*>())
+        if (!label->text().isEmpty() && label != window->Label1)
+            controls.push_back(label);
+    for (QAbstractButton* button : window->findChildren<QAbstractButton*>())
+        controls.push_back(button);
+    controls.insert(controls.end(), window->Combo1.begin(), window->Combo1.end());
+    controls.insert(controls.end(), window->ColorBox1.begin(), window->ColorBox1.end());
+    ASSERT_GE(controls.size(), 30u);
+    for (QWidget* w : controls)
+        EXPECT_LE(w->sizeHint().width(), w->width()) << w->objectName().toStdString();
+    const QGroupBox* frame = window->Frame1;
+    EXPECT_LE(frame->fontMetrics().horizontalAdvance(frame->title()), frame->width());
 }
 
 } // namespace
