@@ -11,7 +11,6 @@
 #include <map>
 #include <memory>
 #include <set>
-#include <sstream>
 
 #include <dirent.h>
 #include <sys/stat.h>
