@@ -442,7 +442,7 @@ void frmMain1::m_exit_Click()
 
 void frmMain1::refreshDrives()
 {
-    const auto volumes = melodex::mountedVolumes();
+    const auto volumes = volumes_();
     const QSignalBlocker block(Drive1);
     Drive1->clear();
     drivePaths_.clear();
@@ -454,6 +454,13 @@ void frmMain1::refreshDrives()
         drivePaths_.push_back(volume.path);
     }
     driveIndex_ = -1;
+}
+
+void frmMain1::setVolumeSource(std::function<std::vector<melodex::MountedVolume>()> source)
+{
+    volumes_ = std::move(source);
+    refreshDrives();
+    selectDriveFor(dirPath_);
 }
 
 void frmMain1::selectDriveFor(const std::string& folder)

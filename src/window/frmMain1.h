@@ -16,6 +16,7 @@
 
 #include "common/option_set.h"
 #include "trackinfo/vbmp3.h"
+#include "window/browsing.h"
 #include "window/dialogs.h"
 
 class QAction;
@@ -128,6 +129,10 @@ public:
     const std::string& dirPath() const { return dirPath_; }
     const std::array<QString, 12>& columnHeaders() const { return ColumnHeaders; }
 
+    // Where Drive1 takes its entries from (the system's mounts unless a test
+    // says otherwise); the list is read again at once.
+    void setVolumeSource(std::function<std::vector<melodex::MountedVolume>()> source);
+
     // Opens a folder as if the user had opened it in Dir1. On failure the
     // window shows why and stays on the folder it showed; returns false.
     bool openFolder(const std::string& path);
@@ -178,6 +183,7 @@ private:
 
     std::string dirPath_;                // Dir1.Path
     std::vector<std::string> dirPaths_;  // the folder each Dir1 row opens
+    std::function<std::vector<melodex::MountedVolume>()> volumes_ = melodex::mountedVolumes;
     std::vector<std::string> drivePaths_; // the mount point of each Drive1 row
     int driveIndex_ = -1;                // the drive shown before a change
     std::vector<std::string> fileNames_; // File1's entries as bytes

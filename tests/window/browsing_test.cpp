@@ -106,6 +106,32 @@ TEST_F(FolderTest, TheDriveListLeadsToItsRoot)
     EXPECT_EQ(window->FolderPath, "");
 }
 
+TEST_F(FolderTest, AnUnreadableDriveKeepsTheDriveAndFolderShown)
+{
+    ASSERT_TRUE(window->openFolder(musicPath));
+    const std::string gone = musicPath + "/unplugged";
+    window->setVolumeSource([&] {
+        return std::vector<MountedVolume> { { "/", "" }, { musicPath, "MUSIC" }, { gone, "STICK" } };
+    });
+    ASSERT_EQ(window->Drive1->count(), 3);
+    EXPECT_EQ(window->Drive1->currentIndex(), 1) << "the innermost mount holding the folder";
+    EXPECT_EQ(window->Drive1->itemText(1), QString::fromStdString(musicPath + " [MUSIC]"));
+
+    dialogs.answerMessage(kOk);
+    window->Drive1->setCurrentIndex(2); // as a pick from the list does
+    window->Drive1_Change();
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_TRUE(dialogs.shown[0].text.contains(QStringLiteral("unplugged")));
+    EXPECT_EQ(window->Drive1->currentIndex(), 1);
+    EXPECT_EQ(window->FolderPath, musicPath);
+    EXPECT_EQ(window->File1->count(), 12);
+
+    window->Drive1->setCurrentIndex(0);
+    window->Drive1_Change();
+    EXPECT_EQ(window->FolderPath, "");
+    EXPECT_EQ(window->Drive1->currentIndex(), 0);
+}
+
 TEST_F(FolderTest, OpeningAFolderFromDir1WithTheKeyboard)
 {
     ASSERT_TRUE(window->openFolder(musicPath));
