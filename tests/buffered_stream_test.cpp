@@ -165,11 +165,29 @@ TEST(BufferedStream, ReusedBuffersHoldOnlyTheCurrentFile)
         s.seek(-100, TagLib::IOStream::End);
         EXPECT_EQ(s.readBlock(100).size(), 100u);
     }
+    TagLib::ByteVector heldFromBig;
+    TagLib::ByteVector heldFromWindow;
+    {
+        BufferedStream s(big.c_str());
+        s.seek(10);
+        heldFromBig = s.readBlock(100);
+    }
     BufferedStream s(small.c_str());
+    // Slices handed out earlier keep their bytes when the buffers are reloaded.
+    EXPECT_EQ(heldFromBig, TagLib::ByteVector(randomBytes(100, 11).c_str(), 100));
     EXPECT_EQ(s.length(), 53);
     EXPECT_EQ(s.readBlock(1000), TagLib::ByteVector(("ID3" + std::string(50, 'z')).c_str(), 53));
     s.seek(60);
     EXPECT_TRUE(s.readBlock(10).isEmpty());
+
+    BufferedStream again(big.c_str());
+    again.seek(350'000);
+    heldFromWindow = again.readBlock(8);
+    const TagLib::ByteVector copy(heldFromWindow.data(), heldFromWindow.size());
+    again.seek(360'000);
+    again.readBlock(8); // reloads the window
+    EXPECT_EQ(heldFromWindow, copy);
+    EXPECT_EQ(copy, TagLib::ByteVector(randomBytes(400'000, 11).substr(350'000 - 10, 8).c_str(), 8));
 }
 
 // TagLib over this stream must find exactly what it finds over its own:

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -35,7 +34,12 @@ constexpr long kMaxWindowBytes = 128 * 1024;
 struct Region {
     long start = 0;
     long size = 0;
-    std::vector<char> bytes;
+    // A ByteVector, not plain memory: a read that lies within the region is
+    // handed out as a slice sharing these bytes, without a copy. Loading the
+    // next bytes while such a slice is still held copies it away first
+    // (copy on write), so a slice never changes under its holder.
+    TagLib::ByteVector bytes;
+    const char* begin() const { return bytes.data(); }
 
     bool contains(long pos) const { return pos >= start && pos < start + size; }
     long end() const { return start + size; }
@@ -62,7 +66,7 @@ long preadFully(int fd, char* out, long n, long offset)
 bool loadRegion(Region& r, int fd, long start, long size)
 {
     if (static_cast<long>(r.bytes.size()) < size)
-        r.bytes.resize(static_cast<std::size_t>(size));
+        r.bytes = TagLib::ByteVector(static_cast<unsigned int>(size));
     r.start = start;
     r.size = preadFully(fd, r.bytes.data(), size, start);
     return r.size > 0;
@@ -133,11 +137,11 @@ BufferedStream::BufferedStream(const char* path)
 
     Region& head = buffers_->head;
     loadRegion(head, fd_, 0, std::min(size_, kHeadBytes));
-    const long tagBytes = id3v2TagBytes(head.bytes.data(), head.size);
+    const long tagBytes = id3v2TagBytes(head.begin(), head.size);
     const long wanted = std::min({size_, tagBytes + kAfterTagBytes, kMaxHeadBytes});
     if (tagBytes > 0 && wanted > head.size && head.size == std::min(size_, kHeadBytes)) {
         if (static_cast<long>(head.bytes.size()) < wanted)
-            head.bytes.resize(static_cast<std::size_t>(wanted));
+            head.bytes.resize(static_cast<unsigned int>(wanted));
         head.size += preadFully(fd_, head.bytes.data() + head.size, wanted - head.size, head.size);
     }
     if (size_ > head.end()) {
@@ -173,7 +177,7 @@ std::size_t BufferedStream::readAt(long offset, char* out, std::size_t n)
         const long left = want - done;
         if (const Region* r = buffers_->find(p)) {
             const long chunk = std::min(left, r->end() - p);
-            std::memcpy(out + done, r->bytes.data() + (p - r->start), static_cast<std::size_t>(chunk));
+            std::memcpy(out + done, r->begin() + (p - r->start), static_cast<std::size_t>(chunk));
             done += chunk;
             continue;
         }
@@ -202,7 +206,7 @@ TagLib::ByteVector BufferedStream::readBlock(unsigned long length)
         return {};
     const long n = std::min(static_cast<long>(std::min<unsigned long>(length, size_)), size_ - pos_);
     if (const Region* r = buffers_->find(pos_); r && pos_ + n <= r->end()) {
-        TagLib::ByteVector out(r->bytes.data() + (pos_ - r->start), static_cast<unsigned int>(n));
+        TagLib::ByteVector out = r->bytes.mid(static_cast<unsigned int>(pos_ - r->start), static_cast<unsigned int>(n));
         pos_ += n;
         return out;
     }
