@@ -16,7 +16,7 @@ namespace melodex::cli {
 namespace {
 
 constexpr const char* kInfoFooter = R"(Output: one line per MP3 file of FOLDER ("*.mp3" in any letter case, hidden
-files left out, natural order), UTF-8, eleven tab-separated columns:
+files left out, natural order), UTF-8, twelve tab-separated columns:
   file name, track name, artist, album, year, comment, genre,
   bit rate (kbps), sampling rate (Hz), file bytes, total seconds (rounded down),
   and "ok" or "unreadable" (no MPEG audio found: texts empty, numbers 0 but bytes).
