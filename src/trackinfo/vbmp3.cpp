@@ -201,6 +201,8 @@ void putText(char (&field)[N], const std::string& utf8)
         field[n] = '\0';
 }
 
+// The records hold signed 32-bit values: a file of 2 GiB or more shows
+// 2147483647 bytes rather than a negative or wrapped size.
 int32_t clampToInt32(int64_t v) { return v > INT32_MAX ? INT32_MAX : (v < 0 ? 0 : static_cast<int32_t>(v)); }
 
 } // namespace
