@@ -77,6 +77,17 @@ void installTextDecoders()
 
 std::string firstFour(const TagLib::String& s) { return toUtf8(s.stripWhiteSpace().substr(0, 4)); }
 
+// The ID3v1 genre list with Winamp's extensions, as taggers show it; TagLib
+// 1.13 spells two of the names its own way. Unknown indexes (255: none) are empty.
+TagLib::String id3v1GenreName(int index)
+{
+    if (index == 29)
+        return "Jazz+Funk";
+    if (index == 146)
+        return "JPop";
+    return TagLib::ID3v1::genre(index);
+}
+
 // A genre as ID3 stores it ("13", "(13)", "(13)Pop", "RX", free text) as the name shown.
 std::string genreName(TagLib::String text)
 {
@@ -99,7 +110,7 @@ std::string genreName(TagLib::String text)
     for (auto c : text)
         isNumber = isNumber && c >= '0' && c <= '9';
     if (isNumber) {
-        const TagLib::String name = TagLib::ID3v1::genre(text.toInt());
+        const TagLib::String name = id3v1GenreName(text.toInt());
         return toUtf8(name.isEmpty() ? refinement : name);
     }
     return toUtf8(text.isEmpty() ? refinement : text);
@@ -163,7 +174,8 @@ Texts fromApe(TagLib::APE::Tag& tag)
 // so those two come from the block itself.
 Texts fromId3v1(TagLib::ID3v1::Tag& tag, TagLib::IOStream& stream)
 {
-    Texts t { toUtf8(tag.title()), toUtf8(tag.artist()), toUtf8(tag.album()), {}, {}, toUtf8(tag.genre()) };
+    Texts t { toUtf8(tag.title()), toUtf8(tag.artist()), toUtf8(tag.album()), {}, {},
+              toUtf8(id3v1GenreName(static_cast<int>(tag.genreNumber()))) };
     stream.clear();
     stream.seek(-128, TagLib::IOStream::End);
     const TagLib::ByteVector block = stream.readBlock(128);
