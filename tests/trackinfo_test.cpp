@@ -434,6 +434,30 @@ TEST(AnalyzeStream, CountsFramesOnlyForVbrWithoutHeader)
     }
 }
 
+// Cut copies keep the VBR header of the whole file; the frames present count.
+TEST(AnalyzeStream, MeasuresACutFileNotItsHeader)
+{
+    TempDir dir;
+    const std::string whole = test::readFile(test::corpusDir() / "thirdparty/mutagen-silence-44-s-mpeg25.mp3");
+    const std::string cbr = test::readFile(test::corpusDir() / "cbr128_44k_stereo.mp3");
+    struct Case {
+        fs::path path;
+        int seconds, kbps;
+    };
+    const Case cases[] = {
+        // Xing: 80 frames, 4464 bytes, 3.84 s; the first 1500 bytes hold about a third of it.
+        { dir.write("xing_cut.mp3", whole.substr(0, 1500)), 1, 9 },
+        // Info (CBR): 174 frames, 4.5 s; cut to 1.0 s of frames and no ID3v1.
+        { dir.write("info_cut.mp3", cbr.substr(0, 16720)), 1, 128 },
+    };
+    for (const auto& c : cases) {
+        const Result r = read(c.path);
+        EXPECT_EQ(r.rc, 1) << c.path;
+        EXPECT_EQ(r.info.TotalSeconds, c.seconds) << c.path;
+        EXPECT_EQ(r.info.BitRate, c.kbps) << c.path;
+    }
+}
+
 TEST(ParseFrameHeader, ReadsLayerThreeHeadersAndRefusesReservedValues)
 {
     struct Case {

@@ -329,6 +329,15 @@ int64_t countSamples(Reader& r, int64_t begin, int64_t end)
     return samples > 0 ? static_cast<int64_t>(samples) : 0;
 }
 
+// The size of a frame like h at the lowest bit rate its version and layer allow.
+int smallestFrameBytes(const FrameHeader& h)
+{
+    const int kbps = kBitrates[h.version == 10 ? 0 : 1][h.layer - 1][1];
+    if (h.layer == 1)
+        return 12 * kbps * 1000 / h.sampleRate * 4;
+    return (h.layer == 2 || h.version == 10 ? 144 : 72) * kbps * 1000 / h.sampleRate;
+}
+
 int roundedKbps(double bytes, double seconds)
 {
     if (seconds <= 0)
@@ -404,8 +413,12 @@ StreamSummary analyzeStream(TagLib::IOStream& stream, int64_t fileSize)
 
     // A header that describes more than the file holds belongs to a longer
     // file this one was cut from: count what is there instead.
+    // The frame count is checked too, against frames of the lowest bit rate,
+    // since the byte count is optional.
+    const double present = double(end - *first) * 1.25 + 2.0 * firstHeader->frameBytes;
     const bool headerUsable = hasVbrHeader && vbrHeader.totalFrames() > 0
-        && double(vbrHeader.totalSize()) <= double(end - *first) * 1.25 + 16384;
+        && double(vbrHeader.totalSize()) <= present
+        && double(vbrHeader.totalFrames()) * smallestFrameBytes(*firstHeader) <= present;
     if (headerUsable) {
         const int64_t samples = int64_t(vbrHeader.totalFrames()) * firstHeader->samplesPerFrame;
         const double seconds = double(samples) / firstHeader->sampleRate;
