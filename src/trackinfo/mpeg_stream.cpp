@@ -412,9 +412,9 @@ StreamSummary analyzeStream(TagLib::IOStream& stream, int64_t fileSize)
     }
 
     // A header that describes more than the file holds belongs to a longer
-    // file this one was cut from: count what is there instead.
-    // The frame count is checked too, against frames of the lowest bit rate,
-    // since the byte count is optional.
+    // file this one was cut from: what is there is measured instead. The byte
+    // count is optional, so the frame count is weighed too, as frames of the
+    // lowest bit rate.
     const double present = double(end - *first) * 1.25 + 2.0 * firstHeader->frameBytes;
     const bool headerUsable = hasVbrHeader && vbrHeader.totalFrames() > 0
         && double(vbrHeader.totalSize()) <= present
