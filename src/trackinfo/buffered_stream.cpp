@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <limits>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -21,9 +22,11 @@ constexpr long kAfterTagBytes = 20 * 1024;
 // it in one piece anyway, and a folder of such files must not grow the
 // buffers without bound.
 constexpr long kMaxHeadBytes = 1024 * 1024;
-// ID3v1, the APE footer, Lyrics3 and the last frame (at most 1441 bytes
-// for Layer III); a larger APE tag or a longer search is read on demand.
-constexpr long kTailBytes = 2 * 1024;
+// ID3v1, APE, Lyrics3 and the last frames: the stream analysis reads the
+// last 16 KiB in one block (and searches back from before an ID3v1 tag), so
+// the tail holds that block and more; an unusually large APE tag is read on
+// demand.
+constexpr long kTailBytes = 20 * 1024;
 // Small reads elsewhere (frame headers sampled across the stream) load this
 // much around them, so that the next frame's header is at hand too. Reads
 // that go on where the last one ended (a frame count walking the stream)
@@ -204,7 +207,9 @@ TagLib::ByteVector BufferedStream::readBlock(unsigned long length)
 {
     if (fd_ < 0 || length == 0 || pos_ >= size_)
         return {};
-    const long n = std::min(static_cast<long>(std::min<unsigned long>(length, size_)), size_ - pos_);
+    // A ByteVector holds at most UINT_MAX bytes: a larger request gets that much.
+    const long n = std::min({static_cast<long>(std::min<unsigned long>(length, size_)), size_ - pos_,
+                             static_cast<long>(std::numeric_limits<unsigned int>::max())});
     if (const Region* r = buffers_->find(pos_); r && pos_ + n <= r->end()) {
         TagLib::ByteVector out = r->bytes.mid(static_cast<unsigned int>(pos_ - r->start), static_cast<unsigned int>(n));
         pos_ += n;
