@@ -60,3 +60,19 @@ TEST(JoinPath, AddsOneSeparator)
     EXPECT_EQ(joinPath("/music", "a.mp3"), "/music/a.mp3");
     EXPECT_EQ(joinPath("/", "a.mp3"), "/a.mp3");
 }
+
+TEST(ListSubfolders, KeepsVisibleFoldersAndLinksToThem)
+{
+    TempDir dir;
+    for (const char* name : { "10 b", "2 a", ".hidden", "Zed" })
+        std::filesystem::create_directory(dir.path() / name);
+    dir.write("file.mp3", "x");
+    std::filesystem::create_directory_symlink(dir.path() / "Zed", dir.path() / "link");
+    std::filesystem::create_symlink(dir.path() / "file.mp3", dir.path() / "filelink");
+
+    const FolderListing listing = listSubfolders(dir.path().string());
+    ASSERT_TRUE(listing.ok) << listing.error;
+    const std::vector<std::string> expected { "2 a", "10 b", "link", "Zed" };
+    EXPECT_EQ(listing.names, expected);
+    EXPECT_FALSE(listSubfolders((dir.path() / "missing").string()).ok);
+}

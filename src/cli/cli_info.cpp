@@ -28,40 +28,6 @@ A file of 2 GiB or more shows 2147483647 bytes.
 Exit codes: 0 done (unreadable files included), 1 the folder cannot be read,
 2 bad arguments.)";
 
-// Length of the valid UTF-8 sequence at s[i], or 0 when none starts there.
-std::size_t utf8SequenceLength(std::string_view s, std::size_t i)
-{
-    const auto b = static_cast<unsigned char>(s[i]);
-    std::size_t n = 0;
-    uint32_t cp = 0;
-    if (b < 0x80)
-        return 1;
-    if (b >= 0xC2 && b <= 0xDF) {
-        n = 2;
-        cp = b & 0x1F;
-    } else if (b >= 0xE0 && b <= 0xEF) {
-        n = 3;
-        cp = b & 0x0F;
-    } else if (b >= 0xF0 && b <= 0xF4) {
-        n = 4;
-        cp = b & 0x07;
-    } else {
-        return 0;
-    }
-    if (i + n > s.size())
-        return 0;
-    for (std::size_t k = 1; k < n; ++k) {
-        const auto c = static_cast<unsigned char>(s[i + k]);
-        if ((c & 0xC0) != 0x80)
-            return 0;
-        cp = (cp << 6) | (c & 0x3F);
-    }
-    const bool overlong = (n == 3 && cp < 0x800) || (n == 4 && cp < 0x10000);
-    if (overlong || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
-        return 0;
-    return n;
-}
-
 } // namespace
 
 // One column of an info line: nothing in it can break the line into more
@@ -81,7 +47,7 @@ std::string escapeInfoValue(std::string_view s)
         case '\\': out += "\\\\"; ++i; continue;
         default: break;
         }
-        const std::size_t n = utf8SequenceLength(s, i);
+        const std::size_t n = sjis::utf8SequenceLength(s, i);
         const auto b = static_cast<unsigned char>(c);
         // Control characters (C0, DEL, C1) would reach a terminal as commands.
         const bool control = (n == 1 && (b < 0x20 || b == 0x7F))

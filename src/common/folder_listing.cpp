@@ -83,7 +83,13 @@ std::string joinPath(std::string_view folder, std::string_view name)
     return path;
 }
 
-FolderListing listMp3Files(const std::string& folder)
+namespace {
+
+// One read of the folder: the names that pass `keep`, in natural order. The
+// entry type from readdir spares a stat per entry; only links and file systems
+// that do not report types pay for one.
+template <typename Keep>
+FolderListing listEntries(const std::string& folder, mode_t type, Keep keep)
 {
     FolderListing result;
     const std::string dirPath = folder.empty() ? std::string("/") : folder;
@@ -93,17 +99,18 @@ FolderListing listMp3Files(const std::string& folder)
         return result;
     }
     const int dfd = dirfd(dir.get());
+    const unsigned char direntType = type == S_IFDIR ? DT_DIR : DT_REG;
     errno = 0;
     while (const dirent* entry = readdir(dir.get())) {
         const std::string_view name(entry->d_name);
-        if (name.empty() || name.front() == '.' || !hasMp3Extension(name))
+        if (name.empty() || name.front() == '.' || !keep(name))
             continue;
-        bool regular = entry->d_type == DT_REG;
+        bool wanted = entry->d_type == direntType;
         if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
             struct stat st {};
-            regular = fstatat(dfd, entry->d_name, &st, 0) == 0 && S_ISREG(st.st_mode);
+            wanted = fstatat(dfd, entry->d_name, &st, 0) == 0 && (st.st_mode & S_IFMT) == type;
         }
-        if (regular)
+        if (wanted)
             result.names.emplace_back(name);
         errno = 0;
     }
@@ -116,6 +123,15 @@ FolderListing listMp3Files(const std::string& folder)
               [](const std::string& a, const std::string& b) { return naturalLess(a, b); });
     result.ok = true;
     return result;
+}
+
+} // namespace
+
+FolderListing listMp3Files(const std::string& folder) { return listEntries(folder, S_IFREG, hasMp3Extension); }
+
+FolderListing listSubfolders(const std::string& folder)
+{
+    return listEntries(folder, S_IFDIR, [](std::string_view) { return true; });
 }
 
 } // namespace melodex

@@ -18,6 +18,10 @@ struct FolderListing {
 // and does not start with "." (hidden), in natural order.
 FolderListing listMp3Files(const std::string& folder);
 
+// Folders (or links to them) whose name does not start with ".", in natural
+// order: what the folder list offers below a folder.
+FolderListing listSubfolders(const std::string& folder);
+
 // True when the name ends in ".mp3", letter case ignored.
 bool hasMp3Extension(std::string_view name);
 

@@ -98,19 +98,6 @@ bool isAscii(std::string_view s)
     return true;
 }
 
-bool isUtf8(std::string_view s)
-{
-    int32_t i = 0;
-    const auto length = static_cast<int32_t>(s.size());
-    const auto* bytes = reinterpret_cast<const uint8_t*>(s.data());
-    while (i < length) {
-        UChar32 c = 0;
-        U8_NEXT(bytes, i, length, c);
-        if (c < 0)
-            return false;
-    }
-    return true;
-}
 
 // CP932 that a Japanese tagger wrote: at least one double-byte character and
 // no user-defined (F0-F9) or unassigned codes. The user-defined area is what
@@ -335,6 +322,28 @@ std::string resolveReferences(std::string_view s)
         out += s[i++];
     }
     return out;
+}
+
+std::size_t utf8SequenceLength(std::string_view s, std::size_t i)
+{
+    if (i >= s.size())
+        return 0;
+    auto j = static_cast<int32_t>(i);
+    const auto length = static_cast<int32_t>(s.size());
+    UChar32 c = 0;
+    U8_NEXT(reinterpret_cast<const uint8_t*>(s.data()), j, length, c);
+    return c < 0 ? 0 : static_cast<std::size_t>(j) - i;
+}
+
+bool isUtf8(std::string_view s)
+{
+    for (std::size_t i = 0; i < s.size();) {
+        const std::size_t n = utf8SequenceLength(s, i);
+        if (n == 0)
+            return false;
+        i += n;
+    }
+    return true;
 }
 
 } // namespace melodex::sjis

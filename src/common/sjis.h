@@ -23,6 +23,13 @@ std::string fromUtf8(std::string_view utf8, Amp amp = Amp::Keep);
 // CP932 to UTF-8; bytes that are not CP932 become U+FFFD.
 std::string toUtf8(std::string_view cp932);
 
+// The length of the valid UTF-8 sequence that starts at s[i], or 0 when none
+// does (no overlong forms, no surrogates).
+std::size_t utf8SequenceLength(std::string_view s, std::size_t i);
+
+// True when the bytes are valid UTF-8.
+bool isUtf8(std::string_view bytes);
+
 // True when the bytes are a complete, valid CP932 text.
 bool isValid(std::string_view cp932);
 

@@ -29,40 +29,6 @@ std::string trimSpaces(std::string_view s)
     return std::string(s.substr(first, s.find_last_not_of(' ') - first + 1));
 }
 
-bool isUtf8(std::string_view s)
-{
-    std::size_t i = 0;
-    while (i < s.size()) {
-        const auto c = static_cast<unsigned char>(s[i]);
-        std::size_t len;
-        uint32_t cp;
-        if (c < 0x80) {
-            ++i;
-            continue;
-        } else if (c >= 0xC2 && c <= 0xDF) {
-            len = 2, cp = c & 0x1F;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            len = 3, cp = c & 0x0F;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            len = 4, cp = c & 0x07;
-        } else {
-            return false;
-        }
-        if (i + len > s.size())
-            return false;
-        for (std::size_t k = 1; k < len; ++k) {
-            const auto t = static_cast<unsigned char>(s[i + k]);
-            if ((t & 0xC0) != 0x80)
-                return false;
-            cp = (cp << 6) | (t & 0x3F);
-        }
-        if ((len == 3 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) || (len == 4 && (cp < 0x10000 || cp > 0x10FFFF)))
-            return false;
-        i += len;
-    }
-    return true;
-}
-
 // Text typed by the user or taken from the file system, made safe for the
 // page and encoded: escaping comes first, so every "&" ICU writes for a
 // character CP932 lacks is a reference and every other one was escaped.
@@ -76,7 +42,7 @@ std::string userText(std::string_view utf8, HtmlText kind = HtmlText::Plain)
 // replacement characters rather than as broken markup.
 std::string fileNameText(std::string_view name)
 {
-    if (!isUtf8(name) && sjis::isValid(name))
+    if (!sjis::isUtf8(name) && sjis::isValid(name))
         return escapeHtml(name);
     return userText(name);
 }

@@ -173,43 +173,6 @@ std::vector<MountedVolume> mountedVolumes()
     return orderVolumes(lines, labelOf);
 }
 
-SubfolderListing listSubfolders(const std::string& folder)
-{
-    struct DirCloser {
-        void operator()(DIR* d) const { closedir(d); }
-    };
-    SubfolderListing result;
-    std::unique_ptr<DIR, DirCloser> dir(opendir(folder.c_str()));
-    if (!dir) {
-        result.error = folder + ": " + std::strerror(errno);
-        return result;
-    }
-    const int dfd = dirfd(dir.get());
-    errno = 0;
-    while (const dirent* entry = readdir(dir.get())) {
-        const std::string_view name(entry->d_name);
-        if (name.empty() || name.front() == '.')
-            continue;
-        bool isDir = entry->d_type == DT_DIR;
-        if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
-            struct stat st {};
-            isDir = fstatat(dfd, entry->d_name, &st, 0) == 0 && S_ISDIR(st.st_mode);
-        }
-        if (isDir)
-            result.names.emplace_back(name);
-        errno = 0;
-    }
-    if (errno != 0) {
-        result.error = folder + ": " + std::strerror(errno);
-        result.names.clear();
-        return result;
-    }
-    std::sort(result.names.begin(), result.names.end(),
-              [](const std::string& a, const std::string& b) { return naturalLess(a, b); });
-    result.ok = true;
-    return result;
-}
-
 std::string normalFolderPath(const std::string& path)
 {
     std::filesystem::path p(path.empty() ? std::string("/") : path);

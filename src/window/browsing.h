@@ -22,14 +22,6 @@ std::vector<MountedVolume> parseMountInfo(std::string_view mountinfo);
 // The mounted volumes of this system with their labels; "/" at least.
 std::vector<MountedVolume> mountedVolumes();
 
-struct SubfolderListing {
-    bool ok = false;
-    std::string error; // the path and the system's reason
-    std::vector<std::string> names; // in natural order, hidden ones left out
-};
-
-SubfolderListing listSubfolders(const std::string& folder);
-
 // An absolute folder path without "." or ".." parts, without a trailing "/"
 // (the root stays "/"); a relative path is taken from the current folder.
 std::string normalFolderPath(const std::string& path);
