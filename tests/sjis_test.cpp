@@ -77,3 +77,10 @@ TEST(SjisResolveReferences, UndoesWhatFromUtf8Wrote)
     const std::string text = "R&B &#65; 〜 é 🎵";
     EXPECT_EQ(sjis::resolveReferences(sjis::toUtf8(sjis::fromUtf8(text, sjis::Amp::Reference))), text);
 }
+
+TEST(SjisWindows1252, EveryByteHasACharacter)
+{
+    EXPECT_EQ(sjis::windows1252ToUtf8("Caf\xe9 \x80 \x93q\x94 \x9f"), "Café € “q” Ÿ");
+    EXPECT_EQ(sjis::windows1252ToUtf8("\x81\x8d\x8f\x90\x9d"), "\u0081\u008d\u008f\u0090\u009d");
+    EXPECT_EQ(sjis::windows1252ToUtf8(std::string("a\0b", 3)), std::string("a\0b", 3));
+}

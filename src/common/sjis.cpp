@@ -22,16 +22,28 @@ struct ConverterCloser {
 };
 using ConverterPtr = std::unique_ptr<UConverter, ConverterCloser>;
 
+ConverterPtr openConverter(const char* name)
+{
+    UErrorCode status = U_ZERO_ERROR;
+    ConverterPtr c(ucnv_open(name, &status));
+    if (U_FAILURE(status) || !c)
+        throw std::runtime_error(std::string("ICU cannot open the ") + name + " converter: " + u_errorName(status));
+    return c;
+}
+
 // Opening a converter costs more than most conversions; keep one per thread.
 UConverter* converter()
 {
-    thread_local ConverterPtr conv = [] {
-        UErrorCode status = U_ZERO_ERROR;
-        ConverterPtr c(ucnv_open(kConverterName, &status));
-        if (U_FAILURE(status) || !c)
-            throw std::runtime_error(std::string("ICU cannot open the CP932 converter: ") + u_errorName(status));
-        return c;
-    }();
+    thread_local ConverterPtr conv = openConverter(kConverterName);
+    ucnv_reset(conv.get());
+    return conv.get();
+}
+
+// Every byte has a character here (0x81, 0x8D, 0x8F, 0x90 and 0x9D the C1
+// controls of the same value), so the conversion never fails.
+UConverter* windows1252()
+{
+    thread_local ConverterPtr conv = openConverter("windows-1252");
     ucnv_reset(conv.get());
     return conv.get();
 }
@@ -134,12 +146,6 @@ bool endsInLoneLead(std::string_view s)
     }
     return false;
 }
-
-// 0x80-0x9F of Windows-1252; 0 where the code page assigns nothing.
-constexpr char16_t kWindows1252High[32] = {
-    0x20AC, 0, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0, 0x017D, 0,
-    0, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0, 0x017E, 0x0178,
-};
 
 } // namespace
 
@@ -248,16 +254,15 @@ std::size_t cutLength(std::string_view cp932, std::size_t maxBytes)
 
 std::string windows1252ToUtf8(std::string_view bytes)
 {
-    std::string out;
-    out.reserve(bytes.size() * 2);
-    for (char c : bytes) {
-        const auto b = static_cast<unsigned char>(c);
-        uint32_t cp = b;
-        if (b >= 0x80 && b <= 0x9F && kWindows1252High[b - 0x80] != 0)
-            cp = kWindows1252High[b - 0x80];
-        appendUtf8(out, cp);
-    }
-    return out;
+    std::u16string out(bytes.size() + 1, u'\0');
+    UErrorCode status = U_ZERO_ERROR;
+    const int32_t length = ucnv_toUChars(windows1252(), reinterpret_cast<UChar*>(out.data()),
+                                         static_cast<int32_t>(out.size()), bytes.data(),
+                                         static_cast<int32_t>(bytes.size()), &status);
+    if (U_FAILURE(status))
+        return {};
+    out.resize(static_cast<std::size_t>(length));
+    return utf16ToUtf8(out);
 }
 
 std::string legacyToUtf8(std::string_view bytes, bool dropCutLead)
