@@ -16,18 +16,12 @@ using melodex::test::TempDir;
 
 namespace {
 
-struct CliRun {
-    int code;
-    std::string out;
-    std::string err;
-};
+using melodex::test::CliRun;
 
 CliRun list(std::vector<std::string> args)
 {
     args.insert(args.begin(), "list");
-    std::ostringstream out, err;
-    const int code = cli::runCli(args, out, err);
-    return { code, out.str(), err.str() };
+    return test::runCli(args);
 }
 
 } // namespace

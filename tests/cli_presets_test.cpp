@@ -17,17 +17,11 @@ using melodex::test::TempDir;
 
 namespace {
 
-struct CliRun {
-    int code;
-    std::string out;
-    std::string err;
-};
+using melodex::test::CliRun;
 
 CliRun run(const std::vector<std::string>& args)
 {
-    std::ostringstream out, err;
-    const int code = cli::runCli(args, out, err);
-    return { code, out.str(), err.str() };
+    return test::runCli(args);
 }
 
 // The preset as the window saves it: file bytes written literally, so the test

@@ -1,8 +1,11 @@
 #include "test_support.h"
 
+#include "cli/cli.h"
+
 #include <fstream>
 #include <iterator>
 #include <random>
+#include <sstream>
 #include <stdexcept>
 
 namespace melodex::test {
@@ -39,6 +42,13 @@ std::string readFile(const std::filesystem::path& path)
 {
     std::ifstream f(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(f), {});
+}
+
+CliRun runCli(const std::vector<std::string>& args)
+{
+    std::ostringstream out, err;
+    const int code = cli::runCli(args, out, err);
+    return { code, out.str(), err.str() };
 }
 
 } // namespace melodex::test

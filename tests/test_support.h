@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace melodex::test {
 
@@ -26,5 +27,13 @@ private:
 };
 
 std::string readFile(const std::filesystem::path& path);
+
+// melodex-cli run in-process, with what it printed.
+struct CliRun {
+    int code;
+    std::string out;
+    std::string err;
+};
+CliRun runCli(const std::vector<std::string>& args);
 
 } // namespace melodex::test
