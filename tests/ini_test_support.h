@@ -13,17 +13,19 @@
 
 namespace melodex::test {
 
-class IniFileTest : public ::testing::Test {
-protected:
-    void SetUp() override
+// Points the INI functions at a fresh "executable" folder and a fresh user
+// configuration folder for as long as it lives, then puts everything back.
+class ScopedIniPlace {
+public:
+    ScopedIniPlace()
     {
         if (const char* old = std::getenv("XDG_CONFIG_HOME"))
             oldXdg_ = old;
-        ::setenv("XDG_CONFIG_HOME", (config_.path()).c_str(), 1);
+        ::setenv("XDG_CONFIG_HOME", config_.path().c_str(), 1);
         setIniFile({});
         setIniProgram(dir_.path() / "Melodex");
     }
-    void TearDown() override
+    ~ScopedIniPlace()
     {
         setIniProgram({});
         setIniFile({});
@@ -32,13 +34,30 @@ protected:
         else
             ::setenv("XDG_CONFIG_HOME", oldXdg_.c_str(), 1);
     }
+    ScopedIniPlace(const ScopedIniPlace&) = delete;
+    ScopedIniPlace& operator=(const ScopedIniPlace&) = delete;
+
+    const TempDir& dir() const { return dir_; }
+    const TempDir& config() const { return config_; }
     std::filesystem::path iniPath() const { return dir_.path() / "melodex.ini"; }
     std::string iniBytes() const { return readFile(iniPath()); }
     void writeIni(std::string_view bytes) const { dir_.write("melodex.ini", bytes); }
 
+private:
     TempDir dir_ { "melodex-ini" };
     TempDir config_ { "melodex-config" };
     std::string oldXdg_;
+};
+
+class IniFileTest : public ::testing::Test {
+protected:
+    std::filesystem::path iniPath() const { return ini_.iniPath(); }
+    std::string iniBytes() const { return ini_.iniBytes(); }
+    void writeIni(std::string_view bytes) const { ini_.writeIni(bytes); }
+
+    ScopedIniPlace ini_;
+    const TempDir& dir_ = ini_.dir();
+    const TempDir& config_ = ini_.config();
 };
 
 } // namespace melodex::test

@@ -28,6 +28,20 @@ int readRanged(const std::string& section, const std::string& key, int defaultVa
     return n >= min && n <= max ? n : defaultValue;
 }
 
+// A number box and its scroll bar share one key. When the number is unusable
+// the key is ignored as a whole, or the box would show text its bar disowns.
+void readBoxAndBar(const std::string& section, const std::string& key, int min, int max, int defaultValue,
+                   const std::string& defaultText, int& value, std::string& text)
+{
+    value = readRanged(section, key, kUnusable, min, max);
+    if (value == kUnusable) {
+        value = defaultValue;
+        text = defaultText;
+    } else {
+        text = IniGetString(section, key, defaultText);
+    }
+}
+
 } // namespace
 
 std::string signColumn(int n) { return (n >= 0 ? " " : "") + std::to_string(n); }
@@ -57,22 +71,10 @@ std::optional<OptionSet> readOptionSet(const std::string& name)
         s.colorText[i] = s.colorIndex[i] >= 0 ? std::string(kPalette[s.colorIndex[i]].name) : std::string();
     }
 
-    // A box and its scroll bar share one key. When the number is unusable the
-    // key is ignored as a whole, or the box would show text its bar disowns.
-    s.enabledColumns = readRanged(name, "Enabled", kUnusable, kMinEnabled, kMaxEnabled);
-    if (s.enabledColumns == kUnusable) {
-        s.enabledColumns = defaults.enabledColumns;
-        s.enabledText = defaults.enabledText;
-    } else {
-        s.enabledText = IniGetString(name, "Enabled", defaults.enabledText);
-    }
-    s.border = readRanged(name, "Border", kUnusable, kMinBorder, kMaxBorder);
-    if (s.border == kUnusable) {
-        s.border = defaults.border;
-        s.borderText = defaults.borderText;
-    } else {
-        s.borderText = IniGetString(name, "Border", defaults.borderText);
-    }
+    readBoxAndBar(name, "Enabled", kMinEnabled, kMaxEnabled, defaults.enabledColumns, defaults.enabledText,
+                  s.enabledColumns, s.enabledText);
+    readBoxAndBar(name, "Border", kMinBorder, kMaxBorder, defaults.border, defaults.borderText, s.border,
+                  s.borderText);
 
     s.title = IniGetString(name, "Title", defaults.title);
     s.outFile = IniGetString(name, "OutFile", defaults.outFile);

@@ -1,10 +1,9 @@
 // The preset menus: what lands in the INI file, what comes back into the
 // controls, and the boxes on the way.
 
-#include <cstdlib>
-
 #include <QAction>
 
+#include "ini_test_support.h"
 #include "settings/ini_utl.h"
 #include "test_support.h"
 #include "window_fixture.h"
@@ -16,26 +15,8 @@ const QString kTooLong = QStringLiteral("名前が長すぎます(半角で1-20�
 
 class PresetTest : public WindowTest {
 protected:
-    void SetUp() override
-    {
-        if (const char* old = std::getenv("XDG_CONFIG_HOME"))
-            oldXdg_ = old;
-        ::setenv("XDG_CONFIG_HOME", config_.path().c_str(), 1);
-        setIniProgram(dir_.path() / "melodex");
-        WindowTest::SetUp();
-    }
-    void TearDown() override
-    {
-        WindowTest::TearDown();
-        setIniProgram({});
-        if (oldXdg_.empty())
-            ::unsetenv("XDG_CONFIG_HOME");
-        else
-            ::setenv("XDG_CONFIG_HOME", oldXdg_.c_str(), 1);
-    }
-
-    std::filesystem::path iniPath() const { return dir_.path() / "melodex.ini"; }
-    std::string iniBytes() const { return readFile(iniPath()); }
+    std::filesystem::path iniPath() const { return ini_.iniPath(); }
+    std::string iniBytes() const { return ini_.iniBytes(); }
 
     QComboBox* combo(int k) const { return find<QComboBox>(QStringLiteral("Combo1(%1)").arg(k).toUtf8().constData()); }
     QComboBox* colour(int r) const
@@ -90,9 +71,9 @@ protected:
         EXPECT_TRUE(find<QRadioButton>("Option1(0)")->isChecked());
     }
 
-    TempDir dir_ { "melodex-presets" };
-    TempDir config_ { "melodex-config" };
-    std::string oldXdg_;
+    // Constructed before SetUp and destroyed after TearDown: the window never
+    // sees the real INI places.
+    ScopedIniPlace ini_;
 };
 
 TEST_F(PresetTest, Save1WritesTheNumberedSectionInTheStoredForms)
@@ -238,7 +219,7 @@ TEST_F(PresetTest, FailedSaveIsReportedOnce)
 
 TEST_F(PresetTest, HandEditedValuesOutOfRangeFallBackKeyByKey)
 {
-    dir_.write("melodex.ini", "[p]\r\nCombo_00=12\r\nCombo_01=-1\r\nCombo_02= 7\r\n"
+    ini_.writeIni("[p]\r\nCombo_00=12\r\nCombo_01=-1\r\nCombo_02= 7\r\n"
                               "Color_00=99\r\nColor_01=-1\r\nColor_02=x\r\nColor_03= 1\r\n"
                               "Enabled=0\r\nBorder=40000\r\nFileSize=5\r\nTitle=t\r\n");
     changeEverything();
