@@ -3,6 +3,7 @@
 #include "common/sjis.h"
 #include "trackinfo/buffered_stream.h"
 #include "trackinfo/mpeg_stream.h"
+#include "trackinfo/plain_tags.h"
 
 #include <climits>
 #include <cstring>
@@ -23,16 +24,10 @@
 namespace {
 
 using melodex::sjis::legacyToUtf8;
-
-// The one place that decides how a track's bytes are read: TagLib and the
-// stream analysis both read through what it returns.
-std::unique_ptr<TagLib::IOStream> openTrackStream(const char* path)
-{
-    auto stream = std::make_unique<melodex::BufferedStream>(path);
-    if (!stream->isOpen())
-        return nullptr;
-    return stream;
-}
+using melodex::trackinfo::fillMissing;
+using melodex::trackinfo::genreName;
+using melodex::trackinfo::id3v1GenreName;
+using melodex::trackinfo::TagTexts;
 
 TagLib::String fromUtf8(const std::string& utf8) { return TagLib::String(utf8, TagLib::String::UTF8); }
 
@@ -77,52 +72,13 @@ void installTextDecoders()
 
 std::string firstFour(const TagLib::String& s) { return toUtf8(s.stripWhiteSpace().substr(0, 4)); }
 
-// The ID3v1 genre list with Winamp's extensions, as taggers show it; TagLib
-// 1.13 spells two of the names its own way. Unknown indexes (255: none) are empty.
-TagLib::String id3v1GenreName(int index)
+TagTexts fromId3v2(TagLib::ID3v2::Tag& tag)
 {
-    if (index == 29)
-        return "Jazz+Funk";
-    if (index == 146)
-        return "JPop";
-    return TagLib::ID3v1::genre(index);
-}
-
-// A genre as ID3 stores it ("13", "(13)", "(13)Pop", "RX", free text) as the name shown.
-std::string genreName(TagLib::String text)
-{
-    text = text.stripWhiteSpace();
-    if (text.startsWith("((")) // escaped "(" of free text
-        return toUtf8(text.substr(1));
-    TagLib::String refinement;
-    if (text.startsWith("(")) {
-        const int close = text.find(")");
-        if (close > 0) {
-            refinement = text.substr(close + 1).stripWhiteSpace();
-            text = text.substr(1, close - 1);
-        }
-    }
-    if (text == "RX")
-        return "Remix";
-    if (text == "CR")
-        return "Cover";
-    bool isNumber = !text.isEmpty() && text.size() <= 3;
-    for (auto c : text)
-        isNumber = isNumber && c >= '0' && c <= '9';
-    if (isNumber) {
-        const TagLib::String name = id3v1GenreName(text.toInt());
-        return toUtf8(name.isEmpty() ? refinement : name);
-    }
-    return toUtf8(text.isEmpty() ? refinement : text);
-}
-
-struct Texts {
-    std::string title, artist, album, year, comment, genre;
-};
-
-Texts fromId3v2(TagLib::ID3v2::Tag& tag)
-{
-    Texts t { toUtf8(tag.title()), toUtf8(tag.artist()), toUtf8(tag.album()), {}, {}, {} };
+    TagTexts t;
+    t.title = toUtf8(tag.title());
+    t.artist = toUtf8(tag.artist());
+    t.album = toUtf8(tag.album());
+    t.track = tag.track();
     const auto& frames = tag.frameListMap();
     for (const char* id : { "TDRC", "TYER" }) {
         const auto it = frames.find(id);
@@ -151,7 +107,7 @@ Texts fromId3v2(TagLib::ID3v2::Tag& tag)
     if (const auto it = frames.find("TCON"); it != frames.end() && !it->second.isEmpty()) {
         if (const auto* f = dynamic_cast<const TagLib::ID3v2::TextIdentificationFrame*>(it->second.front())) {
             for (const auto& field : f->fieldList()) {
-                t.genre = genreName(field);
+                t.genre = genreName(toUtf8(field));
                 if (!t.genre.empty())
                     break;
             }
@@ -160,10 +116,15 @@ Texts fromId3v2(TagLib::ID3v2::Tag& tag)
     return t;
 }
 
-Texts fromApe(TagLib::APE::Tag& tag)
+TagTexts fromApe(TagLib::APE::Tag& tag)
 {
-    Texts t { toUtf8(tag.title()), toUtf8(tag.artist()), toUtf8(tag.album()), {}, toUtf8(tag.comment()),
-              genreName(tag.genre()) };
+    TagTexts t;
+    t.title = toUtf8(tag.title());
+    t.artist = toUtf8(tag.artist());
+    t.album = toUtf8(tag.album());
+    t.comment = toUtf8(tag.comment());
+    t.genre = genreName(toUtf8(tag.genre()));
+    t.track = tag.track();
     const auto& items = tag.itemListMap();
     if (const auto it = items.find("YEAR"); it != items.end())
         t.year = firstFour(it->second.toString());
@@ -172,10 +133,14 @@ Texts fromApe(TagLib::APE::Tag& tag)
 
 // TagLib reads the ID3v1.0 comment and the year without the string handler,
 // so those two come from the block itself.
-Texts fromId3v1(TagLib::ID3v1::Tag& tag, TagLib::IOStream& stream)
+TagTexts fromId3v1(TagLib::ID3v1::Tag& tag, TagLib::IOStream& stream)
 {
-    Texts t { toUtf8(tag.title()), toUtf8(tag.artist()), toUtf8(tag.album()), {}, {},
-              toUtf8(id3v1GenreName(static_cast<int>(tag.genreNumber()))) };
+    TagTexts t;
+    t.title = toUtf8(tag.title());
+    t.artist = toUtf8(tag.artist());
+    t.album = toUtf8(tag.album());
+    t.genre = id3v1GenreName(static_cast<int>(tag.genreNumber()));
+    t.track = tag.track();
     stream.clear();
     stream.seek(-128, TagLib::IOStream::End);
     const TagLib::ByteVector block = stream.readBlock(128);
@@ -188,18 +153,20 @@ Texts fromId3v1(TagLib::ID3v1::Tag& tag, TagLib::IOStream& stream)
     return t;
 }
 
-// A field missing from the first tag comes from the next, as TagLib merges them.
-Texts merge(const std::vector<Texts>& tags)
+// The tags as TagLib reads them, merged field by field in its order.
+std::optional<TagTexts> readWithTagLib(melodex::BufferedStream& stream)
 {
-    Texts m;
-    for (const auto& t : tags) {
-        for (auto [out, in] : { std::pair { &m.title, &t.title }, { &m.artist, &t.artist }, { &m.album, &t.album },
-                                { &m.year, &t.year }, { &m.comment, &t.comment }, { &m.genre, &t.genre } }) {
-            if (out->empty())
-                *out = *in;
-        }
-    }
-    return m;
+    TagLib::MPEG::File file(&stream, TagLib::ID3v2::FrameFactory::instance(), false);
+    if (!file.isValid())
+        return std::nullopt;
+    TagTexts texts;
+    if (auto* t = file.ID3v2Tag(false))
+        texts = fromId3v2(*t);
+    if (auto* t = file.APETag(false))
+        fillMissing(texts, fromApe(*t));
+    if (auto* t = file.ID3v1Tag(false))
+        fillMissing(texts, fromId3v1(*t, stream));
+    return texts;
 }
 
 // CP932 in a fixed field, cut where a whole character or reference ends.
@@ -233,7 +200,9 @@ std::string TrimNul(std::string_view s)
     return std::string(nul == std::string_view::npos ? s : s.substr(0, nul));
 }
 
-int32_t vbmp3_getFileInfo(const char* path, TrackTag* tag, StreamInfo* info)
+namespace melodex::trackinfo {
+
+int32_t getFileInfo(const char* path, TrackTag* tag, StreamInfo* info, TagReading reading)
 {
     if (tag)
         std::memset(tag, 0, sizeof *tag);
@@ -243,37 +212,35 @@ int32_t vbmp3_getFileInfo(const char* path, TrackTag* tag, StreamInfo* info)
         return 0;
     installTextDecoders();
 
-    // Only plain files: opening a FIFO would wait for a writer forever.
-    struct stat st {};
-    if (stat(path, &st) != 0 || !S_ISREG(st.st_mode))
-        return 0;
-    info->FileBytes = clampToInt32(st.st_size);
-
     try {
-        auto stream = openTrackStream(path);
-        if (!stream)
+        // Only plain files: the stream refuses anything else (a FIFO would
+        // wait for a writer forever).
+        BufferedStream stream(path);
+        if (!stream.isOpen()) {
+            // Unreadable, but its size is still worth showing.
+            struct stat st {};
+            if (stat(path, &st) == 0 && S_ISREG(st.st_mode))
+                info->FileBytes = clampToInt32(st.st_size);
             return 0;
-        const auto summary = melodex::trackinfo::analyzeStream(*stream, stream->length());
+        }
+        info->FileBytes = clampToInt32(stream.size());
+        const auto summary = analyzeStream(stream, stream.size());
         if (!summary.found)
             return 0;
 
-        TagLib::MPEG::File file(stream.get(), TagLib::ID3v2::FrameFactory::instance(), false);
-        if (file.isValid()) {
-            std::vector<Texts> tags;
-            if (auto* t = file.ID3v2Tag(false))
-                tags.push_back(fromId3v2(*t));
-            if (auto* t = file.APETag(false))
-                tags.push_back(fromApe(*t));
-            if (auto* t = file.ID3v1Tag(false))
-                tags.push_back(fromId3v1(*t, *stream));
-            const Texts texts = merge(tags);
-            putText(tag->TrackName, texts.title);
-            putText(tag->ArtistName, texts.artist);
-            putText(tag->AlbumName, texts.album);
-            putText(tag->Year, texts.year);
-            putText(tag->Comment, texts.comment);
-            putText(tag->GenreName, texts.genre);
-            tag->Number = clampToInt32(file.tag()->track());
+        std::optional<TagTexts> texts;
+        if (reading == TagReading::Plain)
+            texts = readPlainTags(stream);
+        if (!texts)
+            texts = readWithTagLib(stream);
+        if (texts) {
+            putText(tag->TrackName, texts->title);
+            putText(tag->ArtistName, texts->artist);
+            putText(tag->AlbumName, texts->album);
+            putText(tag->Year, texts->year);
+            putText(tag->Comment, texts->comment);
+            putText(tag->GenreName, texts->genre);
+            tag->Number = clampToInt32(texts->track);
         }
         info->BitRate = clampToInt32(summary.bitrateKbps);
         info->SamplingRate = summary.sampleRate;
@@ -287,4 +254,11 @@ int32_t vbmp3_getFileInfo(const char* path, TrackTag* tag, StreamInfo* info)
         info->FileBytes = bytes;
         return 0;
     }
+}
+
+} // namespace melodex::trackinfo
+
+int32_t vbmp3_getFileInfo(const char* path, TrackTag* tag, StreamInfo* info)
+{
+    return melodex::trackinfo::getFileInfo(path, tag, info, melodex::trackinfo::TagReading::Plain);
 }

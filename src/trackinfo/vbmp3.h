@@ -66,3 +66,13 @@ std::string TrimNul(const char (&field)[N])
 {
     return TrimNul(std::string_view(field, N));
 }
+
+namespace melodex::trackinfo {
+
+// How the tags are read: the plain reader, with TagLib for the files it
+// declines (what vbmp3_getFileInfo does), or TagLib alone. The two must
+// answer alike; the tests and the fuzzer hold them to it.
+enum class TagReading { Plain, TagLibOnly };
+int32_t getFileInfo(const char* path, TrackTag* tag, StreamInfo* info, TagReading reading);
+
+} // namespace melodex::trackinfo
