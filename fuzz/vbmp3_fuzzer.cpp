@@ -63,5 +63,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     checkField(tag.Year, unreadable);
     checkField(tag.Comment, unreadable);
     checkField(tag.GenreName, unreadable);
+
+    // The plain tag reader answers as TagLib does, or leaves the file to it.
+    TrackTag taglibTag;
+    StreamInfo taglibInfo;
+    const int32_t taglibRc = melodex::trackinfo::getFileInfo(path.c_str(), &taglibTag, &taglibInfo,
+                                                             melodex::trackinfo::TagReading::TagLibOnly);
+    if (taglibRc != rc || std::memcmp(&taglibTag, &tag, sizeof tag) != 0
+        || std::memcmp(&taglibInfo, &info, sizeof info) != 0)
+        std::abort();
     return 0;
 }

@@ -4,6 +4,7 @@
 #include "trackinfo/buffered_stream.h"
 #include "trackinfo/mpeg_stream.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstring>
@@ -12,8 +13,10 @@
 #include <taglib/id3v1genres.h>
 #include <taglib/tstring.h>
 
-namespace melodex::trackinfo {
-namespace {
+namespace melodex::trackinfo
+{
+namespace
+{
 
 using Text = std::optional<std::string>; // nothing: not sure to read it as TagLib does
 
@@ -24,7 +27,10 @@ uint32_t bigEndian32(const unsigned char* p)
     return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | uint32_t(p[3]);
 }
 
-bool synchsafe(const unsigned char* p) { return ((p[0] | p[1] | p[2] | p[3]) & 0x80) == 0; }
+bool synchsafe(const unsigned char* p)
+{
+    return ((p[0] | p[1] | p[2] | p[3]) & 0x80) == 0;
+}
 
 uint32_t synchsafe32(const unsigned char* p)
 {
@@ -74,7 +80,8 @@ Text utf16ToUtf8(std::string_view bytes, bool bigEndian)
     const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
     const std::size_t n = bytes.size() / 2;
     auto unit = [&](std::size_t i) -> uint32_t {
-        return bigEndian ? (uint32_t(p[2 * i]) << 8 | p[2 * i + 1]) : (uint32_t(p[2 * i + 1]) << 8 | p[2 * i]);
+        return bigEndian ? (uint32_t(p[2 * i]) << 8 | p[2 * i + 1])
+                         : (uint32_t(p[2 * i + 1]) << 8 | p[2 * i]);
     };
     std::string out;
     out.reserve(bytes.size() + bytes.size() / 2);
@@ -98,8 +105,21 @@ Text utf16ToUtf8(std::string_view bytes, bool bigEndian)
 }
 
 // One text in the encoding its frame names. ISO-8859-1 goes through the same
-// legacy decoding TagLib is given for it.
+// legacy decoding TagLib is given for it. Every text ends at its first NUL,
+// as TagLib's do.
+Text decodeWhole(std::string_view bytes, unsigned char encoding);
+
 Text decode(std::string_view bytes, unsigned char encoding)
+{
+    Text text = decodeWhole(bytes, encoding);
+    if (text) {
+        if (const std::size_t nul = text->find('\0'); nul != std::string::npos)
+            text->resize(nul);
+    }
+    return text;
+}
+
+Text decodeWhole(std::string_view bytes, unsigned char encoding)
 {
     switch (encoding) {
     case 0:
@@ -125,7 +145,10 @@ Text decode(std::string_view bytes, unsigned char encoding)
     }
 }
 
-std::size_t alignmentOf(unsigned char encoding) { return encoding == 1 || encoding == 2 ? 2 : 1; }
+std::size_t alignmentOf(unsigned char encoding)
+{
+    return encoding == 1 || encoding == 2 ? 2 : 1;
+}
 
 // The next text delimiter at or after `from` (one NUL, or two on an even
 // offset for UTF-16), or npos.
@@ -209,6 +232,30 @@ std::optional<Comment> commentFrame(std::string_view body)
     return Comment { *description, *text };
 }
 
+// TagLib's own spelling of the ID3v1 genre names, converted once.
+const std::array<std::string, 256>& tagLibGenreNames()
+{
+    static const std::array<std::string, 256> names = [] {
+        std::array<std::string, 256> a;
+        for (int i = 0; i < 256; ++i)
+            a[static_cast<std::size_t>(i)] = TagLib::ID3v1::genre(i).to8Bit(true);
+        return a;
+    }();
+    return names;
+}
+
+// TagLib's reading of a whole text as a number. Plain digits are common
+// enough to spare building its string for them.
+int tagLibNumber(const std::string& text, bool& ok)
+{
+    if (!text.empty() && text.size() <= 3
+        && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        ok = true;
+        return std::stoi(text);
+    }
+    return TagLib::String(text, TagLib::String::UTF8).toInt(&ok);
+}
+
 // TagLib rewrites a genre while reading: each leading "(N)" becomes the
 // number N unless the text after it is N's name, "(RX)" and "(CR)" become
 // "RX" and "CR", other parenthesised codes are dropped, the rest stays.
@@ -228,8 +275,9 @@ std::optional<std::vector<std::string>> readingGenres(const std::vector<std::str
                     return std::nullopt; // TagLib's number reading of wide characters
             }
             bool ok = false;
-            const int number = TagLib::String(code, TagLib::String::UTF8).toInt(&ok);
-            if ((ok && number >= 0 && number <= 255 && TagLib::ID3v1::genre(number).to8Bit(true) != rest)
+            const int number = tagLibNumber(code, ok);
+            if ((ok && number >= 0 && number <= 255
+                    && tagLibGenreNames()[static_cast<std::size_t>(number)] != rest)
                 || code == "RX" || code == "CR")
                 out.push_back(code);
         }
@@ -335,7 +383,8 @@ Id3v2Result readId3v2(Bytes& in, long fileSize)
                 };
                 const Id atSynchsafe = idAt(frameSize + 10);
                 if (atSynchsafe == Id::Unsure
-                    || (atSynchsafe == Id::Invalid && idAt(static_cast<long>(bigEndian32(f + 4)) + 10) != Id::Invalid))
+                    || (atSynchsafe == Id::Invalid
+                        && idAt(static_cast<long>(bigEndian32(f + 4)) + 10) != Id::Invalid))
                     return r;
             }
         }
@@ -437,8 +486,8 @@ std::string id3v1Field(const unsigned char* p, std::size_t n)
 void fillMissing(TagTexts& into, const TagTexts& from)
 {
     for (auto [out, in] : { std::pair { &into.title, &from.title }, { &into.artist, &from.artist },
-                            { &into.album, &from.album }, { &into.year, &from.year },
-                            { &into.comment, &from.comment }, { &into.genre, &from.genre } }) {
+             { &into.album, &from.album }, { &into.year, &from.year }, { &into.comment, &from.comment },
+             { &into.genre, &from.genre } }) {
         if (out->empty())
             *out = *in;
     }
@@ -460,7 +509,7 @@ std::string id3v1GenreName(int index)
         return "Jazz+Funk";
     if (index == 146)
         return "JPop";
-    return TagLib::ID3v1::genre(index).to8Bit(true);
+    return index >= 0 && index <= 255 ? tagLibGenreNames()[static_cast<std::size_t>(index)] : std::string();
 }
 
 std::string genreName(std::string_view text)
@@ -482,9 +531,9 @@ std::string genreName(std::string_view text)
         return "Cover";
     bool isNumber = !text.empty() && text.size() <= 3;
     int number = 0;
-    for (const char c : text) {
-        isNumber = isNumber && c >= '0' && c <= '9';
-        number = number * 10 + (c - '0');
+    for (std::size_t i = 0; isNumber && i < text.size(); ++i) {
+        isNumber = text[i] >= '0' && text[i] <= '9';
+        number = number * 10 + (text[i] - '0');
     }
     if (isNumber) {
         const std::string name = id3v1GenreName(number);
@@ -513,10 +562,13 @@ std::optional<TagTexts> readPlainTags(BufferedStream& stream)
         return std::nullopt;
     }
 
-    unsigned char block[128];
-    if (!in.read(size - 128, block, 128))
+    // TagLib takes a "TAG" that ends an "APETAGEX" for no ID3v1 tag.
+    unsigned char block[131];
+    if (!in.read(size - 131, block, 131))
         return std::nullopt;
-    const bool hasId3v1 = std::memcmp(block, "TAG", 3) == 0;
+    if (std::memcmp(block, "APETAGEX", 8) == 0)
+        return std::nullopt;
+    const bool hasId3v1 = std::memcmp(block + 3, "TAG", 3) == 0;
     char ape[8];
     const long apeFooter = size - (hasId3v1 ? 128 : 0) - 32;
     if (!in.read(apeFooter, ape, 8))
@@ -526,17 +578,18 @@ std::optional<TagTexts> readPlainTags(BufferedStream& stream)
 
     if (hasId3v1) {
         TagTexts v1;
-        v1.title = id3v1Field(block + 3, 30);
-        v1.artist = id3v1Field(block + 33, 30);
-        v1.album = id3v1Field(block + 63, 30);
-        const Text year = firstFour(id3v1Field(block + 93, 4));
+        const unsigned char* v1Block = block + 3;
+        v1.title = id3v1Field(v1Block + 3, 30);
+        v1.artist = id3v1Field(v1Block + 33, 30);
+        v1.album = id3v1Field(v1Block + 63, 30);
+        const Text year = firstFour(id3v1Field(v1Block + 93, 4));
         if (!year)
             return std::nullopt;
         v1.year = *year;
-        const bool hasTrack = block[125] == 0 && block[126] != 0; // ID3v1.1
-        v1.comment = id3v1Field(block + 97, hasTrack ? 28 : 30);
-        v1.genre = id3v1GenreName(block[127]);
-        v1.track = hasTrack ? block[126] : 0;
+        const bool hasTrack = v1Block[125] == 0 && v1Block[126] != 0; // ID3v1.1
+        v1.comment = id3v1Field(v1Block + 97, hasTrack ? 28 : 30);
+        v1.genre = id3v1GenreName(v1Block[127]);
+        v1.track = hasTrack ? v1Block[126] : 0;
         fillMissing(texts, v1);
     }
     return texts;

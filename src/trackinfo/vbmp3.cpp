@@ -21,7 +21,8 @@
 #include <taglib/mpegfile.h>
 #include <taglib/textidentificationframe.h>
 
-namespace {
+namespace
+{
 
 using melodex::sjis::legacyToUtf8;
 using melodex::trackinfo::fillMissing;
@@ -29,15 +30,22 @@ using melodex::trackinfo::genreName;
 using melodex::trackinfo::id3v1GenreName;
 using melodex::trackinfo::TagTexts;
 
-TagLib::String fromUtf8(const std::string& utf8) { return TagLib::String(utf8, TagLib::String::UTF8); }
+TagLib::String fromUtf8(const std::string& utf8)
+{
+    return TagLib::String(utf8, TagLib::String::UTF8);
+}
 
-std::string toUtf8(const TagLib::String& s) { return s.to8Bit(true); }
+std::string toUtf8(const TagLib::String& s)
+{
+    return s.to8Bit(true);
+}
 
 // "ID3v1 should in theory always contain ISO-8859-1 (Latin1) data. In
 // practice it does not": Japanese collections carry Shift_JIS, newer taggers
 // UTF-8. Fields arrive with their NUL padding; a field without any NUL filled
 // its 30 bytes and may end in half a character.
-class Id3v1Text : public TagLib::ID3v1::StringHandler {
+class Id3v1Text : public TagLib::ID3v1::StringHandler
+{
 public:
     TagLib::String parse(const TagLib::ByteVector& data) const override
     {
@@ -48,7 +56,8 @@ public:
 };
 
 // Frames marked ISO-8859-1 hold whatever the tagger's system used.
-class Id3v2Latin1Text : public TagLib::ID3v2::Latin1StringHandler {
+class Id3v2Latin1Text : public TagLib::ID3v2::Latin1StringHandler
+{
 public:
     TagLib::String parse(const TagLib::ByteVector& data) const override
     {
@@ -70,7 +79,10 @@ void installTextDecoders()
     (void)installed;
 }
 
-std::string firstFour(const TagLib::String& s) { return toUtf8(s.stripWhiteSpace().substr(0, 4)); }
+std::string firstFour(const TagLib::String& s)
+{
+    return toUtf8(s.stripWhiteSpace().substr(0, 4));
+}
 
 TagTexts fromId3v2(TagLib::ID3v2::Tag& tag)
 {
@@ -170,8 +182,7 @@ std::optional<TagTexts> readWithTagLib(melodex::BufferedStream& stream)
 }
 
 // CP932 in a fixed field, cut where a whole character or reference ends.
-template <std::size_t N>
-void putText(char (&field)[N], const std::string& utf8)
+template <std::size_t N> void putText(char (&field)[N], const std::string& utf8)
 {
     const std::string cp932 = melodex::sjis::fromUtf8(utf8, melodex::sjis::Amp::Reference);
     const std::size_t n = melodex::sjis::cutLength(cp932, N);
@@ -182,7 +193,10 @@ void putText(char (&field)[N], const std::string& utf8)
 
 // The records hold signed 32-bit values: a file of 2 GiB or more shows
 // 2147483647 bytes rather than a negative or wrapped size.
-int32_t clampToInt32(int64_t v) { return v > INT32_MAX ? INT32_MAX : (v < 0 ? 0 : static_cast<int32_t>(v)); }
+int32_t clampToInt32(int64_t v)
+{
+    return v > INT32_MAX ? INT32_MAX : (v < 0 ? 0 : static_cast<int32_t>(v));
+}
 
 } // namespace
 
@@ -192,7 +206,10 @@ int32_t vbmp3_init()
     return 1;
 }
 
-int32_t vbmp3_free() { return 1; }
+int32_t vbmp3_free()
+{
+    return 1;
+}
 
 std::string TrimNul(std::string_view s)
 {
@@ -200,7 +217,8 @@ std::string TrimNul(std::string_view s)
     return std::string(nul == std::string_view::npos ? s : s.substr(0, nul));
 }
 
-namespace melodex::trackinfo {
+namespace melodex::trackinfo
+{
 
 int32_t getFileInfo(const char* path, TrackTag* tag, StreamInfo* info, TagReading reading)
 {
@@ -218,7 +236,8 @@ int32_t getFileInfo(const char* path, TrackTag* tag, StreamInfo* info, TagReadin
         BufferedStream stream(path);
         if (!stream.isOpen()) {
             // Unreadable, but its size is still worth showing.
-            struct stat st {};
+            struct stat st {
+            };
             if (stat(path, &st) == 0 && S_ISREG(st.st_mode))
                 info->FileBytes = clampToInt32(st.st_size);
             return 0;
