@@ -13,16 +13,16 @@ TEST(SjisFromUtf8, PinsTheConverter)
     const Case cases[] = {
         { "abc", "abc" },
         { "日本語", "\x93\xfa\x96\x7b\x8c\xea" },
-        { "ｶﾀｶﾅ", "\xb6\xc0\xb6\xc5" },             // half-width katakana: one byte each
-        { "～", "\x81\x60" },                         // U+FF5E is 81 60 in Microsoft's table
-        { "①Ⅰ", "\x87\x40\x87\x54" },               // NEC extensions
-        { "髙", "\xfb\xfc" },                         // IBM extension
-        { "Ω", "\x83\xb6" },                          // Greek capital omega is in CP932
-        { "\\~", "\\~" },                             // ASCII stays ASCII, not yen or overline
+        { "ｶﾀｶﾅ", "\xb6\xc0\xb6\xc5" }, // half-width katakana: one byte each
+        { "～", "\x81\x60" }, // U+FF5E is 81 60 in Microsoft's table
+        { "①Ⅰ", "\x87\x40\x87\x54" }, // NEC extensions
+        { "髙", "\xfb\xfc" }, // IBM extension
+        { "Ω", "\x83\xb6" }, // Greek capital omega is in CP932
+        { "\\~", "\\~" }, // ASCII stays ASCII, not yen or overline
         { "Café", "Caf&#233;" },
-        { "\u2126", "&#8486;" },                      // OHM SIGN is not
-        { "〜", "&#12316;" },                         // wave dash U+301C is not
-        { "🎵", "&#127925;" },                        // outside the BMP: one reference, not two
+        { "\u2126", "&#8486;" }, // OHM SIGN is not
+        { "〜", "&#12316;" }, // wave dash U+301C is not
+        { "🎵", "&#127925;" }, // outside the BMP: one reference, not two
         { "a&b", "a&b" },
     };
     for (const auto& c : cases)
@@ -37,7 +37,9 @@ TEST(SjisFromUtf8, AmpersandAsReferenceOnlyWhenAsked)
 
 TEST(SjisFromUtf8, InvalidUtf8BecomesReplacementReference)
 {
-    EXPECT_EQ(sjis::fromUtf8("a\xff" "b"), "a&#65533;b");
+    EXPECT_EQ(sjis::fromUtf8("a\xff"
+                             "b"),
+        "a&#65533;b");
 }
 
 TEST(SjisToUtf8, DecodesAndReplacesInvalidBytes)
@@ -52,8 +54,8 @@ TEST(SjisIsValid, TellsCompleteCp932FromOtherBytes)
 {
     EXPECT_TRUE(sjis::isValid("\x93\xfa\x96\x7b abc"));
     EXPECT_TRUE(sjis::isValid(""));
-    EXPECT_FALSE(sjis::isValid("\x93"));      // lead byte cut off
-    EXPECT_FALSE(sjis::isValid("Caf\xe9"));   // Latin-1 é: E9 is a lead byte without a trail
+    EXPECT_FALSE(sjis::isValid("\x93")); // lead byte cut off
+    EXPECT_FALSE(sjis::isValid("Caf\xe9")); // Latin-1 é: E9 is a lead byte without a trail
     EXPECT_FALSE(sjis::isValid("\x80"));
 }
 
@@ -83,4 +85,22 @@ TEST(SjisWindows1252, EveryByteHasACharacter)
     EXPECT_EQ(sjis::windows1252ToUtf8("Caf\xe9 \x80 \x93q\x94 \x9f"), "Café € “q” Ÿ");
     EXPECT_EQ(sjis::windows1252ToUtf8("\x81\x8d\x8f\x90\x9d"), "\u0081\u008d\u008f\u0090\u009d");
     EXPECT_EQ(sjis::windows1252ToUtf8(std::string("a\0b", 3)), std::string("a\0b", 3));
+}
+
+// Printable ASCII skips the converter; it must come out as the converter
+// would write it (a Japanese character alongside makes the converter run).
+TEST(SjisAscii, ShortcutAgreesWithTheConverter)
+{
+    std::string ascii;
+    for (char c = 0x20; c <= 0x7E; ++c)
+        ascii += c;
+    const std::string kana = "\xE3\x81\x82"; // あ
+    const std::string kanaCp932 = "\x82\xA0";
+    for (const auto amp : { sjis::Amp::Keep, sjis::Amp::Reference }) {
+        const std::string alone = sjis::fromUtf8(ascii, amp);
+        EXPECT_EQ(sjis::fromUtf8(ascii + kana, amp), alone + kanaCp932);
+    }
+    EXPECT_EQ(sjis::fromUtf8(ascii), ascii);
+    EXPECT_EQ(sjis::toUtf8(ascii + kanaCp932), sjis::toUtf8(ascii) + kana);
+    EXPECT_EQ(sjis::toUtf8(ascii), ascii);
 }

@@ -1,5 +1,6 @@
 #include "common/sjis.h"
 
+#include <algorithm>
 #include <memory>
 #include <stdexcept>
 #include <vector>
@@ -9,8 +10,10 @@
 #include <unicode/ustring.h>
 #include <unicode/utf8.h>
 
-namespace melodex::sjis {
-namespace {
+namespace melodex::sjis
+{
+namespace
+{
 
 // "windows-31j" is the one ICU alias that names Microsoft's table alone
 // (0x8160 is U+FF5E, NEC and IBM extensions included); "cp932" is also an
@@ -27,7 +30,8 @@ ConverterPtr openConverter(const char* name)
     UErrorCode status = U_ZERO_ERROR;
     ConverterPtr c(ucnv_open(name, &status));
     if (U_FAILURE(status) || !c)
-        throw std::runtime_error(std::string("ICU cannot open the ") + name + " converter: " + u_errorName(status));
+        throw std::runtime_error(
+            std::string("ICU cannot open the ") + name + " converter: " + u_errorName(status));
     return c;
 }
 
@@ -54,7 +58,7 @@ std::u16string utf8ToUtf16(std::string_view utf8)
     int32_t length = 0;
     UErrorCode status = U_ZERO_ERROR;
     u_strFromUTF8WithSub(reinterpret_cast<UChar*>(out.data()), static_cast<int32_t>(out.size()), &length,
-                         utf8.data(), static_cast<int32_t>(utf8.size()), 0xFFFD, nullptr, &status);
+        utf8.data(), static_cast<int32_t>(utf8.size()), 0xFFFD, nullptr, &status);
     if (U_FAILURE(status))
         return {};
     out.resize(static_cast<std::size_t>(length));
@@ -67,8 +71,8 @@ std::string utf16ToUtf8(std::u16string_view utf16)
     int32_t length = 0;
     UErrorCode status = U_ZERO_ERROR;
     u_strToUTF8WithSub(out.data(), static_cast<int32_t>(out.size()), &length,
-                       reinterpret_cast<const UChar*>(utf16.data()), static_cast<int32_t>(utf16.size()), 0xFFFD,
-                       nullptr, &status);
+        reinterpret_cast<const UChar*>(utf16.data()), static_cast<int32_t>(utf16.size()), 0xFFFD, nullptr,
+        &status);
     if (U_FAILURE(status))
         return {};
     out.resize(static_cast<std::size_t>(length));
@@ -88,7 +92,7 @@ void appendUtf8(std::string& out, uint32_t cp)
 // ICU substitutes U+001A for bytes a single-byte-substitute converter cannot
 // read; U+FFFD says what happened.
 void toUnicodeReplacement(const void*, UConverterToUnicodeArgs* args, const char*, int32_t,
-                          UConverterCallbackReason reason, UErrorCode* status)
+    UConverterCallbackReason reason, UErrorCode* status)
 {
     if (reason > UCNV_IRREGULAR)
         return;
@@ -97,9 +101,15 @@ void toUnicodeReplacement(const void*, UConverterToUnicodeArgs* args, const char
     ucnv_cbToUWriteUChars(args, kReplacement, 1, 0, status);
 }
 
-bool isLeadByte(unsigned char b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
+bool isLeadByte(unsigned char b)
+{
+    return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+}
 
-bool isTrailByte(unsigned char b) { return (b >= 0x40 && b <= 0x7E) || (b >= 0x80 && b <= 0xFC); }
+bool isTrailByte(unsigned char b)
+{
+    return (b >= 0x40 && b <= 0x7E) || (b >= 0x80 && b <= 0xFC);
+}
 
 bool isAscii(std::string_view s)
 {
@@ -109,7 +119,6 @@ bool isAscii(std::string_view s)
     }
     return true;
 }
-
 
 // CP932 that a Japanese tagger wrote: at least one double-byte character and
 // no user-defined (F0-F9) or unassigned codes. The user-defined area is what
@@ -149,8 +158,20 @@ bool endsInLoneLead(std::string_view s)
 
 } // namespace
 
+// Printable ASCII is the same bytes in UTF-8 and CP932; most tag texts and
+// file names are nothing else, and they need no converter.
+namespace
+{
+bool isPrintableAscii(std::string_view s)
+{
+    return std::all_of(s.begin(), s.end(), [](char c) { return c >= 0x20 && c <= 0x7E; });
+}
+} // namespace
+
 std::string fromUtf8(std::string_view utf8, Amp amp)
 {
+    if (isPrintableAscii(utf8) && (amp == Amp::Keep || utf8.find('&') == std::string_view::npos))
+        return std::string(utf8);
     std::u16string text = utf8ToUtf16(utf8);
     if (amp == Amp::Reference) {
         std::u16string escaped;
@@ -170,8 +191,7 @@ std::string fromUtf8(std::string_view utf8, Amp amp)
     std::string out(text.size() * 10 + 16, '\0');
     status = U_ZERO_ERROR;
     const int32_t length = ucnv_fromUChars(conv, out.data(), static_cast<int32_t>(out.size()),
-                                           reinterpret_cast<const UChar*>(text.data()),
-                                           static_cast<int32_t>(text.size()), &status);
+        reinterpret_cast<const UChar*>(text.data()), static_cast<int32_t>(text.size()), &status);
     if (U_FAILURE(status))
         throw std::runtime_error(std::string("CP932 conversion failed: ") + u_errorName(status));
     out.resize(static_cast<std::size_t>(length));
@@ -180,14 +200,15 @@ std::string fromUtf8(std::string_view utf8, Amp amp)
 
 std::string toUtf8(std::string_view cp932)
 {
+    if (isPrintableAscii(cp932))
+        return std::string(cp932);
     UConverter* conv = converter();
     UErrorCode status = U_ZERO_ERROR;
     ucnv_setToUCallBack(conv, toUnicodeReplacement, nullptr, nullptr, nullptr, &status);
     std::u16string out(cp932.size() + 1, u'\0');
     status = U_ZERO_ERROR;
     const int32_t length = ucnv_toUChars(conv, reinterpret_cast<UChar*>(out.data()),
-                                         static_cast<int32_t>(out.size()), cp932.data(),
-                                         static_cast<int32_t>(cp932.size()), &status);
+        static_cast<int32_t>(out.size()), cp932.data(), static_cast<int32_t>(cp932.size()), &status);
     if (U_FAILURE(status))
         return {};
     out.resize(static_cast<std::size_t>(length));
@@ -202,7 +223,7 @@ bool isValid(std::string_view cp932)
     std::u16string out(cp932.size() + 1, u'\0');
     status = U_ZERO_ERROR;
     ucnv_toUChars(conv, reinterpret_cast<UChar*>(out.data()), static_cast<int32_t>(out.size()), cp932.data(),
-                  static_cast<int32_t>(cp932.size()), &status);
+        static_cast<int32_t>(cp932.size()), &status);
     return U_SUCCESS(status);
 }
 
@@ -257,8 +278,7 @@ std::string windows1252ToUtf8(std::string_view bytes)
     std::u16string out(bytes.size() + 1, u'\0');
     UErrorCode status = U_ZERO_ERROR;
     const int32_t length = ucnv_toUChars(windows1252(), reinterpret_cast<UChar*>(out.data()),
-                                         static_cast<int32_t>(out.size()), bytes.data(),
-                                         static_cast<int32_t>(bytes.size()), &status);
+        static_cast<int32_t>(out.size()), bytes.data(), static_cast<int32_t>(bytes.size()), &status);
     if (U_FAILURE(status))
         return {};
     out.resize(static_cast<std::size_t>(length));
@@ -318,7 +338,8 @@ std::string resolveReferences(std::string_view s)
                     overflow = true;
                 ++j;
             }
-            if (j > digitsStart && j < s.size() && s[j] == ';' && !overflow && !(cp >= 0xD800 && cp <= 0xDFFF)) {
+            if (j > digitsStart && j < s.size() && s[j] == ';' && !overflow
+                && !(cp >= 0xD800 && cp <= 0xDFFF)) {
                 appendUtf8(out, cp);
                 i = j + 1;
                 continue;
