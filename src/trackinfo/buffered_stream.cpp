@@ -12,25 +12,19 @@
 namespace melodex {
 namespace {
 
-// The head holds a usual ID3v2 tag and what the stream analysis and TagLib
-// read behind it in one go: the first frame search takes 16 KiB after the
-// tag, the VBR check samples 6 KiB at the first audio frame.
-constexpr long kHeadBytes = 24 * 1024;
-// After a larger tag the head is extended to the tag and this much behind it.
-constexpr long kAfterTagBytes = 20 * 1024;
-// A tag larger than this (a big cover picture) is not kept whole: TagLib reads
-// it in one piece anyway, and a folder of such files must not grow the
-// buffers without bound.
-constexpr long kMaxHeadBytes = 1024 * 1024;
-// ID3v1, APE, Lyrics3 and the last frames: the stream analysis reads the
-// last 16 KiB in one block (and searches back from before an ID3v1 tag), so
-// the tail holds that block and more; an unusually large APE tag is read on
-// demand.
-constexpr long kTailBytes = 20 * 1024;
-// Small reads elsewhere (frame headers sampled across the stream) load this
-// much around them, so that the next frame's header is at hand too. Reads
-// that go on where the last one ended (a frame count walking the stream)
-// double it, up to kMaxWindowBytes.
+// The head holds the ID3v2 header, a usual tag's text frames and the first
+// audio frames behind a small tag; the tail holds ID3v1, an APE footer and
+// the last frames. Both are kept small: copying bytes out of the page cache
+// is most of what a read costs once the file is cached, a large tag (a cover
+// picture) is skipped rather than read, and a first read of 4 KiB makes the
+// kernel read ahead no more than it does for a few bytes (16 KiB; 8 KiB
+// doubles that) when the file is not cached.
+constexpr long kHeadBytes = 4 * 1024;
+constexpr long kTailBytes = 4 * 1024;
+// Reads elsewhere (the frames behind a cover, samples across the stream)
+// load this much around them, so that the next frame's header is at hand
+// too. Reads that go on where the last one ended (a frame count walking the
+// stream) double it, up to kMaxWindowBytes.
 constexpr long kWindowBytes = 4 * 1024;
 constexpr long kMaxWindowBytes = 128 * 1024;
 
@@ -75,20 +69,6 @@ bool loadRegion(Region& r, int fd, long start, long size)
     return r.size > 0;
 }
 
-// Total size of an ID3v2 tag starting at the head, footer included; 0 when
-// the head does not start with a valid ID3v2 header.
-long id3v2TagBytes(const char* head, long size)
-{
-    if (size < 10 || std::memcmp(head, "ID3", 3) != 0)
-        return 0;
-    const auto* h = reinterpret_cast<const unsigned char*>(head);
-    if ((h[6] | h[7] | h[8] | h[9]) & 0x80)
-        return 0;
-    const long body = (long(h[6]) << 21) | (long(h[7]) << 14) | (long(h[8]) << 7) | long(h[9]);
-    const bool footer = h[3] >= 4 && (h[5] & 0x10);
-    return 10 + body + (footer ? 10 : 0);
-}
-
 } // namespace
 
 struct BufferedStream::Buffers {
@@ -102,6 +82,16 @@ struct BufferedStream::Buffers {
             if (r->contains(pos))
                 return r;
         return nullptr;
+    }
+
+    // The region holding the most bytes from pos on, if it holds at least n.
+    const Region* holding(long pos, long n) const
+    {
+        const Region* best = nullptr;
+        for (const Region* r : {&head, &tail, &window})
+            if (r->contains(pos) && r->end() - pos >= n && (!best || r->end() > best->end()))
+                best = r;
+        return best;
     }
 
     // Where the next buffered region after pos starts (limit when none).
@@ -138,19 +128,13 @@ BufferedStream::BufferedStream(const char* path)
     }
     size_ = static_cast<long>(st.st_size);
 
-    Region& head = buffers_->head;
-    loadRegion(head, fd_, 0, std::min(size_, kHeadBytes));
-    const long tagBytes = id3v2TagBytes(head.begin(), head.size);
-    const long wanted = std::min({size_, tagBytes + kAfterTagBytes, kMaxHeadBytes});
-    if (tagBytes > 0 && wanted > head.size && head.size == std::min(size_, kHeadBytes)) {
-        if (static_cast<long>(head.bytes.size()) < wanted)
-            head.bytes.resize(static_cast<unsigned int>(wanted));
-        head.size += preadFully(fd_, head.bytes.data() + head.size, wanted - head.size, head.size);
+    // A small file is read whole, in one go.
+    if (size_ <= kHeadBytes + kTailBytes) {
+        loadRegion(buffers_->head, fd_, 0, size_);
+        return;
     }
-    if (size_ > head.end()) {
-        const long start = std::max(head.end(), size_ - kTailBytes);
-        loadRegion(buffers_->tail, fd_, start, size_ - start);
-    }
+    loadRegion(buffers_->head, fd_, 0, kHeadBytes);
+    loadRegion(buffers_->tail, fd_, size_ - kTailBytes, kTailBytes);
 }
 
 BufferedStream::~BufferedStream()
@@ -201,6 +185,28 @@ std::size_t BufferedStream::readAt(long offset, char* out, std::size_t n)
             break;
     }
     return static_cast<std::size_t>(done);
+}
+
+std::span<const unsigned char> BufferedStream::view(long offset, std::size_t minBytes, std::size_t maxBytes)
+{
+    if (fd_ < 0 || offset < 0 || offset >= size_)
+        return {};
+    const long left = size_ - offset;
+    const long need = static_cast<long>(std::min<std::size_t>(minBytes, static_cast<std::size_t>(left)));
+    const long most = std::max(need, static_cast<long>(std::min<std::size_t>(maxBytes, static_cast<std::size_t>(left))));
+    const Region* r = buffers_->holding(offset, need);
+    if (!r) {
+        Region& window = buffers_->window;
+        // A scan that moves on through the window gets a larger one each time.
+        const bool onward = window.size > 0 && offset > window.start && offset <= window.end();
+        const long windowBytes = onward ? std::min(kMaxWindowBytes, std::max(kWindowBytes, 2 * window.size))
+                                        : kWindowBytes;
+        if (!loadRegion(window, fd_, offset, std::min(left, std::max(need, windowBytes))))
+            return {};
+        r = &window;
+    }
+    const long n = std::min(most, r->end() - offset);
+    return {reinterpret_cast<const unsigned char*>(r->begin() + (offset - r->start)), static_cast<std::size_t>(n)};
 }
 
 TagLib::ByteVector BufferedStream::readBlock(unsigned long length)

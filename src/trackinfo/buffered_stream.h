@@ -16,6 +16,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <span>
 #include <string>
 
 namespace melodex {
@@ -45,6 +46,12 @@ public:
     // Copies up to n bytes at offset into out without moving the position;
     // returns how many were copied.
     std::size_t readAt(long offset, char* out, std::size_t n);
+
+    // The bytes at offset without a copy: at least min(minBytes, bytes left in
+    // the file) of them, more up to maxBytes when they are at hand already.
+    // Fewer are buffered than asked: they are read first. Valid until the
+    // next call that reads through this stream; empty past the end.
+    std::span<const unsigned char> view(long offset, std::size_t minBytes, std::size_t maxBytes);
 
     // The file's size when it was opened (0 when it could not be opened).
     long size() const { return size_; }

@@ -4,11 +4,15 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <span>
+#include <string_view>
 
 #include <mpg123.h>
 #include <taglib/tbytevector.h>
 #include <taglib/tiostream.h>
 #include <taglib/xingheader.h>
+
+#include "trackinfo/buffered_stream.h"
 
 namespace melodex::trackinfo {
 namespace {
@@ -31,72 +35,79 @@ constexpr int kBitrates[2][3][16] = {
 // Frames needed in a row before a sync pattern counts as the stream: PCM and
 // picture data hold plenty of bytes that look like one frame header.
 constexpr int kChainToConfirm = 4;
-// Places across the stream whose frames are compared with the first one to
-// tell VBR without a header from CBR.
-constexpr int kSamplePoints = 8;
+// Places between the start and the end of the stream whose frames are
+// compared with the first one to tell VBR without a header from CBR.
+constexpr int kSamplePoints = 1;
 constexpr std::size_t kSearchChunk = 16384;
+// What the search for the last frame looks at first, from the end back.
+constexpr int64_t kLastFramesBytes = 2048;
 // Junk before the first frame and after the last one is searched this far:
 // far enough for any tagger's leftovers, and a large file that holds no
 // audio at all is not read to its end.
 constexpr int64_t kMaxJunk = 8 << 20;
 constexpr std::size_t kSampleBytes = 6144; // three frames of the largest kind and a start offset
 
-// Reads through two cached blocks: the analysis makes many small reads near
-// the start and near the end of a file, and each read the stream serves costs
-// a seek and a system call.
+// The file's bytes, looked at in place where the stream buffers them: the
+// analysis makes many small reads near the start and near the end of a file,
+// and a copy or a system call for each would cost more than the analysis.
+// Other streams are read through one cached block.
 class Reader {
 public:
-    Reader(TagLib::IOStream& stream, int64_t size) : stream_(stream), size_(size) { }
+    Reader(TagLib::IOStream& stream, int64_t size)
+        : stream_(stream), buffered_(dynamic_cast<BufferedStream*>(&stream)), size_(size)
+    {
+    }
     int64_t size() const { return size_; }
 
-    TagLib::ByteVector read(int64_t pos, int64_t length)
+    // At least min(minBytes, what the file holds from pos on) bytes, more up
+    // to maxBytes where they are at hand; fewer only when the stream ends
+    // early. Valid until the next call.
+    std::span<const unsigned char> view(int64_t pos, int64_t minBytes, int64_t maxBytes)
     {
-        if (pos < 0 || pos >= size_ || length <= 0)
+        if (pos < 0 || pos >= size_ || maxBytes <= 0)
             return {};
-        length = std::min(length, size_ - pos);
-        for (auto& b : blocks_) {
-            if (pos >= b.pos && pos + length <= b.pos + static_cast<int64_t>(b.data.size())) {
-                b.used = ++clock_;
-                return b.data.mid(static_cast<unsigned int>(pos - b.pos), static_cast<unsigned int>(length));
-            }
+        minBytes = std::min(minBytes, size_ - pos);
+        maxBytes = std::max(minBytes, std::min(maxBytes, size_ - pos));
+        if (buffered_)
+            return buffered_->view(static_cast<long>(pos), static_cast<std::size_t>(minBytes),
+                                   static_cast<std::size_t>(maxBytes));
+        const int64_t blockEnd = blockPos_ + static_cast<int64_t>(block_.size());
+        if (pos < blockPos_ || pos + minBytes > blockEnd) {
+            // A block near the end of the file reaches back from it, so the
+            // tags and the last frames behind it land in one block.
+            const int64_t blockLength = std::min(size_, std::max(minBytes, kBlockBytes));
+            blockPos_ = std::min(pos, size_ - blockLength);
+            stream_.clear();
+            stream_.seek(static_cast<long>(blockPos_));
+            block_ = stream_.readBlock(static_cast<unsigned long>(blockLength));
         }
-        // A block near the end of the file reaches back from it, so the tags
-        // and the last frames behind it land in one block.
-        const int64_t blockLength = std::min(size_, std::max<int64_t>(length, kBlockBytes));
-        const int64_t blockPos = std::min(pos, size_ - blockLength);
-        Block& b = blocks_[0].used <= blocks_[1].used ? blocks_[0] : blocks_[1];
-        stream_.clear();
-        stream_.seek(static_cast<long>(blockPos));
-        b.data = stream_.readBlock(static_cast<unsigned long>(blockLength));
-        b.pos = blockPos;
-        b.used = ++clock_;
-        if (pos + length > b.pos + static_cast<int64_t>(b.data.size())) // the stream ended early
-            return b.data.mid(static_cast<unsigned int>(std::min<int64_t>(pos - b.pos, b.data.size())));
-        return b.data.mid(static_cast<unsigned int>(pos - b.pos), static_cast<unsigned int>(length));
+        const int64_t end = std::min(blockPos_ + static_cast<int64_t>(block_.size()), pos + maxBytes);
+        if (pos < blockPos_ || end <= pos)
+            return {};
+        return { bytes(block_) + (pos - blockPos_), static_cast<std::size_t>(end - pos) };
     }
 
     std::optional<FrameHeader> headerAt(int64_t pos)
     {
-        const TagLib::ByteVector b = read(pos, 4);
+        const auto b = view(pos, 4, 4);
         if (b.size() < 4)
             return std::nullopt;
-        return parseFrameHeader(reinterpret_cast<const unsigned char*>(b.data()));
+        return parseFrameHeader(b.data());
     }
 
 private:
-    static constexpr int64_t kBlockBytes = 16384;
-    struct Block {
-        int64_t pos = 0;
-        TagLib::ByteVector data;
-        uint64_t used = 0;
-    };
-    TagLib::IOStream& stream_;
-    int64_t size_;
-    Block blocks_[2];
-    uint64_t clock_ = 0;
-};
+    static const unsigned char* bytes(const TagLib::ByteVector& v)
+    {
+        return reinterpret_cast<const unsigned char*>(v.data());
+    }
 
-const unsigned char* bytes(const TagLib::ByteVector& v) { return reinterpret_cast<const unsigned char*>(v.data()); }
+    static constexpr int64_t kBlockBytes = 16384;
+    TagLib::IOStream& stream_;
+    BufferedStream* buffered_;
+    int64_t size_;
+    TagLib::ByteVector block_;
+    int64_t blockPos_ = 0;
+};
 
 uint32_t littleEndian32(const unsigned char* p)
 {
@@ -108,10 +119,9 @@ uint32_t littleEndian32(const unsigned char* p)
 // the chain check keeps picture data from passing for audio.
 int64_t searchStart(Reader& r)
 {
-    const TagLib::ByteVector h = r.read(0, 10);
-    if (h.size() < 10 || !h.startsWith("ID3"))
+    const auto b = r.view(0, 10, 10);
+    if (b.size() < 10 || std::memcmp(b.data(), "ID3", 3) != 0)
         return 0;
-    const unsigned char* b = bytes(h);
     if (b[3] == 0xFF || b[4] == 0xFF || (b[6] | b[7] | b[8] | b[9]) & 0x80)
         return 0;
     const int64_t size = int64_t(b[6]) << 21 | int64_t(b[7]) << 14 | int64_t(b[8]) << 7 | int64_t(b[9]);
@@ -123,13 +133,16 @@ int64_t searchStart(Reader& r)
 int64_t searchEnd(Reader& r)
 {
     int64_t end = r.size();
-    if (end >= 128 && r.read(end - 128, 3) == TagLib::ByteVector("TAG"))
-        end -= 128;
+    if (end >= 128) {
+        const auto b = r.view(end - 128, 3, 3);
+        if (b.size() == 3 && std::memcmp(b.data(), "TAG", 3) == 0)
+            end -= 128;
+    }
     if (end >= 32) {
-        const TagLib::ByteVector footer = r.read(end - 32, 32);
-        if (footer.size() == 32 && footer.startsWith("APETAGEX")) {
-            const int64_t tagSize = littleEndian32(bytes(footer) + 12);
-            const bool hasHeader = littleEndian32(bytes(footer) + 20) & 0x80000000u;
+        const auto footer = r.view(end - 32, 32, 32);
+        if (footer.size() == 32 && std::memcmp(footer.data(), "APETAGEX", 8) == 0) {
+            const int64_t tagSize = littleEndian32(footer.data() + 12);
+            const bool hasHeader = littleEndian32(footer.data() + 20) & 0x80000000u;
             const int64_t total = tagSize + (hasHeader ? 32 : 0);
             if (tagSize >= 32 && total <= end)
                 end -= total;
@@ -140,24 +153,16 @@ int64_t searchEnd(Reader& r)
 
 // True when a run of frames starts at pos: kChainToConfirm of them, or at
 // least two that run up to the end of the audio (a short or cut file).
-// buffer holds the file's bytes from bufferPos on, to spare small reads.
-bool confirmChain(Reader& r, int64_t pos, int64_t end, const TagLib::ByteVector& buffer, int64_t bufferPos)
+bool confirmChain(Reader& r, int64_t pos, int64_t end)
 {
     std::optional<FrameHeader> first;
     int frames = 0;
     int64_t q = pos;
     while (frames < kChainToConfirm) {
-        if (q == end)
+        const auto b = end - q >= 4 ? r.view(q, 4, 4) : std::span<const unsigned char>();
+        if (b.size() < 4)
             return frames >= 2;
-        std::optional<FrameHeader> h;
-        if (q >= bufferPos && q + 4 <= bufferPos + static_cast<int64_t>(buffer.size())) {
-            h = parseFrameHeader(bytes(buffer) + (q - bufferPos));
-        } else {
-            const TagLib::ByteVector b = r.read(q, std::min<int64_t>(4, end - q));
-            if (b.size() < 4)
-                return frames >= 2;
-            h = parseFrameHeader(bytes(b));
-        }
+        const auto h = parseFrameHeader(b.data());
         if (!h || (first && !sameStream(*first, *h)))
             return false;
         if (!first)
@@ -170,21 +175,28 @@ bool confirmChain(Reader& r, int64_t pos, int64_t end, const TagLib::ByteVector&
     return true;
 }
 
+bool syncAt(const unsigned char* b) { return b[0] == 0xFF && (b[1] & 0xE0) == 0xE0; }
+
 std::optional<int64_t> findFirstFrame(Reader& r, int64_t from, int64_t end)
 {
     int64_t pos = from;
     const int64_t limit = std::min(end, from + kMaxJunk);
     while (pos + 4 <= limit) {
-        const TagLib::ByteVector buffer = r.read(pos, std::min<int64_t>(kSearchChunk, limit - pos));
-        if (buffer.size() < 4)
+        auto buffer = r.view(pos, 4, std::min<int64_t>(kSearchChunk, limit - pos));
+        const std::size_t n = buffer.size();
+        if (n < 4)
             break;
-        const unsigned char* b = bytes(buffer);
-        for (std::size_t i = 0; i + 4 <= buffer.size(); ++i) {
-            if (b[i] == 0xFF && (b[i + 1] & 0xE0) == 0xE0 && parseFrameHeader(b + i)
-                && confirmChain(r, pos + static_cast<int64_t>(i), end, buffer, pos))
+        for (std::size_t i = 0; i + 4 <= n; ++i) {
+            if (!syncAt(buffer.data() + i) || !parseFrameHeader(buffer.data() + i))
+                continue;
+            if (confirmChain(r, pos + static_cast<int64_t>(i), end))
                 return pos + static_cast<int64_t>(i);
+            // The chain may have been read from elsewhere: look again.
+            buffer = r.view(pos, static_cast<int64_t>(n), static_cast<int64_t>(n));
+            if (buffer.size() < n)
+                return std::nullopt;
         }
-        pos += static_cast<int64_t>(buffer.size()) - 3;
+        pos += static_cast<int64_t>(n) - 3;
     }
     return std::nullopt;
 }
@@ -202,63 +214,103 @@ int64_t findAudioEnd(Reader& r, int64_t audioStart, int64_t end, const FrameHead
     };
     int64_t pos = end;
     const int64_t stop = std::max(audioStart, end - kMaxJunk);
+    // The last frame is nearly always within a few frames of the end, which
+    // the stream holds at hand; junk behind it is searched in larger steps.
+    int64_t step = kLastFramesBytes;
     while (pos > stop) {
-        const int64_t start = std::max(stop, pos - static_cast<int64_t>(kSearchChunk));
-        const TagLib::ByteVector buffer = r.read(start, std::min(end, pos + 3) - start);
-        const unsigned char* b = bytes(buffer);
+        const int64_t start = std::max(stop, pos - step);
+        const int64_t length = std::min(end, pos + 3) - start;
+        step = static_cast<int64_t>(kSearchChunk);
+        auto buffer = r.view(start, length, length);
         for (int64_t i = std::min<int64_t>(pos - start, static_cast<int64_t>(buffer.size()) - 4); i >= 0; --i) {
-            if (b[i] != 0xFF || (b[i + 1] & 0xE0) != 0xE0)
+            if (!syncAt(buffer.data() + i))
                 continue;
             const int64_t c = start + i;
             auto h = fits(c);
-            if (!h)
-                continue;
-            const int64_t next = c + h->frameBytes;
-            if (next != end && !fits(next) && !(next + 4 > end))
-                continue;
-            int64_t q = next;
-            while (q < end) {
-                auto n = fits(q);
-                if (!n)
-                    break;
-                q += n->frameBytes;
+            if (h) {
+                const int64_t next = c + h->frameBytes;
+                if (next == end || fits(next) || next + 4 > end) {
+                    int64_t q = next;
+                    while (q < end) {
+                        auto n = fits(q);
+                        if (!n)
+                            break;
+                        q += n->frameBytes;
+                    }
+                    return q;
+                }
             }
-            return q;
+            // The checks may have read from elsewhere: look again.
+            buffer = r.view(start, length, length);
+            if (static_cast<int64_t>(buffer.size()) < length)
+                return audioStart;
         }
         pos = start;
     }
     return stop > audioStart ? end : audioStart;
 }
 
+enum class Run { Same, Differs, None, NeedsMore };
+
+// Compares the first run of three frames of the stream in b with ref. A run
+// that may reach past the end of b needs more bytes unless b is all there is.
+Run compareRun(std::span<const unsigned char> b, const FrameHeader& ref, bool complete)
+{
+    const std::size_t n = b.size();
+    for (std::size_t i = 0; i + 4 <= n; ++i) {
+        if (!syncAt(b.data() + i))
+            continue;
+        auto h0 = parseFrameHeader(b.data() + i);
+        if (!h0 || !sameStream(*h0, ref))
+            continue;
+        const std::size_t i1 = i + h0->frameBytes;
+        if (i1 + 4 > n) {
+            if (complete)
+                continue;
+            return Run::NeedsMore;
+        }
+        auto h1 = parseFrameHeader(b.data() + i1);
+        if (!h1 || !sameStream(*h1, ref))
+            continue;
+        const std::size_t i2 = i1 + h1->frameBytes;
+        if (i2 + 4 > n) {
+            if (complete)
+                continue;
+            return Run::NeedsMore;
+        }
+        auto h2 = parseFrameHeader(b.data() + i2);
+        if (!h2 || !sameStream(*h2, ref))
+            continue;
+        const bool same = h0->bitrateKbps == ref.bitrateKbps && h1->bitrateKbps == ref.bitrateKbps
+            && h2->bitrateKbps == ref.bitrateKbps;
+        return same ? Run::Same : Run::Differs;
+    }
+    return complete ? Run::None : Run::NeedsMore;
+}
+
 // True when frames here and there across the stream differ in bit rate from
 // the first: VBR without a header, which only a frame count measures right.
+// The start and the end are at hand anyway; each place between costs a read
+// (a disk seek when the file is not cached), so there is one: a VBR encoder
+// changes its rate within a few frames, and only a stream that is silent at
+// its start, middle and end would pass for CBR.
 bool looksVariable(Reader& r, int64_t audioStart, int64_t audioEnd, const FrameHeader& ref)
 {
     const int64_t span = audioEnd - audioStart;
-    for (int k = 0; k <= kSamplePoints; ++k) {
-        const int64_t at = audioStart + span * k / (kSamplePoints + 1);
-        const TagLib::ByteVector buffer = r.read(at, std::min<int64_t>(kSampleBytes, audioEnd - at));
-        const unsigned char* b = bytes(buffer);
-        const std::size_t n = buffer.size();
-        for (std::size_t i = 0; i + 4 <= n; ++i) {
-            if (b[i] != 0xFF || (b[i + 1] & 0xE0) != 0xE0)
-                continue;
-            auto h0 = parseFrameHeader(b + i);
-            if (!h0 || !sameStream(*h0, ref) || i + h0->frameBytes + 4 > n)
-                continue;
-            auto h1 = parseFrameHeader(b + i + h0->frameBytes);
-            if (!h1 || !sameStream(*h1, ref))
-                continue;
-            const std::size_t i2 = i + h0->frameBytes + h1->frameBytes;
-            if (i2 + 4 > n)
-                continue;
-            auto h2 = parseFrameHeader(b + i2);
-            if (!h2 || !sameStream(*h2, ref))
-                continue;
-            if (h0->bitrateKbps != ref.bitrateKbps || h1->bitrateKbps != ref.bitrateKbps
-                || h2->bitrateKbps != ref.bitrateKbps)
+    // Enough for a run of CBR frames like ref wherever the sample starts;
+    // larger frames get the whole sample.
+    const int64_t shortSample = 4 * (int64_t(ref.frameBytes) + 1) + 4;
+    for (int k = 0; k <= kSamplePoints + 1; ++k) {
+        const int64_t at = k <= kSamplePoints ? audioStart + span * k / (kSamplePoints + 1)
+                                              : std::max(audioStart, audioEnd - shortSample);
+        const int64_t whole = std::min<int64_t>(kSampleBytes, audioEnd - at);
+        for (int64_t length = std::min(shortSample, whole);; length = whole) {
+            const auto b = r.view(at, length, length);
+            const Run run = compareRun(b, ref, length == whole || static_cast<int64_t>(b.size()) < length);
+            if (run == Run::Differs)
                 return true;
-            break;
+            if (run != Run::NeedsMore)
+                break;
         }
     }
     return false;
@@ -279,7 +331,7 @@ mpg123_ssize_t windowRead(void* handle, void* buffer, size_t count)
     const int64_t want = std::min<int64_t>(static_cast<int64_t>(count), w->length - w->pos);
     if (want <= 0)
         return 0;
-    const TagLib::ByteVector b = w->reader->read(w->begin + w->pos, want);
+    const auto b = w->reader->view(w->begin + w->pos, want, want);
     std::memcpy(buffer, b.data(), b.size());
     w->pos += b.size();
     return static_cast<mpg123_ssize_t>(b.size());
@@ -401,8 +453,16 @@ StreamSummary analyzeStream(TagLib::IOStream& stream, int64_t fileSize)
     s.sampleRate = firstHeader->sampleRate;
 
     // A Xing, Info or VBRI header frame carries the frame count and no audio.
-    const TagLib::ByteVector headerFrame = r.read(*first, firstHeader->frameBytes);
-    const TagLib::MPEG::XingHeader vbrHeader(headerFrame);
+    // TagLib reads such a header; the frame is copied for it only when it
+    // holds one of the names at all.
+    const auto frame = r.view(*first, firstHeader->frameBytes, firstHeader->frameBytes);
+    const std::string_view frameText(reinterpret_cast<const char*>(frame.data()), frame.size());
+    const bool xing = frameText.find("Xing") != std::string_view::npos;
+    const bool info = frameText.find("Info") != std::string_view::npos;
+    const bool vbri = frameText.find("VBRI") != std::string_view::npos;
+    const TagLib::MPEG::XingHeader vbrHeader(xing || info || vbri
+                                                 ? TagLib::ByteVector(frameText.data(), static_cast<unsigned int>(frameText.size()))
+                                                 : TagLib::ByteVector());
     const bool hasVbrHeader = vbrHeader.isValid();
     const int64_t audioStart = *first + (hasVbrHeader ? firstHeader->frameBytes : 0);
     FrameHeader ref = *firstHeader;
@@ -424,7 +484,7 @@ StreamSummary analyzeStream(TagLib::IOStream& stream, int64_t fileSize)
         const double seconds = double(samples) / firstHeader->sampleRate;
         s.totalSeconds = samples / firstHeader->sampleRate;
         // LAME writes "Info" instead of "Xing" in CBR files; their frame rate is the bit rate.
-        const bool cbr = headerFrame.find("Xing") < 0 && headerFrame.find("Info") >= 0;
+        const bool cbr = !xing && info;
         if (cbr)
             s.bitrateKbps = ref.bitrateKbps;
         else
