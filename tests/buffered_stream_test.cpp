@@ -122,6 +122,50 @@ TEST(BufferedStream, ReadsTheSameBytesAsAPlainFileStream)
             expectSameAsFileStream(entry.path(), seed++);
 }
 
+// A view must show the file's own bytes wherever it falls: in the head, the
+// tail, across their edges, in a gap (a window is loaded), at the very end.
+TEST(BufferedStream, ViewsShowTheFilesBytes)
+{
+    TempDir dir;
+    const std::string bytes = randomBytes(100'000, 21);
+    const auto path = dir.write("gap.mp3", bytes);
+    const long size = static_cast<long>(bytes.size());
+    struct Case {
+        long offset;
+        std::size_t minBytes, maxBytes;
+    };
+    const std::vector<Case> cases = {
+        {0, 10, 10},
+        {0, 4, 1'000'000},         // as much as is at hand
+        {4000, 200, 200},          // past the end of the head
+        {50'000, 4, 4},            // in the gap
+        {50'000, 4, 100'000},      // the window just loaded
+        {50'100, 9000, 9000},      // more than a window
+        {size - 128, 3, 3},        // the tail
+        {size - 10, 4, 100},       // fewer left than asked
+        {size - 5000, 5000, 5000}, // across the start of the tail
+        {size, 4, 4},
+        {-1, 4, 4},
+    };
+    BufferedStream s(path.c_str());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.offset);
+        const auto v = s.view(c.offset, c.minBytes, c.maxBytes);
+        const std::size_t left = c.offset < 0 ? 0 : static_cast<std::size_t>(std::max(0L, size - c.offset));
+        EXPECT_GE(v.size(), std::min(c.minBytes, left));
+        EXPECT_LE(v.size(), std::min(std::max(c.minBytes, c.maxBytes), left));
+        if (!v.empty())
+            EXPECT_EQ(std::string(reinterpret_cast<const char*>(v.data()), v.size()),
+                      bytes.substr(static_cast<std::size_t>(c.offset), v.size()));
+    }
+    // Reads keep working around views, and a view after them still holds the bytes.
+    s.seek(50'000);
+    EXPECT_EQ(s.readBlock(16), TagLib::ByteVector(bytes.data() + 50'000, 16));
+    const auto v = s.view(70'000, 64, 64);
+    ASSERT_EQ(v.size(), 64u);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(v.data()), 64), bytes.substr(70'000, 64));
+}
+
 TEST(BufferedStream, MissingFileIsClosedAndReadsNothing)
 {
     TempDir dir;
@@ -265,6 +309,59 @@ TEST(BufferedStream, OnlyHeaderlessVbrIsScanned)
         scanned += summary.scanned;
     }
     EXPECT_GE(scanned, 1);
+}
+
+// MPEG-1 Layer III frames, 44.1 kHz stereo, at the bit rate of the given
+// index, with silent bodies.
+std::string frames(int bitrateIndex, int count)
+{
+    static constexpr int kKbps[] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320};
+    std::string frame(static_cast<std::size_t>(144 * kKbps[bitrateIndex] * 1000 / 44100), '\0');
+    frame[0] = '\xFF';
+    frame[1] = '\xFB';
+    frame[2] = static_cast<char>(bitrateIndex << 4);
+    std::string out;
+    for (int i = 0; i < count; ++i)
+        out += frame;
+    return out;
+}
+
+// A stream without a VBR header is counted when its rate changes anywhere
+// the check looks, even where the first frames give no hint; CBR never is.
+TEST(StreamAnalysis, VariableRateWithoutHeaderIsCounted)
+{
+    struct Case {
+        const char* name;
+        std::string bytes;
+        bool scanned;
+        int64_t seconds;
+        int kbps;
+    };
+    const std::vector<Case> cases = {
+        {"cbr.mp3", frames(9, 400), false, 10, 128},
+        {"rate_changes_in_the_middle_only.mp3", frames(1, 300) + frames(9, 300) + frames(1, 300), true, 23, 0},
+        // The first frames are small; the frames behind them need more bytes
+        // than a run of small frames would.
+        {"large_frames_right_after_the_first.mp3", frames(1, 1) + frames(14, 3) + frames(1, 600), true, 15, 0},
+    };
+    TempDir dir;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto path = dir.write(c.name, c.bytes);
+        BufferedStream stream(path.c_str());
+        const auto s = melodex::trackinfo::analyzeStream(stream, stream.length());
+        ASSERT_TRUE(s.found);
+        EXPECT_EQ(s.firstFrame, 0);
+        EXPECT_EQ(s.audioEnd, static_cast<int64_t>(c.bytes.size()));
+        EXPECT_EQ(s.scanned, c.scanned);
+        EXPECT_EQ(s.totalSeconds, c.seconds);
+        if (c.kbps)
+            EXPECT_EQ(s.bitrateKbps, c.kbps);
+        TagLib::FileStream plain(path.c_str(), true);
+        const auto p = melodex::trackinfo::analyzeStream(plain, plain.length());
+        EXPECT_EQ(p.scanned, s.scanned);
+        EXPECT_EQ(p.totalSeconds, s.totalSeconds);
+    }
 }
 
 } // namespace
