@@ -453,16 +453,21 @@ StreamSummary analyzeStream(TagLib::IOStream& stream, int64_t fileSize)
     s.sampleRate = firstHeader->sampleRate;
 
     // A Xing, Info or VBRI header frame carries the frame count and no audio.
-    // TagLib reads such a header; the frame is copied for it only when it
-    // holds one of the names at all.
+    // TagLib reads such a header. It takes the first "Xing", else the first
+    // "Info", else the first "VBRI", and at most 32 bytes from there: it gets
+    // just those bytes, rather than a copy of the whole frame to search.
     const auto frame = r.view(*first, firstHeader->frameBytes, firstHeader->frameBytes);
     const std::string_view frameText(reinterpret_cast<const char*>(frame.data()), frame.size());
-    const bool xing = frameText.find("Xing") != std::string_view::npos;
-    const bool info = frameText.find("Info") != std::string_view::npos;
-    const bool vbri = frameText.find("VBRI") != std::string_view::npos;
-    const TagLib::MPEG::XingHeader vbrHeader(xing || info || vbri
-                                                 ? TagLib::ByteVector(frameText.data(), static_cast<unsigned int>(frameText.size()))
-                                                 : TagLib::ByteVector());
+    const std::size_t xingAt = frameText.find("Xing");
+    const std::size_t infoAt = frameText.find("Info");
+    const std::size_t markAt = xingAt != std::string_view::npos ? xingAt
+        : infoAt != std::string_view::npos                      ? infoAt
+                                                                : frameText.find("VBRI");
+    const TagLib::MPEG::XingHeader vbrHeader(
+        markAt == std::string_view::npos
+            ? TagLib::ByteVector()
+            : TagLib::ByteVector(frameText.data() + markAt,
+                                 static_cast<unsigned int>(std::min<std::size_t>(32, frameText.size() - markAt))));
     const bool hasVbrHeader = vbrHeader.isValid();
     const int64_t audioStart = *first + (hasVbrHeader ? firstHeader->frameBytes : 0);
     FrameHeader ref = *firstHeader;
@@ -484,7 +489,7 @@ StreamSummary analyzeStream(TagLib::IOStream& stream, int64_t fileSize)
         const double seconds = double(samples) / firstHeader->sampleRate;
         s.totalSeconds = samples / firstHeader->sampleRate;
         // LAME writes "Info" instead of "Xing" in CBR files; their frame rate is the bit rate.
-        const bool cbr = !xing && info;
+        const bool cbr = xingAt == std::string_view::npos && infoAt != std::string_view::npos;
         if (cbr)
             s.bitrateKbps = ref.bitrateKbps;
         else
