@@ -118,7 +118,7 @@ const std::string& audio()
 }
 
 struct Case {
-    const char* name;
+    std::string name;
     std::string head;
     std::string tail;
     bool plain; // the plain reader must take it itself
@@ -129,7 +129,7 @@ void checkCases(const std::vector<Case>& cases)
     TempDir dir;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const fs::path path = dir.write(std::string(c.name) + ".mp3", c.head + audio() + c.tail);
+        const fs::path path = dir.write(c.name + ".mp3", c.head + audio() + c.tail);
         EXPECT_EQ(expectSameReading(path), c.plain);
     }
 }
@@ -329,12 +329,10 @@ TEST(PlainTags, GenreCodesAsTagLibRewritesThem)
     const char* const genres[] = { "(RX)", "(13)", "(13)Pop", "(13)Rock", "(CR)Foo", "13", "Rock", "(RX)(13)",
         "((free)", "( 8)", "(13)(17)", "(x)y", "(300)", "(-1)", "()", "(13", "Pop(13)" };
     std::vector<Case> cases;
-    std::vector<std::string> names;
     for (const int v : { 3, 4 }) {
         for (const char* g : genres) {
-            names.push_back("genre_v" + std::to_string(v) + "_" + std::to_string(names.size()));
-            cases.push_back(
-                { names.back().c_str(), tag(v, frame(v, "TCON", std::string(1, '\0') + g)), "", true });
+            cases.push_back({ "genre_v" + std::to_string(v) + "_" + std::to_string(cases.size()),
+                tag(v, frame(v, "TCON", std::string(1, '\0') + g)), "", true });
         }
     }
     checkCases(cases);
