@@ -1,6 +1,7 @@
 #include "cli/cli.h"
 
 #include "common/folder_listing.h"
+#include "common/read_ahead.h"
 #include "common/sjis.h"
 #include "trackinfo/vbmp3.h"
 
@@ -88,7 +89,10 @@ void addInfoCommand(CLI::App& app, Context& ctx)
         TrackTag tag {};
         StreamInfo info {};
         std::string line;
-        for (const auto& name : listing.names) {
+        ReadAhead ahead(*folder, listing.names);
+        for (std::size_t i = 0; i < listing.names.size(); ++i) {
+            ahead.reached(i);
+            const std::string& name = listing.names[i];
             const bool ok = vbmp3_getFileInfo(joinPath(*folder, name).c_str(), &tag, &info) != 0;
             line = escapeInfoValue(name);
             for (std::string_view field :

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "common/folder_listing.h"
+#include "common/read_ahead.h"
 #include "common/sjis.h"
 #include "listgen/out1.h"
 
@@ -255,7 +256,9 @@ ListResult write(const OptionSet& options, const std::string& folder, const std:
     const int count = static_cast<int>(fileNames.size());
     int64_t totalBytes = 0;
     int64_t totalSeconds = 0;
+    ReadAhead ahead(folder, fileNames);
     for (int j = 0; j < count; ++j) {
+        ahead.reached(static_cast<std::size_t>(j));
         if (progress && !progress(j, count))
             return { ListResult::Status::Cancelled, {}, outPath };
         const std::string& name = fileNames[static_cast<std::size_t>(j)];
