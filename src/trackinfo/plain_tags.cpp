@@ -161,13 +161,13 @@ std::size_t findDelimiter(std::string_view v, std::size_t from, std::size_t alig
     return std::string_view::npos;
 }
 
-// The texts of a text frame, each decoded; trailing NULs dropped, empty
-// texts left out.
-std::optional<std::vector<std::string>> textFields(std::string_view body)
+// The texts of a text frame, each decoded, into `fields`; trailing NULs
+// dropped, empty texts left out. False when TagLib must read the frame.
+bool textFields(std::string_view body, std::vector<std::string>& fields)
 {
-    std::vector<std::string> fields;
+    fields.clear();
     if (body.size() < 2)
-        return fields;
+        return true;
     const auto encoding = static_cast<unsigned char>(body[0]);
     const std::size_t align = alignmentOf(encoding);
     std::size_t length = body.size() - 1;
@@ -184,28 +184,30 @@ std::optional<std::vector<std::string>> textFields(std::string_view body)
         if (end > start) {
             // Several UTF-16 texts may share the first one's byte order mark.
             if (align == 2 && !fields.empty())
-                return std::nullopt;
+                return false;
             Text piece = decode(v.substr(start, end - start), encoding);
             if (!piece)
-                return std::nullopt;
+                return false;
             fields.push_back(std::move(*piece));
         }
         start = end + align;
     }
-    return fields;
+    return true;
 }
 
 // A text frame's value: its texts joined by a space.
 Text textFrame(std::string_view body)
 {
-    const auto fields = textFields(body);
-    if (!fields)
+    thread_local std::vector<std::string> fields; // reused: one frame after another
+    if (!textFields(body, fields))
         return std::nullopt;
+    if (fields.size() == 1)
+        return std::move(fields.front());
     std::string joined;
-    for (const auto& f : *fields) {
-        if (&f != &fields->front())
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        if (i > 0)
             joined += ' ';
-        joined += f;
+        joined += fields[i];
     }
     return joined;
 }
@@ -419,10 +421,10 @@ Id3v2Result readId3v2(Bytes& in, long fileSize)
                 if (!*slot)
                     return r;
             } else if (id == "TCON") {
-                auto fields = textFields(body);
-                if (!fields)
+                std::vector<std::string> fields;
+                if (!textFields(body, fields))
                     return r;
-                genres = readingGenres(*fields);
+                genres = readingGenres(fields);
                 if (!genres)
                     return r;
             } else {
