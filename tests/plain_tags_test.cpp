@@ -225,6 +225,12 @@ TEST(PlainTags, CommentsGenresYearsAndTracks)
                     "\x01jpn" + utf16le(u"") + std::string(2, '\0') + utf16le(u"コメント")
                         + std::string(2, '\0'))),
             "", true },
+        { "text_after_a_nul_is_not_shown",
+            tag(3,
+                comm(3,
+                    "\x01jpn" + utf16le(u"") + std::string(2, '\0') + utf16le(u"ab") + std::string(2, '\0')
+                        + "c\0d\0"s)),
+            "", true },
         { "utf8_comment_with_terminator", tag(4, comm(4, "\x03jpn\0高音質\0"s)), "", true },
         { "short_and_undelimited_comments", tag(3, comm(3, "\0en"s) + comm(3, "\0engnodelimiter"s)), "",
             true },
@@ -319,6 +325,7 @@ TEST(PlainTags, Id3v1AndTagsAtTheEnd)
         { "v1_white_space", "", id3v1(" \t\vtitle\r\n ", " 19", "  ", 0, 146), true },
         { "v2_fields_first_then_v1", v2, id3v1("v1 title", "2004", "v1 comment", 9, 29), true },
         { "ape_footer_left_to_taglib", "", "APETAGEX" + std::string(24, '\0'), false },
+        { "tag_inside_an_ape_footer_left_to_taglib", "", "APE" + id3v1("EX rest", "", "", 0, 1), false },
         { "ape_before_v1_left_to_taglib", "", "APETAGEX" + std::string(24, '\0') + id3v1("t", "", "", 0, 1),
             false },
     });
@@ -326,8 +333,9 @@ TEST(PlainTags, Id3v1AndTagsAtTheEnd)
 
 TEST(PlainTags, GenreCodesAsTagLibRewritesThem)
 {
-    const char* const genres[] = { "(RX)", "(13)", "(13)Pop", "(13)Rock", "(CR)Foo", "13", "Rock", "(RX)(13)",
-        "((free)", "( 8)", "(13)(17)", "(x)y", "(300)", "(-1)", "()", "(13", "Pop(13)" };
+    const char* const genres[]
+        = { "(RX)", "(13)", "(13)Pop", "(13)Rock", "(CR)Foo", "13", "Rock", "(RX)(13)", "((free)", "( 8)",
+              "(13)(17)", "(x)y", "(300)", "(-1)", "()", "(13", "Pop(13)", "12345678901", "(99999999999)" };
     std::vector<Case> cases;
     for (const int v : { 3, 4 }) {
         for (const char* g : genres) {
