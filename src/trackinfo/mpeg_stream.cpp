@@ -260,30 +260,22 @@ Run compareRun(std::span<const unsigned char> b, const FrameHeader& ref, bool co
     for (std::size_t i = 0; i + 4 <= n; ++i) {
         if (!syncAt(b.data() + i))
             continue;
-        auto h0 = parseFrameHeader(b.data() + i);
-        if (!h0 || !sameStream(*h0, ref))
-            continue;
-        const std::size_t i1 = i + h0->frameBytes;
-        if (i1 + 4 > n) {
-            if (complete)
-                continue;
-            return Run::NeedsMore;
+        bool same = true;
+        int frames = 0;
+        for (std::size_t at = i; frames < 3; ++frames) {
+            if (at + 4 > n) {
+                if (!complete)
+                    return Run::NeedsMore;
+                break;
+            }
+            const auto h = parseFrameHeader(b.data() + at);
+            if (!h || !sameStream(*h, ref))
+                break;
+            same = same && h->bitrateKbps == ref.bitrateKbps;
+            at += h->frameBytes;
         }
-        auto h1 = parseFrameHeader(b.data() + i1);
-        if (!h1 || !sameStream(*h1, ref))
-            continue;
-        const std::size_t i2 = i1 + h1->frameBytes;
-        if (i2 + 4 > n) {
-            if (complete)
-                continue;
-            return Run::NeedsMore;
-        }
-        auto h2 = parseFrameHeader(b.data() + i2);
-        if (!h2 || !sameStream(*h2, ref))
-            continue;
-        const bool same = h0->bitrateKbps == ref.bitrateKbps && h1->bitrateKbps == ref.bitrateKbps
-            && h2->bitrateKbps == ref.bitrateKbps;
-        return same ? Run::Same : Run::Differs;
+        if (frames == 3)
+            return same ? Run::Same : Run::Differs;
     }
     return complete ? Run::None : Run::NeedsMore;
 }
