@@ -33,9 +33,6 @@ bool isUtf8(std::string_view bytes);
 // True when the bytes are a complete, valid CP932 text.
 bool isValid(std::string_view cp932);
 
-// True when the bytes hold at least one CP932 double-byte character.
-bool hasDoubleByte(std::string_view cp932);
-
 // The longest prefix of at most maxBytes that ends neither inside a
 // double-byte character nor inside a "&...;" reference.
 std::size_t cutLength(std::string_view cp932, std::size_t maxBytes);
@@ -45,14 +42,19 @@ std::size_t cutLength(std::string_view cp932, std::size_t maxBytes);
 std::string windows1252ToUtf8(std::string_view bytes);
 
 // 8-bit text whose code page nobody recorded (ID3v1 fields, ID3v2 frames
-// marked ISO-8859-1), decided by its bytes: ASCII as it is; valid UTF-8 with
-// non-ASCII characters as UTF-8; CP932 holding at least one Japanese
-// double-byte character and nothing outside the standard table as CP932;
-// anything else as Windows-1252. UTF-8 is tried first because Japanese UTF-8
-// often also parses as CP932, while CP932 text almost never forms valid UTF-8.
-// With dropCutLead, a CP932 lead byte alone at the very end (a tagger cut the
-// character in half to fit a fixed field) is dropped when the rest reads as
-// CP932. The text is taken up to its first NUL.
+// marked ISO-8859-1, file names), decided by its bytes: ASCII as it is; valid
+// UTF-8 with non-ASCII characters as UTF-8; anything else as CP932 or as
+// Windows-1252, whichever reading looks more like real text (a tie goes to
+// Windows-1252). UTF-8 is tried first because Japanese UTF-8 often also
+// parses as CP932, while CP932 text almost never forms valid UTF-8.
+enum class LegacyCodePage { Ascii, Utf8, Cp932, Windows1252 };
+
+// How legacyToUtf8 reads these bytes (all of them, NULs included).
+LegacyCodePage legacyCodePage(std::string_view bytes);
+
+// The bytes up to their first NUL, read as legacyCodePage decides. With
+// dropCutLead, a CP932 lead byte alone at the very end (a tagger cut the
+// character in half to fit a fixed field) is left out of the CP932 reading.
 std::string legacyToUtf8(std::string_view bytes, bool dropCutLead = false);
 
 // Replaces "&#N;", "&#xH;" and "&amp;" with the characters they stand for.
