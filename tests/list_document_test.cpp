@@ -323,7 +323,10 @@ TEST(ListDocument, FileNamesThatAreNotUtf8)
     const Case cases[] = {
         { "Caf\xc3\xa9 \xe2\x80\x93 \xce\xa9.mp3", "Caf&#233; &#8211; \x83\xb6.mp3" }, // UTF-8, partly outside CP932
         { "\x83\x74\x83\x40<.mp3", "\x83\x74\x83\x40&lt;.mp3" },                     // CP932 bytes from a Windows tool
-        { "\xff&.mp3", "&#65533;&amp;.mp3" },                                          // neither: replaced
+        { "\xb1\xc6\xd2.mp3", "\xb1\xc6\xd2.mp3" },                                     // CP932 half-width katakana
+        { "\xee\xe0\x8b\xb4.mp3", "\xee\xe0\x8b\xb4.mp3" }, // 髙橋, NEC-selected: the bytes, not ICU's FB FC
+        { "Mon\xe1" "e & Caf\xe9.mp3", "Mon&#225;e &amp; Caf&#233;.mp3" },            // Windows-1252: its characters
+        { "\x93quoted\x94 \x80.mp3", "\x81\x67quoted\x81\x68 &#8364;.mp3" },             // Windows-1252 that CP932 holds
     };
     for (const auto& c : cases) {
         ListRun run;

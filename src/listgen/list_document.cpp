@@ -38,14 +38,19 @@ std::string userText(std::string_view utf8, HtmlText kind = HtmlText::Plain)
     return sjis::fromUtf8(escapeHtml(utf8, kind));
 }
 
-// File names are bytes. Names written by Japanese Windows tools arrive as
-// CP932 and are shown as such; bytes that are neither UTF-8 nor CP932 show as
-// replacement characters rather than as broken markup.
+// File names are bytes, decided as tag texts are: names written by Japanese
+// Windows tools arrive as CP932 and go onto the page as they are; Western
+// ones arrive as Windows-1252 and go on as their characters.
 std::string fileNameText(std::string_view name)
 {
-    if (!sjis::isUtf8(name) && sjis::isValid(name))
+    switch (sjis::legacyCodePage(name)) {
+    case sjis::LegacyCodePage::Cp932:
         return escapeHtml(name);
-    return userText(name);
+    case sjis::LegacyCodePage::Windows1252:
+        return userText(sjis::windows1252ToUtf8(name));
+    default:
+        return userText(name);
+    }
 }
 
 std::string tagText(std::string_view cp932) { return escapeHtml(cp932, HtmlText::TagField); }

@@ -19,6 +19,7 @@
 #include <QStyle>
 
 #include "common/folder_listing.h"
+#include "common/sjis.h"
 #include "window/browsing.h"
 
 namespace {
@@ -40,7 +41,13 @@ void place(QWidget* w, int left, int top, int width, int height)
 
 QString fromView(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
 
-QString decodedName(const std::string& name) { return QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())); }
+// Names that are not UTF-8 are read as the page reads them.
+QString decodedName(const std::string& name)
+{
+    if (melodex::sjis::isUtf8(name))
+        return QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()));
+    return QString::fromStdString(melodex::sjis::legacyToUtf8(name));
+}
 
 QLabel* makeLabel(QWidget* parent, const char* name, const QString& text)
 {

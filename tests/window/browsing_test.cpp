@@ -178,13 +178,18 @@ TEST_F(FolderTest, NamesAreKeptAsTheFileSystemHoldsThem)
 {
     const fs::path odd = music.path() / "mixed  ";       // trailing blanks belong to the name
     fs::create_directory(odd);
-    std::ofstream(odd / "caf\xe9.mp3") << "x";           // Latin-1, not UTF-8
+    std::ofstream(odd / "caf\xe9.mp3") << "x";           // Windows-1252, not UTF-8
+    std::ofstream(odd / "sj_\x83\x65\x83\x58\x83\x67.mp3") << "x"; // CP932
     ASSERT_TRUE(window->openFolder(odd.native()));
     EXPECT_EQ(window->FolderPath, odd.native());
-    ASSERT_EQ(window->fileNames().size(), 1u);
+    ASSERT_EQ(window->fileNames().size(), 2u);
     EXPECT_EQ(window->fileNames()[0], "caf\xe9.mp3");
-    EXPECT_EQ(window->File1->item(0)->text(), QStringLiteral("caf\uFFFD.mp3"));
-    EXPECT_TRUE(fs::is_regular_file(window->FolderPath + "/" + window->fileNames()[0]));
+    EXPECT_EQ(window->fileNames()[1], "sj_\x83\x65\x83\x58\x83\x67.mp3");
+    // Shown as the page shows them.
+    EXPECT_EQ(window->File1->item(0)->text(), QStringLiteral("café.mp3"));
+    EXPECT_EQ(window->File1->item(1)->text(), QStringLiteral("sj_テスト.mp3"));
+    for (const auto& name : window->fileNames())
+        EXPECT_TRUE(fs::is_regular_file(window->FolderPath + "/" + name));
 }
 
 TEST_F(FolderTest, StartsInTheCurrentFolder)
