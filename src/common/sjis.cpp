@@ -163,19 +163,24 @@ bool endsInLoneLead(std::string_view s)
 //   a trail byte of 80-FC                          +1  in Windows-1252, two non-ASCII
 //                                                      characters in a row: rare in Western text
 //   beside another Japanese character              +1  Japanese characters come in runs
-//   alone among ASCII, with an ASCII trail         -1  the shape of an accent inside a word
+//   alone, with an ASCII trail, touching an ASCII
+//   letter                                         -1  the shape of an accent inside a word
 //   half-width katakana beside another one         +2  old ID3v1 tags spelled whole words so
 //   half-width katakana alone by a letter or digit -1  the shape of "Édith" or "Ça"
 //   a voicing mark (DE, DF) not after katakana     -2  it never starts a word
 // Read as Windows-1252:
-//   an accented letter in a word that has ASCII letters and a normal case
-//   shape (lower, Capitalised, UPPER)              +3  (+1 in a two-letter word)
-//   a word of two or more accented letters only    -2 each: katakana as Latin-1 ("ÆÒ")
+//   an accented letter in a word that has ASCII letters, at most one
+//   accented letter more than ASCII ones, and a normal case shape (lower,
+//   Capitalised, UPPER)                            +3  (+1 in a two-letter word)
+//   two or more accented letters in a word with
+//   fewer ASCII letters than that                  -2 each: katakana or kanji as Latin-1 ("ÆÒ")
 //   ’ inside a word                                +4  "Don’t", "O’Connor"
-//   – or — between ASCII characters                +3  "Trans–Europa", "1999–2001"
-//   an opening quote before, a closing quote, ’, …
-//   or ™ after ASCII text; € beside a digit        +2
-//   a symbol with no ASCII character beside it     -2  symbol soup ("±ÆÒ¿Ý¸Þ")
+//   ’ before a word, – or — between two words
+//   or two spaces                                  +3  "’Round", "Trans–Europa", "A – B"
+//   ’, ”, … or ™ after a word; an opening quote
+//   before a word, closed later; € by a digit      +2
+//   a symbol with no text beside it (ASCII, or a
+//   word scoring above zero)                       -2  symbol soup ("±ÆÒ¿Ý¸Þ")
 //   an unassigned byte (81, 8D, 8F, 90, 9D)       -10  a C1 control, never text
 // Bytes CP932 cannot read at all (80, A0, FD-FF, a lead byte without its
 // trail, an unassigned code) leave Windows-1252 without weighing.
