@@ -174,3 +174,22 @@ TEST(LegacyToUtf8, ReadsWesternAndJapaneseNamesAsWritten)
     EXPECT_GE(names[0], 100);
     EXPECT_GE(names[1], 100);
 }
+
+// Half-width katakana bytes that also form UTF-8 are katakana unless the UTF-8
+// reading is a word of one alphabet.
+TEST(LegacyToUtf8, HalfWidthKanaThatIsAlsoUtf8)
+{
+    struct Case {
+        const char* bytes;
+        const char* text;
+    };
+    const Case cases[] = {
+        { "\xD0\xB8", "ﾐｸ" },                         // "и" alone
+        { "\xC3\xA9\xC3\xA8", "ﾃｩﾃｨ" },             // "éè": accents with no letter beside them
+        { "\xD0\xBC\xD0\xB0\xD0\xBC\xD0\xB0", "мама" }, // a Cyrillic word stays UTF-8
+        { "\xCE\xB1\xCE\xB2\xCE\xB3", "αβγ" },
+        { "\xD0\xB8\xCE\xB1", "ﾐｸﾎｱ" },             // two alphabets in one word
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(sjis::legacyToUtf8(c.bytes), c.text) << c.text;
+}

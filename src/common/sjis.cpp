@@ -578,11 +578,45 @@ std::optional<std::string> cp932Reading(std::string_view bytes, bool dropCutLead
 
 } // namespace
 
+namespace {
+
+// Half-width katakana are the bytes A1-DF, and a pair of them is valid UTF-8
+// whenever the first is C2-DF and the second A1-BF: "ﾐｸ" (D0 B8) is also
+// "и". Text made of those bytes alone is taken as UTF-8 only when it reads as
+// a word of two or more letters of one alphabet there (Greek, Cyrillic,
+// Hebrew, Arabic ...); a lone character, or accented Latin letters with no
+// plain letter beside them, is the katakana it spells.
+bool halfWidthKanaOnly(std::string_view bytes)
+{
+    return std::all_of(bytes.begin(), bytes.end(), [](char c) { return isHalfWidthKana(static_cast<unsigned char>(c)); });
+}
+
+bool readsAsUtf8(std::string_view bytes)
+{
+    if (!isUtf8(bytes))
+        return false;
+    if (!halfWidthKanaOnly(bytes))
+        return true;
+    // Every character is two bytes here: lead C2-DF, trail A1-BF.
+    if (bytes.size() < 4)
+        return false;
+    const auto block = [](unsigned char lead) { return lead >> 1; }; // 128 code points, one alphabet's span
+    const auto first = static_cast<unsigned char>(bytes[0]);
+    if (first <= 0xC3)
+        return false; // U+00A1-00FF: Latin-1 symbols and accented letters
+    for (std::size_t i = 0; i < bytes.size(); i += 2)
+        if (block(static_cast<unsigned char>(bytes[i])) != block(first))
+            return false;
+    return true;
+}
+
+} // namespace
+
 LegacyCodePage legacyCodePage(std::string_view bytes)
 {
     if (isAscii(bytes))
         return LegacyCodePage::Ascii;
-    if (isUtf8(bytes))
+    if (readsAsUtf8(bytes))
         return LegacyCodePage::Utf8;
     return cp932Reading(bytes, false) ? LegacyCodePage::Cp932 : LegacyCodePage::Windows1252;
 }
@@ -592,7 +626,7 @@ std::string legacyToUtf8(std::string_view bytes, bool dropCutLead)
     const auto nul = bytes.find('\0');
     if (nul != std::string_view::npos)
         bytes = bytes.substr(0, nul);
-    if (isAscii(bytes) || isUtf8(bytes))
+    if (isAscii(bytes) || readsAsUtf8(bytes))
         return std::string(bytes);
     if (auto text = cp932Reading(bytes, dropCutLead))
         return std::move(*text);
