@@ -489,3 +489,59 @@ TEST(ListDocument, WriteFailureMidwayKeepsThePreviousList)
     EXPECT_EQ(run.document(), "old");
     EXPECT_EQ(leftovers(run.dir.path()), std::vector<std::string> { "list.htm" });
 }
+
+TEST(ListDocument, ReadOnlyListIsKeptEvenForRoot)
+{
+    // Renaming over a file asks only the folder, so the file's own mode must
+    // be looked at; root passes every access check, so the mode bits decide.
+    for (const bool throughLink : { false, true }) {
+        ListRun run;
+        const auto page = run.dir.write(throughLink ? "real.htm" : "list.htm", "previous");
+        if (throughLink)
+            std::filesystem::create_symlink("real.htm", run.dir.path() / "list.htm");
+        ::chmod(page.c_str(), 0444);
+        const ListResult r = run.write({ "a.mp3" });
+        EXPECT_EQ(r.status, ListResult::Status::Failed);
+        EXPECT_EQ(r.reason, (run.dir.path() / "list.htm").string() + ": the file is read-only");
+        EXPECT_EQ(run.document(), "previous");
+        EXPECT_EQ(leftovers(run.dir.path()).size(), throughLink ? 2u : 1u) << "no temporary may stay";
+    }
+}
+
+TEST(ListDocument, LinkedListIsWrittenThroughAndStaysALink)
+{
+    struct Case {
+        const char* what;
+        std::vector<std::pair<std::string, std::string>> links; // name, what it points to
+        std::string written;                                    // the file that receives the page
+    };
+    TempDir outside("melodex-list-target");
+    const Case cases[] = {
+        { "relative", { { "list.htm", "pages/real.htm" } }, "pages/real.htm" },
+        { "chain", { { "list.htm", "hop.htm" }, { "hop.htm", "pages/real.htm" } }, "pages/real.htm" },
+        { "dangling", { { "list.htm", "pages/new.htm" } }, "pages/new.htm" },
+        { "absolute", { { "list.htm", (outside.path() / "abs.htm").string() } },
+          (outside.path() / "abs.htm").string() },
+    };
+    for (const auto& c : cases) {
+        ListRun run;
+        std::filesystem::create_directory(run.dir.path() / "pages");
+        run.dir.write("pages/real.htm", "previous");
+        ::chmod((run.dir.path() / "pages/real.htm").c_str(), 0604);
+        for (const auto& [name, to] : c.links)
+            std::filesystem::create_symlink(to, run.dir.path() / name);
+        ASSERT_TRUE(run.write({ "a.mp3" }).ok()) << c.what;
+        const auto written = run.dir.path() / c.written;
+        EXPECT_EQ(readFile(written).rfind("<HTML>", 0), 0u) << c.what;
+        for (const auto& [name, to] : c.links) {
+            EXPECT_TRUE(std::filesystem::is_symlink(run.dir.path() / name)) << c.what;
+            EXPECT_EQ(std::filesystem::read_symlink(run.dir.path() / name), to) << c.what;
+        }
+        if (c.written == "pages/real.htm") {
+            struct stat st {};
+            ::stat(written.c_str(), &st);
+            EXPECT_EQ(st.st_mode & 0777, 0604u) << c.what << ": the target keeps its permissions";
+        }
+    }
+}
+

@@ -1,15 +1,9 @@
 #include "listgen/list_document.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <exception>
-#include <filesystem>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
+#include "common/atomic_file.h"
 #include "common/folder_listing.h"
 #include "common/read_ahead.h"
 #include "common/sjis.h"
@@ -50,99 +44,10 @@ std::string fileNameText(std::string_view name)
 
 std::string tagText(std::string_view cp932) { return escapeHtml(cp932, HtmlText::TagField); }
 
-std::string systemError(const std::string& path, int err) { return path + ": " + std::strerror(err); }
-
-// The temporary document: created beside the output so that the final rename
-// stays inside one file system, removed unless committed.
-class TempDocument {
-public:
-    explicit TempDocument(std::string target) : target_(std::move(target)) {}
-    ~TempDocument()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-        if (!tempPath_.empty())
-            ::unlink(tempPath_.c_str());
-    }
-    TempDocument(const TempDocument&) = delete;
-    TempDocument& operator=(const TempDocument&) = delete;
-
-    bool open()
-    {
-        const std::filesystem::path target(target_);
-        std::string pattern = (target.parent_path() / ("." + target.filename().string() + ".XXXXXX")).string();
-        fd_ = ::mkstemp(pattern.data());
-        if (fd_ < 0)
-            return fail(errno);
-        tempPath_ = pattern;
-        // mkstemp makes the file private; the document should keep the
-        // permissions the replaced one had, or get the usual ones.
-        struct stat st {};
-        mode_t mode;
-        if (::stat(target_.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
-            mode = st.st_mode & 07777;
-        } else {
-            const mode_t mask = ::umask(0);
-            ::umask(mask);
-            mode = 0666 & ~mask;
-        }
-        ::fchmod(fd_, mode);
-        return true;
-    }
-
-    std::string& buffer() { return buffer_; }
-
-    bool flushIfFull() { return buffer_.size() < (1u << 16) || flush(); }
-
-    bool flush()
-    {
-        const char* p = buffer_.data();
-        std::size_t left = buffer_.size();
-        while (left > 0) {
-            const ssize_t n = ::write(fd_, p, left);
-            if (n < 0) {
-                if (errno == EINTR)
-                    continue;
-                return fail(errno);
-            }
-            p += n;
-            left -= static_cast<std::size_t>(n);
-        }
-        buffer_.clear();
-        return true;
-    }
-
-    bool commit()
-    {
-        if (!flush())
-            return false;
-        if (::fsync(fd_) != 0)
-            return fail(errno);
-        const int fd = fd_;
-        fd_ = -1;
-        if (::close(fd) != 0)
-            return fail(errno);
-        if (::rename(tempPath_.c_str(), target_.c_str()) != 0)
-            return fail(errno);
-        tempPath_.clear();
-        return true;
-    }
-
-    const std::string& error() const { return error_; }
-
-private:
-    bool fail(int err)
-    {
-        error_ = systemError(target_, err);
-        return false;
-    }
-
-    std::string target_;
-    std::string tempPath_;
-    std::string buffer_;
-    std::string error_;
-    int fd_ = -1;
-};
+// Every page begins so; a temporary that does not is not ours to remove.
+constexpr std::string_view kPageStart = "<HTML><HEAD><TITLE>";
+// The page is handed to the file in pieces of about this size.
+constexpr std::size_t kWriteChunk = 1u << 16;
 
 void line(std::string& out, std::string_view a) { out.append(a).append(kEol); }
 
@@ -234,12 +139,15 @@ ListResult write(const OptionSet& options, const std::string& folder, const std:
     const std::string tableLine =
         "<TABLE BORDER=" + border + " CELLPADDING=2 CELLSPACING=1 BGCOLOR=\"" + tableColor + "\" >";
 
-    TempDocument doc(outPath);
+    AtomicFile::Options fileOptions;
+    fileOptions.staleSignature = kPageStart;
+    AtomicFile doc(outPath, fileOptions);
     if (!doc.open())
         return failed(outPath, doc.error());
-    std::string& out = doc.buffer();
+    std::string out;
+    out.reserve(kWriteChunk + 4096);
 
-    line(out, "<HTML><HEAD><TITLE>", title, "</TITLE>");
+    line(out, kPageStart, title, "</TITLE>");
     line(out, "<META HTTP-EQUIV=\"Content-Type\" content=\"text/html; charset=Shift_JIS\"></HEAD>");
     line(out, "<BODY BGCOLOR=\"", pageColor, "\" TEXT=\"", textColor, "\" ><P><P>");
     line(out, tableLine);
@@ -279,8 +187,11 @@ ListResult write(const OptionSet& options, const std::string& folder, const std:
         for (int i = 0; i < n; ++i)
             cell(out, options.columns[static_cast<std::size_t>(i)], shownName, tag, info, options.sizeUnit);
         line(out, "</TR>");
-        if (!doc.flushIfFull())
-            return failed(outPath, doc.error());
+        if (out.size() >= kWriteChunk) {
+            if (!doc.write(out))
+                return failed(outPath, doc.error());
+            out.clear();
+        }
     }
 
     std::string totalSize = TotalSizeText(totalBytes);
@@ -300,7 +211,7 @@ ListResult write(const OptionSet& options, const std::string& folder, const std:
 
     if (progress && !progress(count, count))
         return { ListResult::Status::Cancelled, {}, outPath };
-    if (!doc.commit())
+    if (!doc.write(out) || !doc.commit())
         return failed(outPath, doc.error());
     return { ListResult::Status::Success, {}, outPath };
 }
