@@ -545,3 +545,30 @@ TEST(ListDocument, LinkedListIsWrittenThroughAndStaysALink)
     }
 }
 
+TEST(ListDocument, ControlCharactersShowAsTheirPictures)
+{
+    ListRun run;
+    run.options.title = std::string("a\0b\x01\x7f", 5);
+    run.options.colorText[0] = "RED\r\nX";
+    run.options.borderText = "1\t2";
+    run.options.columns = { 0, 1, 2, 11, 11, 11, 11, 11, 11, 11, 11 };
+    run.options.enabledColumns = 3;
+    const std::string name = "x\ty\x1f.mp3";
+    run.fake.tracks[name] = { .track = "one\r\ntwo", .artist = "\x1b[31mred" };
+    ASSERT_TRUE(run.write({ name }).ok());
+    const std::string doc = run.document();
+    for (std::size_t i = 0; i < doc.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(doc[i]);
+        const bool lineEnd = (c == '\r' && doc[i + 1] == '\n') || (c == '\n' && i > 0 && doc[i - 1] == '\r');
+        ASSERT_TRUE((c >= 0x20 && c != 0x7f) || lineEnd) << "raw control byte " << int(c) << " at " << i;
+    }
+    const auto all = lines(doc);
+    EXPECT_EQ(all[0], "<HTML><HEAD><TITLE>a&#9216;b&#9217;&#9249;</TITLE>");
+    EXPECT_EQ(all[2], "<BODY BGCOLOR=\"RED&#9229;&#9226;X\" TEXT=\"BLACK\" ><P><P>");
+    EXPECT_EQ(all[3], "<TABLE BORDER=1&#9225;2 CELLPADDING=2 CELLSPACING=1 BGCOLOR=\"WHITE\" >");
+    const auto row = section(all, "<TR>", "</TR>", 5);
+    ASSERT_EQ(row.size(), 6u);
+    EXPECT_EQ(row[2], "<TD NOWRAP ALIGN=\"left\">x&#9225;y&#9247;.mp3</TD>");
+    EXPECT_EQ(row[3], "<TD NOWRAP ALIGN=\"left\">one&#9229;&#9226;two</TD>");
+    EXPECT_EQ(row[4], "<TD NOWRAP ALIGN=\"left\">&#9243;[31mred</TD>");
+}

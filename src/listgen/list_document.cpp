@@ -1,6 +1,7 @@
 #include "listgen/list_document.h"
 
 #include <algorithm>
+#include <array>
 #include <exception>
 
 #include "common/atomic_file.h"
@@ -15,6 +16,25 @@ namespace {
 constexpr std::string_view kEol = "\r\n";
 constexpr std::size_t kTotalSizeWidth = 128;
 constexpr std::string_view kFooter = "Created by Melodex";
+
+// U+0000 to U+001F and U+007F. Neither UTF-8 nor CP932 has these bytes
+// inside a character.
+constexpr bool isControl(char c) { return static_cast<unsigned char>(c) < 0x20 || c == '\x7f'; }
+
+// The bytes escapeHtml replaces, looked up rather than tested one by one:
+// a page runs tens of thousands of texts through it.
+constexpr std::array<bool, 256> escapedBytes(bool unquoted)
+{
+    std::array<bool, 256> t {};
+    for (int c = 0; c < 256; ++c)
+        t[static_cast<std::size_t>(c)] = isControl(static_cast<char>(c));
+    for (unsigned char c : { '&', '<', '>', '"' })
+        t[c] = true;
+    t[' '] = unquoted;
+    return t;
+}
+constexpr std::array<bool, 256> kEscaped = escapedBytes(false);
+constexpr std::array<bool, 256> kEscapedUnquoted = escapedBytes(true);
 
 std::string trimSpaces(std::string_view s)
 {
@@ -231,24 +251,8 @@ std::string listDocumentPath(const std::string& folder, const std::string& outFi
 std::string escapeHtml(std::string_view text, HtmlText kind)
 {
     const bool keepAmpersands = kind == HtmlText::TagField;
-    const bool unquoted = kind == HtmlText::UnquotedAttribute;
-    const auto special = [unquoted](char c) {
-        switch (c) {
-        case '&':
-        case '<':
-        case '>':
-        case '"':
-            return true;
-        case ' ':
-        case '\t':
-        case '\n':
-        case '\f':
-        case '\r':
-            return unquoted;
-        default:
-            return false;
-        }
-    };
+    const auto& table = kind == HtmlText::UnquotedAttribute ? kEscapedUnquoted : kEscaped;
+    const auto special = [&table](char c) { return table[static_cast<unsigned char>(c)]; };
     // Most texts hold nothing to escape; a page has tens of thousands of them.
     const auto first = std::find_if(text.begin(), text.end(), special);
     if (first == text.end())
@@ -276,8 +280,18 @@ std::string escapeHtml(std::string_view text, HtmlText kind)
         case '"':
             out += "&quot;";
             break;
-        default: // white space, in an unquoted attribute value only
-            out += "&#" + std::to_string(static_cast<int>(c)) + ";";
+        case ' ': // in an unquoted attribute value only
+            out += "&#32;";
+            break;
+        default:
+            // A control character shows as its picture from the Control
+            // Pictures block ("␀", "␊", "␡"), not as itself: raw, a NUL or a
+            // CR LF would break the page's lines; as a reference, most are
+            // parse errors in HTML, "&#0;" shows as U+FFFD and "&#10;" as a
+            // mere space, hiding what the tag holds. "?" or U+FFFD would hide
+            // it too. The picture is visible and says which character it
+            // was; CP932 has none of them, so it is a reference here.
+            out += "&#" + std::to_string(c == '\x7f' ? 0x2421 : 0x2400 + static_cast<unsigned char>(c)) + ";";
             break;
         }
     }

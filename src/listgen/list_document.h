@@ -46,8 +46,10 @@ enum class HtmlText {
 
 // "&", "<", ">" and '"' as references, so that text from files and users is
 // never read as markup, in content and in quoted attribute values alike; in
-// an unquoted value white space too, or it would end the value and start a
-// new attribute. Works on UTF-8 and CP932 bytes alike: neither has these
+// an unquoted value the space too, or it would end the value and start a new
+// attribute. Control characters (U+0000 to U+001F, U+007F) become references
+// to their pictures (U+2400 to U+241F, U+2421): no raw control byte ever
+// reaches the page. Works on UTF-8 and CP932 bytes alike: neither has these
 // bytes inside a character.
 std::string escapeHtml(std::string_view text, HtmlText kind = HtmlText::Plain);
 
