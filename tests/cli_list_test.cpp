@@ -7,6 +7,7 @@
 
 #include "cli/cli.h"
 #include "common/folder_listing.h"
+#include "ini_test_support.h"
 #include "listgen/list_document.h"
 #include "test_support.h"
 
@@ -152,4 +153,42 @@ TEST(CliList, RecursiveWritesWhereverMp3FilesAre)
 
     TempDir none("melodex-cli-list");
     EXPECT_EQ(list({ none.path().string(), "-r" }).code, cli::kExitNoMp3Files);
+}
+
+TEST(CliList, OutputNameMustStayInTheFolder)
+{
+    TempDir root("melodex-cli-list");
+    const auto music = root.path() / "music";
+    std::filesystem::create_directories(music / "sub");
+    root.write("music/a.mp3", "track");
+    root.write("victim.txt", "precious");
+    const auto unchanged = [&](const std::string& what) {
+        std::vector<std::string> tree;
+        for (const auto& e : std::filesystem::recursive_directory_iterator(root.path()))
+            tree.push_back(std::filesystem::relative(e.path(), root.path()).string());
+        std::sort(tree.begin(), tree.end());
+        const std::vector<std::string> expected { "music", "music/a.mp3", "music/sub", "victim.txt" };
+        EXPECT_EQ(tree, expected) << what;
+        EXPECT_EQ(readFile(music / "a.mp3"), "track") << what;
+        EXPECT_EQ(readFile(root.path() / "victim.txt"), "precious") << what;
+    };
+
+    for (const char* name : { "../escape.htm", "sub/x.htm", "a.mp3", "A.MP3", ".." }) {
+        const CliRun r = list({ music.string(), "-o", name });
+        EXPECT_EQ(r.code, cli::kExitUsage) << name;
+        EXPECT_EQ(r.err, "list: --output: " + checkOutputName(name).value_or("?") + "\n") << name;
+        unchanged(name);
+    }
+
+    // A preset file copied in from elsewhere gets no further than --output.
+    test::ScopedIniPlace ini;
+    ini.writeIni("[p]\r\nOutFile=../victim.txt\r\n");
+    CliRun r = list({ music.string(), "--preset", "p" });
+    EXPECT_NE(r.code, cli::kExitOk);
+    EXPECT_EQ(r.err, "list: --preset p: OutFile: " + checkOutputName("../victim.txt").value_or("?") + "\n");
+    unchanged("preset");
+    // --output wins over the preset's value, so the preset is usable with it.
+    r = list({ music.string(), "--preset", "p", "-o", "ok.htm" });
+    EXPECT_EQ(r.code, cli::kExitOk) << r.err;
+    EXPECT_TRUE(std::filesystem::exists(music / "ok.htm"));
 }

@@ -490,6 +490,67 @@ TEST(ListDocument, WriteFailureMidwayKeepsThePreviousList)
     EXPECT_EQ(leftovers(run.dir.path()), std::vector<std::string> { "list.htm" });
 }
 
+TEST(ListDocument, OutputIsAPlainNameInTheFolder)
+{
+    struct Case {
+        std::string name;
+        bool accepted;
+    };
+    const Case cases[] = {
+        { "", false },
+        { "   ", false },
+        { ".", false },
+        { " .. ", false },
+        { "../escape.htm", false },
+        { "sub/x.htm", false },
+        { "/abs.htm", false },
+        { "sub/", false },
+        { "..\\escape.htm", false },
+        { std::string("a\0b.htm", 7), false },
+        { "a\r\nb.htm", false },
+        { "a\x7f.htm", false },
+        { "a.mp3", false }, // would replace the track
+        { "A.MP3", false }, // would be listed as one next time
+        { " b.Mp3 ", false },
+        { " list.htm ", true },
+        { "リスト.htm", true },
+        { "...", true },
+        { ".list.htm", true },
+        { "a.mp3.htm", true },
+        { "mp3", true },
+    };
+    for (const auto& c : cases) {
+        TempDir root("melodex-list");
+        const auto music = root.path() / "music";
+        std::filesystem::create_directories(music / "sub");
+        root.write("music/a.mp3", "track");
+        FakeReader fake;
+        TrackTag tag {};
+        StreamInfo info {};
+        OptionSet options;
+        options.outFile = c.name;
+        const ListResult r
+            = writeListDocument(options, music.string(), { "a.mp3" }, tag, info, fake.reader());
+
+        EXPECT_EQ(r.ok(), c.accepted) << c.name << ": " << r.reason;
+        EXPECT_EQ(checkOutputName(c.name).has_value(), !c.accepted) << c.name;
+        std::vector<std::string> tree;
+        for (const auto& e : std::filesystem::recursive_directory_iterator(root.path()))
+            tree.push_back(std::filesystem::relative(e.path(), root.path()).string());
+        std::sort(tree.begin(), tree.end());
+        std::vector<std::string> expected { "music", "music/a.mp3", "music/sub" };
+        if (c.accepted) {
+            const auto b = c.name.find_first_not_of(' ');
+            expected.push_back("music/" + c.name.substr(b, c.name.find_last_not_of(' ') - b + 1));
+            std::sort(expected.begin(), expected.end());
+        } else {
+            EXPECT_FALSE(r.reason.empty()) << c.name;
+        }
+        EXPECT_EQ(tree, expected) << c.name;
+        EXPECT_EQ(readFile(music / "a.mp3"), "track") << c.name;
+    }
+}
+
 TEST(ListDocument, ReadOnlyListIsKeptEvenForRoot)
 {
     // Renaming over a file asks only the folder, so the file's own mode must
@@ -543,6 +604,14 @@ TEST(ListDocument, LinkedListIsWrittenThroughAndStaysALink)
             EXPECT_EQ(st.st_mode & 0777, 0604u) << c.what << ": the target keeps its permissions";
         }
     }
+
+    // Through a link or not, a track is never what the list replaces.
+    ListRun run;
+    run.dir.write("a.mp3", "track");
+    std::filesystem::create_symlink("a.mp3", run.dir.path() / "list.htm");
+    EXPECT_EQ(run.write({ "a.mp3" }).status, ListResult::Status::Failed);
+    EXPECT_EQ(readFile(run.dir.path() / "a.mp3"), "track");
+    EXPECT_EQ(leftovers(run.dir.path()), (std::vector<std::string> { "a.mp3", "list.htm" }));
 }
 
 TEST(ListDocument, ControlCharactersShowAsTheirPictures)

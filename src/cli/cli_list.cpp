@@ -185,6 +185,15 @@ void runList(Context& ctx, const std::string& folderArg, const std::optional<std
         ctx.exitCode = kExitUsage;
         return;
     }
+    // A preset file may come from anywhere; its OutFile is held to the rule
+    // --output is, before anything is read or written.
+    if (preset && !given.output) {
+        if (auto why = checkOutputName(options.outFile)) {
+            ctx.err << "list: --preset " << *preset << ": OutFile: " << *why << "\n";
+            ctx.exitCode = kExitFailure;
+            return;
+        }
+    }
     const std::string folder = normalizeFolder(folderArg);
     InterruptGuard guard;
     vbmp3_init();
@@ -260,8 +269,11 @@ std::optional<std::string> applyListOptions(const ListOptions& given, OptionSet&
     OptionSet set = base;
     if (given.title)
         set.title = *given.title;
-    if (given.output)
+    if (given.output) {
+        if (auto why = checkOutputName(*given.output))
+            return "--output: " + *why;
         set.outFile = *given.output;
+    }
     if (given.columns) {
         const auto names = splitList(*given.columns);
         if (names.empty())
@@ -325,7 +337,10 @@ void addListCommand(CLI::App& app, Context& ctx)
     auto args = std::make_shared<Args>();
     cmd->add_option("FOLDER", args->folder, "Folder whose MP3 files are listed")->required();
     auto* title = cmd->add_option("--title", args->title, "Page title and table caption (default: empty)");
-    auto* output = cmd->add_option("--output,-o", args->output, "Output file name in the folder (default: list.htm)");
+    auto* output = cmd->add_option("--output,-o", args->output,
+                                   "Output file name in the folder (default: list.htm): a plain name, not "
+                                   "a path (no \"/\" or \"\\\", not \".\" or \"..\"), not ending in "
+                                   "\".mp3\"");
     auto* columns = cmd->add_option("--columns", args->columns,
                                     "Comma-separated fields, one per column, at most 11: file, track, artist, "
                                     "album, year, comment, genre, size, time, bitrate, samplerate, none "

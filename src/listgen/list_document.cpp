@@ -139,8 +139,8 @@ ListResult write(const OptionSet& options, const std::string& folder, const std:
                  TrackTag& tag, StreamInfo& info, const TrackReader& reader, const ListProgress& progress)
 {
     const std::string outPath = listDocumentPath(folder, options.outFile);
-    if (trimSpaces(options.outFile).empty())
-        return failed(outPath, "no output file name");
+    if (auto why = checkOutputName(options.outFile))
+        return failed(outPath, *why);
     const int n = options.enabledColumns;
     if (n < 1 || n > kColumnCount)
         return failed(outPath, "the number of columns must be 1 to 11, not " + std::to_string(n));
@@ -164,6 +164,8 @@ ListResult write(const OptionSet& options, const std::string& folder, const std:
     AtomicFile doc(outPath, fileOptions);
     if (!doc.open())
         return failed(outPath, doc.error());
+    if (hasMp3Extension(doc.finalName()))
+        return failed(outPath, outPath + ": the link leads to an MP3 file, which the list would replace");
     std::string out;
     out.reserve(kWriteChunk + 4096);
 
@@ -246,6 +248,25 @@ int32_t readTrackWithVbmp3(const std::string& path, TrackTag& tag, StreamInfo& i
 std::string listDocumentPath(const std::string& folder, const std::string& outFile)
 {
     return joinPath(folder, trimSpaces(outFile));
+}
+
+std::optional<std::string> checkOutputName(std::string_view outFile)
+{
+    const std::string name = trimSpaces(outFile);
+    if (name.empty())
+        return "no output file name";
+    if (name == "." || name == "..")
+        return "\"" + name + "\" names a folder, not a file";
+    // A backslash is no separator here, but a name from an INI file copied
+    // from Windows that holds one meant a path there.
+    if (name.find_first_of("/\\") != std::string::npos)
+        return "the output file name must be a name in the folder, without \"/\" or \"\\\"";
+    if (std::any_of(name.begin(), name.end(), [](char c) { return isControl(c); }))
+        return std::string("the output file name cannot hold control characters");
+    if (hasMp3Extension(name))
+        return std::string("the output file name cannot end in \".mp3\": the list would take a track's "
+                           "place");
+    return std::nullopt;
 }
 
 std::string escapeHtml(std::string_view text, HtmlText kind)

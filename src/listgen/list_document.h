@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,6 +38,13 @@ struct ListResult {
 // The document's path: the folder ("" for the root), "/" and the output file
 // name with its leading and trailing spaces removed.
 std::string listDocumentPath(const std::string& folder, const std::string& outFile);
+
+// Why the output file name cannot be used, or nothing when it can. It must be
+// a plain name inside the listed folder (after its spaces are trimmed): not
+// empty, "." or "..", no "/" or "\", no control character, and not ending
+// in ".mp3" in any case, or the list would replace a track or be listed as one.
+// The window, --output and a preset's OutFile all go through it.
+std::optional<std::string> checkOutputName(std::string_view outFile);
 
 enum class HtmlText {
     Plain,             // typed by the user or taken from the file system
