@@ -614,6 +614,46 @@ TEST(ListDocument, LinkedListIsWrittenThroughAndStaysALink)
     EXPECT_EQ(leftovers(run.dir.path()), (std::vector<std::string> { "a.mp3", "list.htm" }));
 }
 
+TEST(ListDocument, SizesPastTheRecordsLimitShowWhole)
+{
+    // The record stops at 2,147,483,647 bytes; the file system knows better.
+    struct Case {
+        std::vector<int64_t> sizes;
+        int unit;
+        std::string cell;  // the first file's size cell
+        std::string total; // the total's text
+    };
+    const int64_t kGiB = int64_t { 1 } << 30;
+    const int64_t kTiB = int64_t { 1 } << 40;
+    const Case cases[] = {
+        { { 3 * kGiB }, kSizeByte, "3,221,225,472 Byte", "3,072.00 MB" },
+        { { 3 * kGiB, 1000 }, kSizeMB, "3,072.00 MB", "3,072.00 MB" },
+        { { 2 * kTiB, 2 * kTiB }, kSizeKB, "2,147,483,648 KB", "4,194,304.00 MB" },
+    };
+    for (const auto& c : cases) {
+        ListRun run;
+        run.options.columns = { 7, 11, 11, 11, 11, 11, 11, 11, 11, 11, 11 };
+        run.options.enabledColumns = 1;
+        run.options.sizeUnit = c.unit;
+        std::vector<std::string> names;
+        for (std::size_t i = 0; i < c.sizes.size(); ++i) {
+            const std::string name = std::to_string(i) + ".mp3";
+            names.push_back(name);
+            std::error_code ec;
+            std::filesystem::resize_file(run.dir.write(name), static_cast<uintmax_t>(c.sizes[i]), ec);
+            if (ec)
+                GTEST_SKIP() << "this file system cannot hold a sparse file of " << c.sizes[i] << " bytes";
+            // What the track record holds for it.
+            const int64_t recorded = std::min<int64_t>(c.sizes[i], INT32_MAX);
+            run.fake.tracks[name] = { .bytes = static_cast<int32_t>(recorded) };
+        }
+        ASSERT_TRUE(run.write(names).ok());
+        const std::string doc = run.document();
+        EXPECT_NE(doc.find("<TD NOWRAP ALIGN=\"right\">" + c.cell + "</TD>"), std::string::npos) << c.cell;
+        EXPECT_NE(doc.find("ALIGN=\"center\">" + c.total + " "), std::string::npos) << c.total;
+    }
+}
+
 TEST(ListDocument, ControlCharactersShowAsTheirPictures)
 {
     ListRun run;

@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <array>
+#include <climits>
 #include <exception>
+
+#include <sys/stat.h>
 
 #include "common/atomic_file.h"
 #include "common/folder_listing.h"
@@ -69,6 +72,16 @@ constexpr std::string_view kPageStart = "<HTML><HEAD><TITLE>";
 // The page is handed to the file in pieces of about this size.
 constexpr std::size_t kWriteChunk = 1u << 16;
 
+// The track record holds a size of 2 GiB or more as 2,147,483,647; the page
+// shows the real one, which only the file system knows.
+int64_t realFileBytes(const std::string& path, int32_t recorded)
+{
+    struct stat st {};
+    if (recorded == INT32_MAX && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+        return st.st_size;
+    return recorded;
+}
+
 void line(std::string& out, std::string_view a) { out.append(a).append(kEol); }
 
 template <typename... Pieces>
@@ -89,7 +102,7 @@ void textCell(std::string& out, const std::string& value, std::string_view align
 }
 
 void cell(std::string& out, int field, const std::string& escapedFileName, const TrackTag& tag,
-          const StreamInfo& info, int sizeUnit)
+          const StreamInfo& info, int64_t fileBytes, int sizeUnit)
 {
     switch (field) {
     case 0:
@@ -114,7 +127,7 @@ void cell(std::string& out, int field, const std::string& escapedFileName, const
         textCell(out, TrimNul(tag.GenreName), "left");
         break;
     case 7:
-        line(out, "<TD NOWRAP ALIGN=\"right\">", trimSpaces(SizeText(info.FileBytes, sizeUnit)), "</TD>");
+        line(out, "<TD NOWRAP ALIGN=\"right\">", trimSpaces(SizeText(fileBytes, sizeUnit)), "</TD>");
         break;
     case 8:
         line(out, "<TD NOWRAP ALIGN=\"right\">", SecToTime(info.TotalSeconds), "</TD>");
@@ -192,7 +205,8 @@ ListResult write(const OptionSet& options, const std::string& folder, const std:
         if (progress && !progress(j, count))
             return { ListResult::Status::Cancelled, {}, outPath };
         const std::string& name = fileNames[static_cast<std::size_t>(j)];
-        if (reader(joinPath(folder, name), tag, info) == 0) {
+        const std::string path = joinPath(folder, name);
+        if (reader(path, tag, info) == 0) {
             // An unreadable file still gets its row and counts with its
             // size; whatever else a reader left in the records is not its own.
             const int32_t bytes = info.FileBytes;
@@ -200,14 +214,16 @@ ListResult write(const OptionSet& options, const std::string& folder, const std:
             info = StreamInfo {};
             info.FileBytes = bytes;
         }
+        const int64_t fileBytes = realFileBytes(path, info.FileBytes);
         totalSeconds += info.TotalSeconds;
-        totalBytes += info.FileBytes;
+        totalBytes += fileBytes;
 
         line(out, "<TR>");
         line(out, "<TD NOWRAP ALIGN=\"right\">", spacedDecimal(j + 1), "</TD>");
         const std::string shownName = fileNameText(name);
         for (int i = 0; i < n; ++i)
-            cell(out, options.columns[static_cast<std::size_t>(i)], shownName, tag, info, options.sizeUnit);
+            cell(out, options.columns[static_cast<std::size_t>(i)], shownName, tag, info, fileBytes,
+                 options.sizeUnit);
         line(out, "</TR>");
         if (out.size() >= kWriteChunk) {
             if (!doc.write(out))
