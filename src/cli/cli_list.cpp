@@ -1,12 +1,15 @@
 #include "cli/cli_list.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <ostream>
 #include <sstream>
+
+#include <signal.h>
 
 #include <CLI/CLI.hpp>
 
@@ -46,18 +49,35 @@ std::vector<std::string> splitList(const std::string& s)
     return items;
 }
 
-// Ctrl-C during a run cancels it like the window's Cancel button, so no
-// half-written temporary file is left beside the list.
+// Ctrl-C during a run cancels it like the window's Cancel button, and so do
+// the signals that end a process politely (kill, a closed terminal): the
+// temporary file is removed and the previous list stays.
 std::atomic<bool> interrupted { false };
 extern "C" void onInterrupt(int) { interrupted = true; }
 
 class InterruptGuard {
 public:
-    InterruptGuard() : previous_(std::signal(SIGINT, onInterrupt)) { interrupted = false; }
-    ~InterruptGuard() { std::signal(SIGINT, previous_); }
+    InterruptGuard()
+    {
+        interrupted = false;
+        struct sigaction action {};
+        action.sa_handler = onInterrupt;
+        action.sa_flags = SA_RESTART; // the flag is looked at between files; reads need not fail for it
+        sigemptyset(&action.sa_mask);
+        for (std::size_t i = 0; i < kSignals.size(); ++i)
+            ::sigaction(kSignals[i], &action, &previous_[i]);
+    }
+    ~InterruptGuard()
+    {
+        for (std::size_t i = 0; i < kSignals.size(); ++i)
+            ::sigaction(kSignals[i], &previous_[i], nullptr);
+    }
+    InterruptGuard(const InterruptGuard&) = delete;
+    InterruptGuard& operator=(const InterruptGuard&) = delete;
 
 private:
-    void (*previous_)(int);
+    static constexpr std::array<int, 3> kSignals { SIGINT, SIGTERM, SIGHUP };
+    std::array<struct sigaction, 3> previous_ {};
 };
 
 // A one-line bar on stderr, redrawn a few times a second at most.
