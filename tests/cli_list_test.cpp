@@ -1,12 +1,19 @@
 #include "cli/cli_list.h"
 
+#include <csignal>
 #include <filesystem>
 #include <sstream>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include "cli/cli.h"
 #include "common/folder_listing.h"
+#include "ini_test_support.h"
 #include "listgen/list_document.h"
 #include "test_support.h"
 
@@ -152,4 +159,134 @@ TEST(CliList, RecursiveWritesWhereverMp3FilesAre)
 
     TempDir none("melodex-cli-list");
     EXPECT_EQ(list({ none.path().string(), "-r" }).code, cli::kExitNoMp3Files);
+}
+
+TEST(CliList, OutputNameMustStayInTheFolder)
+{
+    TempDir root("melodex-cli-list");
+    const auto music = root.path() / "music";
+    std::filesystem::create_directories(music / "sub");
+    root.write("music/a.mp3", "track");
+    root.write("victim.txt", "precious");
+    const auto unchanged = [&](const std::string& what) {
+        std::vector<std::string> tree;
+        for (const auto& e : std::filesystem::recursive_directory_iterator(root.path()))
+            tree.push_back(std::filesystem::relative(e.path(), root.path()).string());
+        std::sort(tree.begin(), tree.end());
+        const std::vector<std::string> expected { "music", "music/a.mp3", "music/sub", "victim.txt" };
+        EXPECT_EQ(tree, expected) << what;
+        EXPECT_EQ(readFile(music / "a.mp3"), "track") << what;
+        EXPECT_EQ(readFile(root.path() / "victim.txt"), "precious") << what;
+    };
+
+    for (const char* name : { "../escape.htm", "sub/x.htm", "a.mp3", "A.MP3", ".." }) {
+        const CliRun r = list({ music.string(), "-o", name });
+        EXPECT_EQ(r.code, cli::kExitUsage) << name;
+        EXPECT_EQ(r.err, "list: --output: " + checkOutputName(name).value_or("?") + "\n") << name;
+        unchanged(name);
+    }
+
+    // A preset file copied in from elsewhere gets no further than --output.
+    test::ScopedIniPlace ini;
+    ini.writeIni("[p]\r\nOutFile=../victim.txt\r\n");
+    CliRun r = list({ music.string(), "--preset", "p" });
+    EXPECT_NE(r.code, cli::kExitOk);
+    EXPECT_EQ(r.err, "list: --preset p: OutFile: " + checkOutputName("../victim.txt").value_or("?") + "\n");
+    unchanged("preset");
+    // --output wins over the preset's value, so the preset is usable with it.
+    r = list({ music.string(), "--preset", "p", "-o", "ok.htm" });
+    EXPECT_EQ(r.code, cli::kExitOk) << r.err;
+    EXPECT_TRUE(std::filesystem::exists(music / "ok.htm"));
+}
+
+namespace {
+
+// Whether the child holds the list's temporary open: an unnamed one reads
+// "<dir>/#<inode> (deleted)", a named one "<dir>/.list.htm.XXXXXX". After the
+// rename it reads "<dir>/list.htm" and the run can no longer be stopped.
+bool writingTemporary(pid_t pid, const std::string& dir)
+{
+    std::error_code ec;
+    const std::string fds = "/proc/" + std::to_string(pid) + "/fd";
+    for (std::filesystem::directory_iterator it(fds, ec), end; !ec && it != end; it.increment(ec)) {
+        std::error_code linkEc;
+        const std::string target = std::filesystem::read_symlink(it->path(), linkEc).string();
+        if (target.starts_with(dir + "/#") || target.starts_with(dir + "/.list.htm."))
+            return true;
+    }
+    return false;
+}
+
+std::vector<std::string> temporaries(const std::filesystem::path& dir)
+{
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(dir)) {
+        const std::string name = e.path().filename().string();
+        if (name.starts_with(".list.htm."))
+            names.push_back(name);
+    }
+    return names;
+}
+
+} // namespace
+
+TEST(CliList, TermHupAndKillMidWriteKeepThePreviousList)
+{
+    TempDir dir("melodex-cli-signal");
+    for (int i = 0; i < 3000; ++i)
+        dir.write(std::to_string(i) + ".mp3", "x");
+    const std::string folder = dir.path().string();
+    const std::string previous = "the previous list\r\n";
+    const int probe = ::open(folder.c_str(), O_TMPFILE | O_WRONLY, 0600);
+    const bool unnamedFiles = probe >= 0;
+    if (probe >= 0)
+        ::close(probe);
+
+    for (const int sig : { SIGTERM, SIGHUP, SIGKILL }) {
+        bool checked = false;
+        // A child stopped while it holds the temporary is surely mid-write;
+        // one that finished before it could be caught is simply run again.
+        for (int attempt = 0; attempt < 5 && !checked; ++attempt) {
+            dir.write("list.htm", previous);
+            const pid_t pid = ::fork();
+            ASSERT_GE(pid, 0);
+            if (pid == 0) {
+                std::ostringstream out, err;
+                ::_exit(cli::runCli({ "list", folder }, out, err));
+            }
+            int status = 0;
+            bool signalled = false;
+            while (::waitpid(pid, &status, WNOHANG) == 0) {
+                if (!writingTemporary(pid, folder)) {
+                    std::this_thread::sleep_for(std::chrono::microseconds(200));
+                    continue;
+                }
+                ::kill(pid, SIGSTOP);
+                ::waitpid(pid, &status, WUNTRACED);
+                if (WIFSTOPPED(status) && writingTemporary(pid, folder)) {
+                    ::kill(pid, sig);
+                    signalled = true;
+                }
+                ::kill(pid, SIGCONT);
+                ::waitpid(pid, &status, 0);
+                break;
+            }
+            if (!signalled || (WIFEXITED(status) && WEXITSTATUS(status) == cli::kExitOk))
+                continue; // it was past its last look at the signal
+            if (sig == SIGKILL) {
+                EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+            } else {
+                ASSERT_TRUE(WIFEXITED(status)) << strsignal(sig) << " must be handled";
+                EXPECT_EQ(WEXITSTATUS(status), cli::kExitFailure) << strsignal(sig) << ": as for Ctrl-C";
+            }
+            EXPECT_EQ(readFile(dir.path() / "list.htm"), previous) << strsignal(sig);
+            if (sig == SIGKILL && !unnamedFiles) {
+                // Nothing survives a kill but a named temporary; the next run removes it.
+                ASSERT_EQ(list({ folder }).code, cli::kExitOk);
+            }
+            EXPECT_EQ(temporaries(dir.path()), std::vector<std::string> {}) << strsignal(sig);
+            checked = true;
+        }
+        EXPECT_TRUE(checked) << strsignal(sig) << ": every run finished before it could be stopped";
+    }
 }

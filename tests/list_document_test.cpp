@@ -492,3 +492,195 @@ TEST(ListDocument, WriteFailureMidwayKeepsThePreviousList)
     EXPECT_EQ(run.document(), "old");
     EXPECT_EQ(leftovers(run.dir.path()), std::vector<std::string> { "list.htm" });
 }
+
+TEST(ListDocument, OutputIsAPlainNameInTheFolder)
+{
+    struct Case {
+        std::string name;
+        bool accepted;
+    };
+    const Case cases[] = {
+        { "", false },
+        { "   ", false },
+        { ".", false },
+        { " .. ", false },
+        { "../escape.htm", false },
+        { "sub/x.htm", false },
+        { "/abs.htm", false },
+        { "sub/", false },
+        { "..\\escape.htm", false },
+        { std::string("a\0b.htm", 7), false },
+        { "a\r\nb.htm", false },
+        { "a\x7f.htm", false },
+        { "a.mp3", false }, // would replace the track
+        { "A.MP3", false }, // would be listed as one next time
+        { " b.Mp3 ", false },
+        { " list.htm ", true },
+        { "リスト.htm", true },
+        { "...", true },
+        { ".list.htm", true },
+        { "a.mp3.htm", true },
+        { "mp3", true },
+    };
+    for (const auto& c : cases) {
+        TempDir root("melodex-list");
+        const auto music = root.path() / "music";
+        std::filesystem::create_directories(music / "sub");
+        root.write("music/a.mp3", "track");
+        FakeReader fake;
+        TrackTag tag {};
+        StreamInfo info {};
+        OptionSet options;
+        options.outFile = c.name;
+        const ListResult r
+            = writeListDocument(options, music.string(), { "a.mp3" }, tag, info, fake.reader());
+
+        EXPECT_EQ(r.ok(), c.accepted) << c.name << ": " << r.reason;
+        EXPECT_EQ(checkOutputName(c.name).has_value(), !c.accepted) << c.name;
+        std::vector<std::string> tree;
+        for (const auto& e : std::filesystem::recursive_directory_iterator(root.path()))
+            tree.push_back(std::filesystem::relative(e.path(), root.path()).string());
+        std::sort(tree.begin(), tree.end());
+        std::vector<std::string> expected { "music", "music/a.mp3", "music/sub" };
+        if (c.accepted) {
+            const auto b = c.name.find_first_not_of(' ');
+            expected.push_back("music/" + c.name.substr(b, c.name.find_last_not_of(' ') - b + 1));
+            std::sort(expected.begin(), expected.end());
+        } else {
+            EXPECT_FALSE(r.reason.empty()) << c.name;
+        }
+        EXPECT_EQ(tree, expected) << c.name;
+        EXPECT_EQ(readFile(music / "a.mp3"), "track") << c.name;
+    }
+}
+
+TEST(ListDocument, ReadOnlyListIsKeptEvenForRoot)
+{
+    // Renaming over a file asks only the folder, so the file's own mode must
+    // be looked at; root passes every access check, so the mode bits decide.
+    for (const bool throughLink : { false, true }) {
+        ListRun run;
+        const auto page = run.dir.write(throughLink ? "real.htm" : "list.htm", "previous");
+        if (throughLink)
+            std::filesystem::create_symlink("real.htm", run.dir.path() / "list.htm");
+        ::chmod(page.c_str(), 0444);
+        const ListResult r = run.write({ "a.mp3" });
+        EXPECT_EQ(r.status, ListResult::Status::Failed);
+        EXPECT_EQ(r.reason, (run.dir.path() / "list.htm").string() + ": the file is read-only");
+        EXPECT_EQ(run.document(), "previous");
+        EXPECT_EQ(leftovers(run.dir.path()).size(), throughLink ? 2u : 1u) << "no temporary may stay";
+    }
+}
+
+TEST(ListDocument, LinkedListIsWrittenThroughAndStaysALink)
+{
+    struct Case {
+        const char* what;
+        std::vector<std::pair<std::string, std::string>> links; // name, what it points to
+        std::string written;                                    // the file that receives the page
+    };
+    TempDir outside("melodex-list-target");
+    const Case cases[] = {
+        { "relative", { { "list.htm", "pages/real.htm" } }, "pages/real.htm" },
+        { "chain", { { "list.htm", "hop.htm" }, { "hop.htm", "pages/real.htm" } }, "pages/real.htm" },
+        { "dangling", { { "list.htm", "pages/new.htm" } }, "pages/new.htm" },
+        { "absolute", { { "list.htm", (outside.path() / "abs.htm").string() } },
+          (outside.path() / "abs.htm").string() },
+    };
+    for (const auto& c : cases) {
+        ListRun run;
+        std::filesystem::create_directory(run.dir.path() / "pages");
+        run.dir.write("pages/real.htm", "previous");
+        ::chmod((run.dir.path() / "pages/real.htm").c_str(), 0604);
+        for (const auto& [name, to] : c.links)
+            std::filesystem::create_symlink(to, run.dir.path() / name);
+        ASSERT_TRUE(run.write({ "a.mp3" }).ok()) << c.what;
+        const auto written = run.dir.path() / c.written;
+        EXPECT_EQ(readFile(written).rfind("<HTML>", 0), 0u) << c.what;
+        for (const auto& [name, to] : c.links) {
+            EXPECT_TRUE(std::filesystem::is_symlink(run.dir.path() / name)) << c.what;
+            EXPECT_EQ(std::filesystem::read_symlink(run.dir.path() / name), to) << c.what;
+        }
+        if (c.written == "pages/real.htm") {
+            struct stat st {};
+            ::stat(written.c_str(), &st);
+            EXPECT_EQ(st.st_mode & 0777, 0604u) << c.what << ": the target keeps its permissions";
+        }
+    }
+
+    // Through a link or not, a track is never what the list replaces.
+    ListRun run;
+    run.dir.write("a.mp3", "track");
+    std::filesystem::create_symlink("a.mp3", run.dir.path() / "list.htm");
+    EXPECT_EQ(run.write({ "a.mp3" }).status, ListResult::Status::Failed);
+    EXPECT_EQ(readFile(run.dir.path() / "a.mp3"), "track");
+    EXPECT_EQ(leftovers(run.dir.path()), (std::vector<std::string> { "a.mp3", "list.htm" }));
+}
+
+TEST(ListDocument, SizesPastTheRecordsLimitShowWhole)
+{
+    // The record stops at 2,147,483,647 bytes; the file system knows better.
+    struct Case {
+        std::vector<int64_t> sizes;
+        int unit;
+        std::string cell;  // the first file's size cell
+        std::string total; // the total's text
+    };
+    const int64_t kGiB = int64_t { 1 } << 30;
+    const int64_t kTiB = int64_t { 1 } << 40;
+    const Case cases[] = {
+        { { 3 * kGiB }, kSizeByte, "3,221,225,472 Byte", "3,072.00 MB" },
+        { { 3 * kGiB, 1000 }, kSizeMB, "3,072.00 MB", "3,072.00 MB" },
+        { { 2 * kTiB, 2 * kTiB }, kSizeKB, "2,147,483,648 KB", "4,194,304.00 MB" },
+    };
+    for (const auto& c : cases) {
+        ListRun run;
+        run.options.columns = { 7, 11, 11, 11, 11, 11, 11, 11, 11, 11, 11 };
+        run.options.enabledColumns = 1;
+        run.options.sizeUnit = c.unit;
+        std::vector<std::string> names;
+        for (std::size_t i = 0; i < c.sizes.size(); ++i) {
+            const std::string name = std::to_string(i) + ".mp3";
+            names.push_back(name);
+            std::error_code ec;
+            std::filesystem::resize_file(run.dir.write(name), static_cast<uintmax_t>(c.sizes[i]), ec);
+            if (ec)
+                GTEST_SKIP() << "this file system cannot hold a sparse file of " << c.sizes[i] << " bytes";
+            // What the track record holds for it.
+            const int64_t recorded = std::min<int64_t>(c.sizes[i], INT32_MAX);
+            run.fake.tracks[name] = { .bytes = static_cast<int32_t>(recorded) };
+        }
+        ASSERT_TRUE(run.write(names).ok());
+        const std::string doc = run.document();
+        EXPECT_NE(doc.find("<TD NOWRAP ALIGN=\"right\">" + c.cell + "</TD>"), std::string::npos) << c.cell;
+        EXPECT_NE(doc.find("ALIGN=\"center\">" + c.total + " "), std::string::npos) << c.total;
+    }
+}
+
+TEST(ListDocument, ControlCharactersShowAsTheirPictures)
+{
+    ListRun run;
+    run.options.title = std::string("a\0b\x01\x7f", 5);
+    run.options.colorText[0] = "RED\r\nX";
+    run.options.borderText = "1\t2";
+    run.options.columns = { 0, 1, 2, 11, 11, 11, 11, 11, 11, 11, 11 };
+    run.options.enabledColumns = 3;
+    const std::string name = "x\ty\x1f.mp3";
+    run.fake.tracks[name] = { .track = "one\r\ntwo", .artist = "\x1b[31mred" };
+    ASSERT_TRUE(run.write({ name }).ok());
+    const std::string doc = run.document();
+    for (std::size_t i = 0; i < doc.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(doc[i]);
+        const bool lineEnd = (c == '\r' && doc[i + 1] == '\n') || (c == '\n' && i > 0 && doc[i - 1] == '\r');
+        ASSERT_TRUE((c >= 0x20 && c != 0x7f) || lineEnd) << "raw control byte " << int(c) << " at " << i;
+    }
+    const auto all = lines(doc);
+    EXPECT_EQ(all[0], "<HTML><HEAD><TITLE>a&#9216;b&#9217;&#9249;</TITLE>");
+    EXPECT_EQ(all[2], "<BODY BGCOLOR=\"RED&#9229;&#9226;X\" TEXT=\"BLACK\" ><P><P>");
+    EXPECT_EQ(all[3], "<TABLE BORDER=1&#9225;2 CELLPADDING=2 CELLSPACING=1 BGCOLOR=\"WHITE\" >");
+    const auto row = section(all, "<TR>", "</TR>", 5);
+    ASSERT_EQ(row.size(), 6u);
+    EXPECT_EQ(row[2], "<TD NOWRAP ALIGN=\"left\">x&#9225;y&#9247;.mp3</TD>");
+    EXPECT_EQ(row[3], "<TD NOWRAP ALIGN=\"left\">one&#9229;&#9226;two</TD>");
+    EXPECT_EQ(row[4], "<TD NOWRAP ALIGN=\"left\">&#9243;[31mred</TD>");
+}

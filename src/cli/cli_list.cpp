@@ -1,12 +1,15 @@
 #include "cli/cli_list.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <ostream>
 #include <sstream>
+
+#include <signal.h>
 
 #include <CLI/CLI.hpp>
 
@@ -46,18 +49,35 @@ std::vector<std::string> splitList(const std::string& s)
     return items;
 }
 
-// Ctrl-C during a run cancels it like the window's Cancel button, so no
-// half-written temporary file is left beside the list.
+// Ctrl-C during a run cancels it like the window's Cancel button, and so do
+// the signals that end a process politely (kill, a closed terminal): the
+// temporary file is removed and the previous list stays.
 std::atomic<bool> interrupted { false };
 extern "C" void onInterrupt(int) { interrupted = true; }
 
 class InterruptGuard {
 public:
-    InterruptGuard() : previous_(std::signal(SIGINT, onInterrupt)) { interrupted = false; }
-    ~InterruptGuard() { std::signal(SIGINT, previous_); }
+    InterruptGuard()
+    {
+        interrupted = false;
+        struct sigaction action {};
+        action.sa_handler = onInterrupt;
+        action.sa_flags = SA_RESTART; // the flag is looked at between files; reads need not fail for it
+        sigemptyset(&action.sa_mask);
+        for (std::size_t i = 0; i < kSignals.size(); ++i)
+            ::sigaction(kSignals[i], &action, &previous_[i]);
+    }
+    ~InterruptGuard()
+    {
+        for (std::size_t i = 0; i < kSignals.size(); ++i)
+            ::sigaction(kSignals[i], &previous_[i], nullptr);
+    }
+    InterruptGuard(const InterruptGuard&) = delete;
+    InterruptGuard& operator=(const InterruptGuard&) = delete;
 
 private:
-    void (*previous_)(int);
+    static constexpr std::array<int, 3> kSignals { SIGINT, SIGTERM, SIGHUP };
+    std::array<struct sigaction, 3> previous_ {};
 };
 
 // A one-line bar on stderr, redrawn a few times a second at most.
@@ -185,6 +205,15 @@ void runList(Context& ctx, const std::string& folderArg, const std::optional<std
         ctx.exitCode = kExitUsage;
         return;
     }
+    // A preset file may come from anywhere; its OutFile is held to the rule
+    // --output is, before anything is read or written.
+    if (preset && !given.output) {
+        if (auto why = checkOutputName(options.outFile)) {
+            ctx.err << "list: --preset " << *preset << ": OutFile: " << *why << "\n";
+            ctx.exitCode = kExitFailure;
+            return;
+        }
+    }
     const std::string folder = normalizeFolder(folderArg);
     InterruptGuard guard;
     vbmp3_init();
@@ -260,8 +289,11 @@ std::optional<std::string> applyListOptions(const ListOptions& given, OptionSet&
     OptionSet set = base;
     if (given.title)
         set.title = *given.title;
-    if (given.output)
+    if (given.output) {
+        if (auto why = checkOutputName(*given.output))
+            return "--output: " + *why;
         set.outFile = *given.output;
+    }
     if (given.columns) {
         const auto names = splitList(*given.columns);
         if (names.empty())
@@ -325,7 +357,10 @@ void addListCommand(CLI::App& app, Context& ctx)
     auto args = std::make_shared<Args>();
     cmd->add_option("FOLDER", args->folder, "Folder whose MP3 files are listed")->required();
     auto* title = cmd->add_option("--title", args->title, "Page title and table caption (default: empty)");
-    auto* output = cmd->add_option("--output,-o", args->output, "Output file name in the folder (default: list.htm)");
+    auto* output = cmd->add_option("--output,-o", args->output,
+                                   "Output file name in the folder (default: list.htm): a plain name, not "
+                                   "a path (no \"/\" or \"\\\", not \".\" or \"..\"), not ending in "
+                                   "\".mp3\"");
     auto* columns = cmd->add_option("--columns", args->columns,
                                     "Comma-separated fields, one per column, at most 11: file, track, artist, "
                                     "album, year, comment, genre, size, time, bitrate, samplerate, none "

@@ -1,15 +1,13 @@
 #include "listgen/list_document.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
+#include <array>
+#include <climits>
 #include <exception>
-#include <filesystem>
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
+#include "common/atomic_file.h"
 #include "common/folder_listing.h"
 #include "common/read_ahead.h"
 #include "common/sjis.h"
@@ -21,6 +19,25 @@ namespace {
 constexpr std::string_view kEol = "\r\n";
 constexpr std::size_t kTotalSizeWidth = 128;
 constexpr std::string_view kFooter = "Created by Melodex";
+
+// U+0000 to U+001F and U+007F. Neither UTF-8 nor CP932 has these bytes
+// inside a character.
+constexpr bool isControl(char c) { return static_cast<unsigned char>(c) < 0x20 || c == '\x7f'; }
+
+// The bytes escapeHtml replaces, looked up rather than tested one by one:
+// a page runs tens of thousands of texts through it.
+constexpr std::array<bool, 256> escapedBytes(bool unquoted)
+{
+    std::array<bool, 256> t {};
+    for (int c = 0; c < 256; ++c)
+        t[static_cast<std::size_t>(c)] = isControl(static_cast<char>(c));
+    for (unsigned char c : { '&', '<', '>', '"' })
+        t[c] = true;
+    t[' '] = unquoted;
+    return t;
+}
+constexpr std::array<bool, 256> kEscaped = escapedBytes(false);
+constexpr std::array<bool, 256> kEscapedUnquoted = escapedBytes(true);
 
 std::string trimSpaces(std::string_view s)
 {
@@ -55,99 +72,20 @@ std::string fileNameText(std::string_view name)
 
 std::string tagText(std::string_view cp932) { return escapeHtml(cp932, HtmlText::TagField); }
 
-std::string systemError(const std::string& path, int err) { return path + ": " + std::strerror(err); }
+// Every page begins so; a temporary that does not is not ours to remove.
+constexpr std::string_view kPageStart = "<HTML><HEAD><TITLE>";
+// The page is handed to the file in pieces of about this size.
+constexpr std::size_t kWriteChunk = 1u << 16;
 
-// The temporary document: created beside the output so that the final rename
-// stays inside one file system, removed unless committed.
-class TempDocument {
-public:
-    explicit TempDocument(std::string target) : target_(std::move(target)) {}
-    ~TempDocument()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-        if (!tempPath_.empty())
-            ::unlink(tempPath_.c_str());
-    }
-    TempDocument(const TempDocument&) = delete;
-    TempDocument& operator=(const TempDocument&) = delete;
-
-    bool open()
-    {
-        const std::filesystem::path target(target_);
-        std::string pattern = (target.parent_path() / ("." + target.filename().string() + ".XXXXXX")).string();
-        fd_ = ::mkstemp(pattern.data());
-        if (fd_ < 0)
-            return fail(errno);
-        tempPath_ = pattern;
-        // mkstemp makes the file private; the document should keep the
-        // permissions the replaced one had, or get the usual ones.
-        struct stat st {};
-        mode_t mode;
-        if (::stat(target_.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
-            mode = st.st_mode & 07777;
-        } else {
-            const mode_t mask = ::umask(0);
-            ::umask(mask);
-            mode = 0666 & ~mask;
-        }
-        ::fchmod(fd_, mode);
-        return true;
-    }
-
-    std::string& buffer() { return buffer_; }
-
-    bool flushIfFull() { return buffer_.size() < (1u << 16) || flush(); }
-
-    bool flush()
-    {
-        const char* p = buffer_.data();
-        std::size_t left = buffer_.size();
-        while (left > 0) {
-            const ssize_t n = ::write(fd_, p, left);
-            if (n < 0) {
-                if (errno == EINTR)
-                    continue;
-                return fail(errno);
-            }
-            p += n;
-            left -= static_cast<std::size_t>(n);
-        }
-        buffer_.clear();
-        return true;
-    }
-
-    bool commit()
-    {
-        if (!flush())
-            return false;
-        if (::fsync(fd_) != 0)
-            return fail(errno);
-        const int fd = fd_;
-        fd_ = -1;
-        if (::close(fd) != 0)
-            return fail(errno);
-        if (::rename(tempPath_.c_str(), target_.c_str()) != 0)
-            return fail(errno);
-        tempPath_.clear();
-        return true;
-    }
-
-    const std::string& error() const { return error_; }
-
-private:
-    bool fail(int err)
-    {
-        error_ = systemError(target_, err);
-        return false;
-    }
-
-    std::string target_;
-    std::string tempPath_;
-    std::string buffer_;
-    std::string error_;
-    int fd_ = -1;
-};
+// The track record holds a size of 2 GiB or more as 2,147,483,647; the page
+// shows the real one, which only the file system knows.
+int64_t realFileBytes(const std::string& path, int32_t recorded)
+{
+    struct stat st {};
+    if (recorded == INT32_MAX && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+        return st.st_size;
+    return recorded;
+}
 
 void line(std::string& out, std::string_view a) { out.append(a).append(kEol); }
 
@@ -169,7 +107,7 @@ void textCell(std::string& out, const std::string& value, std::string_view align
 }
 
 void cell(std::string& out, int field, const std::string& escapedFileName, const TrackTag& tag,
-          const StreamInfo& info, int sizeUnit)
+          const StreamInfo& info, int64_t fileBytes, int sizeUnit)
 {
     switch (field) {
     case 0:
@@ -194,7 +132,7 @@ void cell(std::string& out, int field, const std::string& escapedFileName, const
         textCell(out, TrimNul(tag.GenreName), "left");
         break;
     case 7:
-        line(out, "<TD NOWRAP ALIGN=\"right\">", trimSpaces(SizeText(info.FileBytes, sizeUnit)), "</TD>");
+        line(out, "<TD NOWRAP ALIGN=\"right\">", trimSpaces(SizeText(fileBytes, sizeUnit)), "</TD>");
         break;
     case 8:
         line(out, "<TD NOWRAP ALIGN=\"right\">", SecToTime(info.TotalSeconds), "</TD>");
@@ -219,8 +157,8 @@ ListResult write(const OptionSet& options, const std::string& folder, const std:
                  TrackTag& tag, StreamInfo& info, const TrackReader& reader, const ListProgress& progress)
 {
     const std::string outPath = listDocumentPath(folder, options.outFile);
-    if (trimSpaces(options.outFile).empty())
-        return failed(outPath, "no output file name");
+    if (auto why = checkOutputName(options.outFile))
+        return failed(outPath, *why);
     const int n = options.enabledColumns;
     if (n < 1 || n > kColumnCount)
         return failed(outPath, "the number of columns must be 1 to 11, not " + std::to_string(n));
@@ -239,12 +177,17 @@ ListResult write(const OptionSet& options, const std::string& folder, const std:
     const std::string tableLine =
         "<TABLE BORDER=" + border + " CELLPADDING=2 CELLSPACING=1 BGCOLOR=\"" + tableColor + "\" >";
 
-    TempDocument doc(outPath);
+    AtomicFile::Options fileOptions;
+    fileOptions.staleSignature = kPageStart;
+    AtomicFile doc(outPath, fileOptions);
     if (!doc.open())
         return failed(outPath, doc.error());
-    std::string& out = doc.buffer();
+    if (hasMp3Extension(doc.finalName()))
+        return failed(outPath, outPath + ": the link leads to an MP3 file, which the list would replace");
+    std::string out;
+    out.reserve(kWriteChunk + 4096);
 
-    line(out, "<HTML><HEAD><TITLE>", title, "</TITLE>");
+    line(out, kPageStart, title, "</TITLE>");
     line(out, "<META HTTP-EQUIV=\"Content-Type\" content=\"text/html; charset=Shift_JIS\"></HEAD>");
     line(out, "<BODY BGCOLOR=\"", pageColor, "\" TEXT=\"", textColor, "\" ><P><P>");
     line(out, tableLine);
@@ -267,7 +210,8 @@ ListResult write(const OptionSet& options, const std::string& folder, const std:
         if (progress && !progress(j, count))
             return { ListResult::Status::Cancelled, {}, outPath };
         const std::string& name = fileNames[static_cast<std::size_t>(j)];
-        if (reader(joinPath(folder, name), tag, info) == 0) {
+        const std::string path = joinPath(folder, name);
+        if (reader(path, tag, info) == 0) {
             // An unreadable file still gets its row and counts with its
             // size; whatever else a reader left in the records is not its own.
             const int32_t bytes = info.FileBytes;
@@ -275,17 +219,22 @@ ListResult write(const OptionSet& options, const std::string& folder, const std:
             info = StreamInfo {};
             info.FileBytes = bytes;
         }
+        const int64_t fileBytes = realFileBytes(path, info.FileBytes);
         totalSeconds += info.TotalSeconds;
-        totalBytes += info.FileBytes;
+        totalBytes += fileBytes;
 
         line(out, "<TR>");
         line(out, "<TD NOWRAP ALIGN=\"right\">", spacedDecimal(j + 1), "</TD>");
         const std::string shownName = fileNameText(name);
         for (int i = 0; i < n; ++i)
-            cell(out, options.columns[static_cast<std::size_t>(i)], shownName, tag, info, options.sizeUnit);
+            cell(out, options.columns[static_cast<std::size_t>(i)], shownName, tag, info, fileBytes,
+                 options.sizeUnit);
         line(out, "</TR>");
-        if (!doc.flushIfFull())
-            return failed(outPath, doc.error());
+        if (out.size() >= kWriteChunk) {
+            if (!doc.write(out))
+                return failed(outPath, doc.error());
+            out.clear();
+        }
     }
 
     std::string totalSize = TotalSizeText(totalBytes);
@@ -305,7 +254,7 @@ ListResult write(const OptionSet& options, const std::string& folder, const std:
 
     if (progress && !progress(count, count))
         return { ListResult::Status::Cancelled, {}, outPath };
-    if (!doc.commit())
+    if (!doc.write(out) || !doc.commit())
         return failed(outPath, doc.error());
     return { ListResult::Status::Success, {}, outPath };
 }
@@ -322,27 +271,30 @@ std::string listDocumentPath(const std::string& folder, const std::string& outFi
     return joinPath(folder, trimSpaces(outFile));
 }
 
+std::optional<std::string> checkOutputName(std::string_view outFile)
+{
+    const std::string name = trimSpaces(outFile);
+    if (name.empty())
+        return "no output file name";
+    if (name == "." || name == "..")
+        return "\"" + name + "\" names a folder, not a file";
+    // A backslash is no separator here, but a name from an INI file copied
+    // from Windows that holds one meant a path there.
+    if (name.find_first_of("/\\") != std::string::npos)
+        return "the output file name must be a name in the folder, without \"/\" or \"\\\"";
+    if (std::any_of(name.begin(), name.end(), [](char c) { return isControl(c); }))
+        return std::string("the output file name cannot hold control characters");
+    if (hasMp3Extension(name))
+        return std::string("the output file name cannot end in \".mp3\": the list would take a track's "
+                           "place");
+    return std::nullopt;
+}
+
 std::string escapeHtml(std::string_view text, HtmlText kind)
 {
     const bool keepAmpersands = kind == HtmlText::TagField;
-    const bool unquoted = kind == HtmlText::UnquotedAttribute;
-    const auto special = [unquoted](char c) {
-        switch (c) {
-        case '&':
-        case '<':
-        case '>':
-        case '"':
-            return true;
-        case ' ':
-        case '\t':
-        case '\n':
-        case '\f':
-        case '\r':
-            return unquoted;
-        default:
-            return false;
-        }
-    };
+    const auto& table = kind == HtmlText::UnquotedAttribute ? kEscapedUnquoted : kEscaped;
+    const auto special = [&table](char c) { return table[static_cast<unsigned char>(c)]; };
     // Most texts hold nothing to escape; a page has tens of thousands of them.
     const auto first = std::find_if(text.begin(), text.end(), special);
     if (first == text.end())
@@ -370,8 +322,18 @@ std::string escapeHtml(std::string_view text, HtmlText kind)
         case '"':
             out += "&quot;";
             break;
-        default: // white space, in an unquoted attribute value only
-            out += "&#" + std::to_string(static_cast<int>(c)) + ";";
+        case ' ': // in an unquoted attribute value only
+            out += "&#32;";
+            break;
+        default:
+            // A control character shows as its picture from the Control
+            // Pictures block ("␀", "␊", "␡"), not as itself: raw, a NUL or a
+            // CR LF would break the page's lines; as a reference, most are
+            // parse errors in HTML, "&#0;" shows as U+FFFD and "&#10;" as a
+            // mere space, hiding what the tag holds. "?" or U+FFFD would hide
+            // it too. The picture is visible and says which character it
+            // was; CP932 has none of them, so it is a reference here.
+            out += "&#" + std::to_string(c == '\x7f' ? 0x2421 : 0x2400 + static_cast<unsigned char>(c)) + ";";
             break;
         }
     }

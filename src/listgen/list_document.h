@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -38,6 +39,13 @@ struct ListResult {
 // name with its leading and trailing spaces removed.
 std::string listDocumentPath(const std::string& folder, const std::string& outFile);
 
+// Why the output file name cannot be used, or nothing when it can. It must be
+// a plain name inside the listed folder (after its spaces are trimmed): not
+// empty, "." or "..", no "/" or "\", no control character, and not ending
+// in ".mp3" in any case, or the list would replace a track or be listed as one.
+// The window, --output and a preset's OutFile all go through it.
+std::optional<std::string> checkOutputName(std::string_view outFile);
+
 enum class HtmlText {
     Plain,             // typed by the user or taken from the file system
     TagField,          // from a tag record: every "&" there already begins a reference
@@ -46,8 +54,10 @@ enum class HtmlText {
 
 // "&", "<", ">" and '"' as references, so that text from files and users is
 // never read as markup, in content and in quoted attribute values alike; in
-// an unquoted value white space too, or it would end the value and start a
-// new attribute. Works on UTF-8 and CP932 bytes alike: neither has these
+// an unquoted value the space too, or it would end the value and start a new
+// attribute. Control characters (U+0000 to U+001F, U+007F) become references
+// to their pictures (U+2400 to U+241F, U+2421): no raw control byte ever
+// reaches the page. Works on UTF-8 and CP932 bytes alike: neither has these
 // bytes inside a character.
 std::string escapeHtml(std::string_view text, HtmlText kind = HtmlText::Plain);
 

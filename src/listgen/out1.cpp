@@ -116,7 +116,7 @@ std::string sizeInUnit(int64_t bytes, int unit)
 
 } // namespace
 
-std::string SizeText(int32_t bytes, int unit) { return sizeInUnit(bytes, unit); }
+std::string SizeText(int64_t bytes, int unit) { return sizeInUnit(bytes, unit); }
 
 std::string TotalSizeText(int64_t bytes)
 {

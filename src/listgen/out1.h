@@ -24,7 +24,8 @@ std::string SecToTime(int64_t seconds);
 
 // One file's size in the unit the user chose (0 Byte, 1 KB, 2 MB; anything
 // else counts as Byte), with the unit word: "1,234,567 Byte", "2 KB", "2.86 MB".
-std::string SizeText(int32_t bytes, int unit);
+// 64 bits: a single file may be larger than the track record can say.
+std::string SizeText(int64_t bytes, int unit);
 
 // A total size in the unit its magnitude selects: above 1 MiB in MB, above
 // 1 KiB in KB, otherwise in bytes. 64 bits: a folder may hold more than 2 GiB.

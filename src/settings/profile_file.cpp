@@ -1,5 +1,6 @@
 #include "settings/profile_file.h"
 
+#include "common/atomic_file.h"
 #include "common/sjis.h"
 
 #include <cerrno>
@@ -222,51 +223,14 @@ std::string editedText(std::string text, std::string_view section, std::string_v
     return text;
 }
 
-bool writeAll(int fd, std::string_view bytes)
-{
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
-
-mode_t newFileMode()
-{
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    return 0666 & ~mask;
-}
-
 bool replaceFile(const std::filesystem::path& target, std::string_view bytes, std::optional<mode_t> mode,
                  WriteError* error)
 {
-    std::string tmp = (target.parent_path() / ("." + target.filename().string() + ".XXXXXX")).string();
-    const int fd = ::mkstemp(tmp.data());
-    if (fd < 0)
-        return fail(error, target, std::strerror(errno));
-    const bool written = writeAll(fd, bytes) && ::fchmod(fd, mode.value_or(newFileMode())) == 0 && ::fsync(fd) == 0;
-    const int writeErrno = errno;
-    if (::close(fd) != 0 || !written) {
-        const int e = written ? errno : writeErrno;
-        ::unlink(tmp.c_str());
-        return fail(error, target, std::strerror(e));
-    }
-    if (::rename(tmp.c_str(), target.c_str()) != 0) {
-        const int e = errno;
-        ::unlink(tmp.c_str());
-        return fail(error, target, std::strerror(e));
-    }
-    // The rename itself must reach the disk, or a crash may bring back the old file.
-    if (const int dir = ::open(target.parent_path().c_str(), O_RDONLY | O_DIRECTORY); dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
-    }
+    AtomicFile::Options options;
+    options.mode = mode;
+    std::string reason;
+    if (!replaceFileAtomically(target.string(), bytes, &reason, options))
+        return fail(error, target, std::move(reason));
     return true;
 }
 

@@ -10,6 +10,7 @@
 #include <QPushButton>
 
 #include "cli/cli.h"
+#include "listgen/list_document.h"
 #include "test_support.h"
 #include "window_fixture.h"
 
@@ -99,6 +100,23 @@ TEST_F(MakeListTest, FailureNamesTheReasonAndKeepsThePreviousList)
     EXPECT_EQ(box.buttons, kOkOnly);
     EXPECT_EQ(box.caption, QStringLiteral("Melodex"));
     EXPECT_EQ(readFile(dir.path() / "list.htm"), "previous");
+}
+
+TEST_F(MakeListTest, RefusedOutputNameIsShownWithItsReason)
+{
+    TempDir root("melodex-window-list");
+    std::filesystem::create_directory(root.path() / "music");
+    root.write("music/a.mp3", "track");
+    ASSERT_TRUE(window->openFolder((root.path() / "music").string()));
+    find<QLineEdit>("strOutFile1")->setText(QStringLiteral("../x.htm"));
+
+    dialogs.answerMessage(kOk);
+    makeList();
+    const ShownBox& box = onlyBox();
+    const std::string reason = checkOutputName("../x.htm").value_or("");
+    EXPECT_EQ(box.text, QStringLiteral("file i/o error\n") + QString::fromStdString(reason));
+    EXPECT_FALSE(std::filesystem::exists(root.path() / "x.htm"));
+    EXPECT_EQ(readFile(root.path() / "music/a.mp3"), "track");
 }
 
 TEST_F(MakeListTest, LongRunShowsProgressAndCancelKeepsThePreviousList)

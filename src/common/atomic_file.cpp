@@ -1,0 +1,328 @@
+#include "common/atomic_file.h"
+
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <random>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace melodex {
+namespace {
+
+constexpr int kMaxLinkHops = 40; // as the kernel allows
+constexpr std::size_t kSuffixLength = 6;
+constexpr std::string_view kSuffixChars = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+
+// The same six characters mkstemp would pick, so that the leftovers of
+// earlier versions, which used mkstemp, match the same pattern.
+std::string randomSuffix()
+{
+    thread_local std::minstd_rand engine { std::random_device {}() ^ static_cast<unsigned>(::getpid()) };
+    std::uniform_int_distribution<std::size_t> pick(0, kSuffixChars.size() - 1);
+    std::string s(kSuffixLength, ' ');
+    for (char& c : s)
+        c = kSuffixChars[pick(engine)];
+    return s;
+}
+
+// ".<name>.XXXXXX", with the name cut where the whole would be too long
+// for the file system.
+std::string temporaryPrefix(const std::string& name)
+{
+    constexpr std::size_t kNameMax = 255;
+    return "." + name.substr(0, kNameMax - kSuffixLength - 2) + ".";
+}
+
+bool isTemporaryName(std::string_view entry, std::string_view prefix)
+{
+    if (entry.size() != prefix.size() + kSuffixLength || !entry.starts_with(prefix))
+        return false;
+    for (char c : entry.substr(prefix.size())) {
+        if (kSuffixChars.find(c) == std::string_view::npos)
+            return false;
+    }
+    return true;
+}
+
+std::string parentOf(const std::string& path)
+{
+    const std::string parent = std::filesystem::path(path).parent_path().string();
+    return parent.empty() ? "." : parent;
+}
+
+// The kernel refuses to open through a link in a sticky, world-writable
+// folder (/tmp) unless the link is the caller's or the folder owner's. We
+// resolve links ourselves and rename over what they name, which the kernel
+// never sees as following a link, so its rule is applied here.
+bool mayFollow(const std::string& link, const struct stat& linkStat)
+{
+    struct stat dir {};
+    if (::stat(parentOf(link).c_str(), &dir) != 0)
+        return false;
+    const bool shared = (dir.st_mode & S_ISVTX) && (dir.st_mode & S_IWOTH);
+    return !shared || linkStat.st_uid == ::geteuid() || linkStat.st_uid == dir.st_uid;
+}
+
+bool unnamedFilesLinkable()
+{
+    // Linking an unnamed file into place goes through /proc/self/fd unless
+    // the process may use AT_EMPTY_PATH; without /proc we name it from the start.
+    return ::access("/proc/self/fd", X_OK) == 0;
+}
+
+struct DirCloser {
+    void operator()(DIR* d) const { ::closedir(d); }
+};
+
+} // namespace
+
+AtomicFile::AtomicFile(std::string target, Options options)
+    : target_(std::move(target))
+    , options_(std::move(options))
+{
+}
+
+AtomicFile::~AtomicFile()
+{
+    // Unlinked before it is closed: while the name exists the lock on the
+    // open file tells the next run's cleanup that we are still here.
+    if (!tempName_.empty() && dirFd_ >= 0)
+        ::unlinkat(dirFd_, tempName_.c_str(), 0);
+    if (fd_ >= 0)
+        ::close(fd_);
+    if (dirFd_ >= 0)
+        ::close(dirFd_);
+}
+
+bool AtomicFile::fail(std::string reason)
+{
+    reason_ = std::move(reason);
+    return false;
+}
+
+bool AtomicFile::failErrno(int err)
+{
+    return fail(std::strerror(err));
+}
+
+bool AtomicFile::resolveTarget()
+{
+    std::string path = target_;
+    for (int hops = 0;; ++hops) {
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0) {
+            if (errno != ENOENT)
+                return failErrno(errno);
+            existing_ = false; // a new file, or a link to one yet to be made
+            break;
+        }
+        if (S_ISLNK(st.st_mode)) {
+            if (hops == kMaxLinkHops)
+                return failErrno(ELOOP);
+            if (!mayFollow(path, st))
+                return fail("the link was placed by another user in a shared folder and is not followed");
+            std::array<char, 4096> buf {};
+            const ssize_t n = ::readlink(path.c_str(), buf.data(), buf.size());
+            if (n < 0 || static_cast<std::size_t>(n) == buf.size())
+                return failErrno(n < 0 ? errno : ENAMETOOLONG);
+            const std::string link(buf.data(), static_cast<std::size_t>(n));
+            path = link.starts_with('/') ? link : (std::filesystem::path(parentOf(path)) / link).string();
+            continue;
+        }
+        if (S_ISDIR(st.st_mode))
+            return failErrno(EISDIR);
+        if (!S_ISREG(st.st_mode))
+            return fail("not a regular file");
+        existing_ = true;
+        existingMode_ = st.st_mode & 07777;
+        existingUid_ = st.st_uid;
+        existingGid_ = st.st_gid;
+        break;
+    }
+    dir_ = parentOf(path);
+    name_ = std::filesystem::path(path).filename().string();
+    if (name_.empty())
+        return failErrno(EISDIR);
+    return true;
+}
+
+void AtomicFile::removeStaleTemporaries()
+{
+    const int listFd = ::openat(dirFd_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (listFd < 0)
+        return;
+    const std::unique_ptr<DIR, DirCloser> dir(::fdopendir(listFd));
+    if (!dir) {
+        ::close(listFd);
+        return;
+    }
+    const std::string prefix = temporaryPrefix(name_);
+    const std::string& signature = options_.staleSignature;
+    while (const dirent* entry = ::readdir(dir.get())) {
+        if (!isTemporaryName(entry->d_name, prefix))
+            continue;
+        const int fd = ::openat(dirFd_, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        struct stat st {};
+        // Ours only when no live writer holds its lock (a killed one holds
+        // none) and it holds what our temporaries hold.
+        bool stale = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid()
+            && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+        if (stale && st.st_size != 0) {
+            std::string head(signature.size(), '\0');
+            stale = !signature.empty()
+                && ::pread(fd, head.data(), head.size(), 0) == static_cast<ssize_t>(head.size())
+                && head == signature;
+        }
+        struct stat now {};
+        if (stale && ::fstatat(dirFd_, entry->d_name, &now, AT_SYMLINK_NOFOLLOW) == 0
+            && now.st_ino == st.st_ino && now.st_dev == st.st_dev)
+            ::unlinkat(dirFd_, entry->d_name, 0);
+        ::close(fd);
+    }
+}
+
+bool AtomicFile::createTemporary()
+{
+    // A new file gets 0666 less the umask from the kernel itself; reading the
+    // umask would mean setting it, for every thread at once.
+    const bool modeKnown = existing_ || options_.mode.has_value();
+    const mode_t createMode = modeKnown ? 0600 : 0666;
+
+    if (options_.unnamed && unnamedFilesLinkable()) {
+        fd_ = ::openat(dirFd_, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, createMode);
+        isUnnamed_ = fd_ >= 0;
+        // Any failure falls through: where the file system lacks unnamed
+        // files the named way works, and where the folder cannot be written
+        // it fails with the reason the user should see.
+    }
+    while (fd_ < 0) {
+        tempName_ = temporaryPrefix(name_) + randomSuffix();
+        fd_ = ::openat(
+            dirFd_, tempName_.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC | O_NOFOLLOW, createMode);
+        if (fd_ >= 0) {
+            ::flock(fd_, LOCK_EX);
+            // Another run's cleanup may have taken the empty, not yet locked
+            // file between the two calls.
+            struct stat mine {}, named {};
+            if (::fstat(fd_, &mine) == 0
+                && ::fstatat(dirFd_, tempName_.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0
+                && mine.st_ino == named.st_ino && mine.st_dev == named.st_dev)
+                break;
+            ::close(fd_);
+            fd_ = -1;
+            continue;
+        }
+        const int err = errno;
+        tempName_.clear();
+        if (err != EEXIST)
+            return failErrno(err);
+    }
+    if (isUnnamed_)
+        ::flock(fd_, LOCK_EX); // for the moment it has a name, in commit()
+
+    // Permissions are kept where the file system can hold them; one that
+    // cannot (FAT) refusing them is no reason to fail.
+    if (existing_ && (existingUid_ != ::geteuid() || existingGid_ != ::getegid()))
+        (void)::fchown(fd_, existingUid_, existingGid_); // root replacing a user's file leaves it the user's
+    if (modeKnown)
+        ::fchmod(fd_, options_.mode.value_or(existingMode_));
+    return true;
+}
+
+bool AtomicFile::open()
+{
+    if (!resolveTarget())
+        return false;
+    dirFd_ = ::open(dir_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd_ < 0)
+        return failErrno(errno);
+    if (existing_) {
+        // Renaming over a file needs only the folder's permission, so a
+        // read-only file would be replaced, by root even more so. Root passes
+        // every access() check: the mode bits decide.
+        const bool writable = ::geteuid() == 0 ? (existingMode_ & 0222) != 0
+                                               : ::faccessat(dirFd_, name_.c_str(), W_OK, AT_EACCESS) == 0;
+        if (!writable) {
+            if (::geteuid() != 0 && errno != EACCES)
+                return failErrno(errno);
+            return (existingMode_ & 0222) == 0 ? fail("the file is read-only") : failErrno(EACCES);
+        }
+    }
+    removeStaleTemporaries();
+    return createTemporary();
+}
+
+bool AtomicFile::write(std::string_view bytes)
+{
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd_, bytes.data(), bytes.size());
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return failErrno(errno);
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+bool AtomicFile::linkUnnamed()
+{
+    const std::string procPath = "/proc/self/fd/" + std::to_string(fd_);
+    for (;;) {
+        tempName_ = temporaryPrefix(name_) + randomSuffix();
+        int r = ::linkat(fd_, "", dirFd_, tempName_.c_str(), AT_EMPTY_PATH);
+        if (r != 0 && (errno == ENOENT || errno == EPERM)) // AT_EMPTY_PATH needs a capability
+            r = ::linkat(AT_FDCWD, procPath.c_str(), dirFd_, tempName_.c_str(), AT_SYMLINK_FOLLOW);
+        if (r == 0)
+            return true;
+        const int err = errno;
+        tempName_.clear();
+        if (err != EEXIST)
+            return failErrno(err);
+    }
+}
+
+bool AtomicFile::commit()
+{
+    if (fd_ < 0)
+        return failErrno(EBADF);
+    if (::fsync(fd_) != 0)
+        return failErrno(errno);
+    // An unnamed file cannot replace one that exists; it gets a temporary
+    // name for the moment of the rename.
+    if (isUnnamed_ && !linkUnnamed())
+        return false;
+    if (::renameat(dirFd_, tempName_.c_str(), dirFd_, name_.c_str()) != 0)
+        return failErrno(errno);
+    tempName_.clear();
+    ::close(fd_);
+    fd_ = -1;
+    // The rename itself must reach the disk, or a power cut may bring back
+    // the old file, or none. Some file systems cannot sync a folder at all.
+    if (::fsync(dirFd_) != 0 && errno != EINVAL && errno != EOPNOTSUPP)
+        return failErrno(errno);
+    return true;
+}
+
+bool replaceFileAtomically(
+    const std::string& target, std::string_view bytes, std::string* error, AtomicFile::Options options)
+{
+    AtomicFile file(target, std::move(options));
+    if (file.open() && file.write(bytes) && file.commit())
+        return true;
+    if (error)
+        *error = file.reason();
+    return false;
+}
+
+} // namespace melodex
