@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev qt6-base-dev-tools libgl-dev
-    libtag1-dev libicu-dev libmpg123-dev libcli11-dev
+    libtag1-dev libicu-dev libmpg123-dev libcli11-dev zlib1g-dev
     fonts-noto-cjk
 )
 if [[ "${1:-}" == "test" ]]; then
