@@ -9,7 +9,7 @@ packages=(
     fonts-noto-cjk
 )
 if [[ "${1:-}" == "test" ]]; then
-    packages+=(libgtest-dev libgmock-dev nlohmann-json3-dev chromium xvfb xauth x11-utils imagemagick clang libclang-rt-14-dev)
+    packages+=(libgtest-dev libgmock-dev nlohmann-json3-dev chromium xvfb xauth x11-utils imagemagick clang libclang-rt-14-dev python3-mutagen)
 fi
 missing=()
 for p in "${packages[@]}"; do
