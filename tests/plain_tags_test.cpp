@@ -377,6 +377,14 @@ TEST(PlainTags, CommentsGenresYearsAndTracks)
                     + frame(4, "TDRC",
                         "\0"
                         "2001-05-01"s)) },
+        { "tyer_and_tdat_v3",
+            tag(3,
+                frame(3, "TDAT",
+                    "\0"
+                    "0105"s)
+                    + frame(3, "TYER",
+                        "\0"
+                        "2003"s)) },
         { "trdc_typo_v4",
             tag(4,
                 frame(4, "TRDC",
