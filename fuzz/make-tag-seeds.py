@@ -1,14 +1,17 @@
 #!/usr/bin/python3
-"""Writes small seed files for vbmp3_fuzzer: ID3v2.3/2.4 tags of the shapes
-the plain tag reader takes (several encodings, comments, genre codes,
-pictures, padding), with and without an ID3v1 block, in front of a few
-frames of a corpus file. Mutations of these reach the places where the plain
-reader and TagLib could disagree far sooner than mutations of whole files.
+"""Writes small seed files for vbmp3_fuzzer: ID3v2.2/2.3/2.4 tags (several
+encodings, comments, genre codes, pictures, padding; extended headers,
+unsynchronisation, empty and compressed frames, grouping and length bytes),
+with and without an ID3v1 block, in front of a few frames of a corpus file.
+Mutations of these reach the tag reader's corners, and the places where the
+plain reader and TagLib could disagree, far sooner than mutations of whole
+files.
 
     fuzz/make-tag-seeds.py AUDIO.mp3 OUTDIR
 """
 import os
 import sys
+import zlib
 
 
 def synchsafe(n):
@@ -19,8 +22,21 @@ def frame(v, fid, body, flags=b"\0\0"):
     return fid.encode() + (synchsafe(len(body)) if v == 4 else len(body).to_bytes(4, "big")) + flags + body
 
 
-def tag(v, frames, padding=0):
-    return b"ID3" + bytes([v, 0, 0]) + synchsafe(len(frames) + padding) + frames + bytes(padding)
+def tag(v, frames, padding=0, flags=0):
+    return b"ID3" + bytes([v, 0, flags]) + synchsafe(len(frames) + padding) + frames + bytes(padding)
+
+
+def frame22(fid, body):
+    return fid.encode() + len(body).to_bytes(3, "big") + body
+
+
+def unsynchronise(data):
+    out = bytearray()
+    for i, b in enumerate(data):
+        out.append(b)
+        if b == 0xFF and (i + 1 == len(data) or data[i + 1] >= 0xE0 or data[i + 1] == 0):
+            out.append(0)
+    return bytes(out)
 
 
 def utf16(s):
@@ -49,6 +65,18 @@ def main():
         seeds.append(tag(v, frame(v, "APIC", b"\0image/png\0\x03\0" + bytes(300)) + frame(v, "TIT2", b"\x03a\0b")
                          + frame(v, "COMM", b"\0engiTunNORM\0 00") + frame(v, "COMM", b"\0eng\0real"), 16))
         seeds.append(tag(v, frame(v, "TCON", b"\0(RX)(13)\0Pop") + frame(v, "TIT2", b"\x02" + "東京".encode("utf-16-be"))))
+    ff = b"\x01" + utf16("ÿ タイトル")
+    seeds.append(tag(3, unsynchronise((6).to_bytes(4, "big") + bytes(6) + frame(3, "TIT2", ff)
+                                      + frame(3, "TENC", b"") + frame(3, "Date", b"\0x")
+                                      + frame(3, "TPE1", (7).to_bytes(4, "big") + zlib.compress(b"\0Artist"),
+                                              b"\0\x80")), 8, 0xC0))
+    seeds.append(tag(4, synchsafe(12) + b"\x01\x20\x05\x01\x7f\x7f\x7f\x7f"
+                     + frame(4, "TIT2", synchsafe(len(ff)) + unsynchronise(ff), b"\0\x03")
+                     + frame(4, "TCON", synchsafe(3) + zlib.compress(b"\x0013"), b"\0\x09")
+                     + frame(4, "TPE1", b"\x81\0grouped", b"\0\x40") + frame(4, "TALB", b"\x80enc", b"\0\x04")
+                     + frame(4, "COMM", b"\x01eng\xfe\xff\0\0\0b\0e"), 0, 0x40))
+    seeds.append(tag(2, unsynchronise(frame22("TT2", ff) + frame22("TP1", b"\0Artist") + frame22("TYE", b"\0Oct 3, 1995")
+                                      + frame22("COM", b"\0eng\0c") + frame22("TCO", b"\0(13)")), 4, 0x80))
     v1 = id3v1(b"\x93\x8c\x8b\x9e title", b"2004", b" comment ", 5, 13)
     for i, s in enumerate(seeds):
         open(os.path.join(out, "tag%d.mp3" % i), "wb").write(s + audio)

@@ -2,6 +2,7 @@
 
 #include "common/sjis.h"
 #include "trackinfo/buffered_stream.h"
+#include "trackinfo/id3v2_reader.h"
 #include "trackinfo/mpeg_stream.h"
 
 #include <algorithm>
@@ -18,38 +19,13 @@ namespace melodex::trackinfo
 namespace
 {
 
-using Text = std::optional<std::string>; // nothing: not sure to read it as TagLib does
+using Text = std::optional<std::string>; // nothing: the frame cannot be decoded
 
 constexpr std::string_view kWhiteSpace = "\t\n\f\r ";
 
 uint32_t bigEndian32(const unsigned char* p)
 {
     return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | uint32_t(p[3]);
-}
-
-bool synchsafe(const unsigned char* p)
-{
-    return ((p[0] | p[1] | p[2] | p[3]) & 0x80) == 0;
-}
-
-uint32_t synchsafe32(const unsigned char* p)
-{
-    return uint32_t(p[0]) << 21 | uint32_t(p[1]) << 14 | uint32_t(p[2]) << 7 | uint32_t(p[3]);
-}
-
-// TagLib's test for a frame ID. Whether it takes "0" has changed between its
-// versions, so an ID with a zero counts as neither valid nor invalid.
-enum class Id { Valid, Invalid, Unsure };
-Id classifyId(const unsigned char* p)
-{
-    Id result = Id::Valid;
-    for (int i = 0; i < 4; ++i) {
-        if (p[i] == '0')
-            result = Id::Unsure;
-        else if (!((p[i] >= 'A' && p[i] <= 'Z') || (p[i] >= '1' && p[i] <= '9')))
-            return Id::Invalid;
-    }
-    return result;
 }
 
 void appendUtf8(std::string& out, uint32_t cp)
@@ -71,47 +47,76 @@ void appendUtf8(std::string& out, uint32_t cp)
     }
 }
 
-// UTF-16 units to UTF-8. A lone surrogate or an odd byte count is left to
-// TagLib, which has its own way with them.
-Text utf16ToUtf8(std::string_view bytes, bool bigEndian)
+// UTF-16 units to UTF-8, appended. An odd last byte is taken as a unit with
+// a zero byte missing, a lone surrogate as U+FFFD, as other readers do;
+// TagLib has its own ways with both.
+void appendUtf16(std::string& out, std::string_view bytes, bool bigEndian, bool& alike)
 {
-    if (bytes.size() % 2 != 0)
-        return std::nullopt;
     const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
-    const std::size_t n = bytes.size() / 2;
+    const std::size_t n = (bytes.size() + 1) / 2;
+    if (bytes.size() % 2 != 0)
+        alike = false;
     auto unit = [&](std::size_t i) -> uint32_t {
-        return bigEndian ? (uint32_t(p[2 * i]) << 8 | p[2 * i + 1])
-                         : (uint32_t(p[2 * i + 1]) << 8 | p[2 * i]);
+        const uint32_t a = p[2 * i];
+        const uint32_t b = 2 * i + 1 < bytes.size() ? p[2 * i + 1] : 0;
+        return bigEndian ? (a << 8 | b) : (b << 8 | a);
     };
-    std::string out;
-    out.reserve(bytes.size() + bytes.size() / 2);
+    out.reserve(out.size() + bytes.size() + bytes.size() / 2);
     for (std::size_t i = 0; i < n; ++i) {
         const uint32_t u = unit(i);
-        if (u >= 0xD800 && u <= 0xDBFF) {
-            if (i + 1 >= n)
-                return std::nullopt;
+        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < n) {
             const uint32_t low = unit(i + 1);
-            if (low < 0xDC00 || low > 0xDFFF)
-                return std::nullopt;
-            appendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00));
-            ++i;
-        } else if (u >= 0xDC00 && u <= 0xDFFF) {
-            return std::nullopt;
+            if (low >= 0xDC00 && low <= 0xDFFF) {
+                appendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00));
+                ++i;
+                continue;
+            }
+        }
+        if (u >= 0xD800 && u <= 0xDFFF) {
+            alike = false;
+            appendUtf8(out, 0xFFFD);
         } else {
             appendUtf8(out, u);
+        }
+    }
+}
+
+// Bytes that are not UTF-8 in a frame marked UTF-8 become U+FFFD each.
+std::string repairedUtf8(std::string_view bytes)
+{
+    std::string out;
+    out.reserve(bytes.size());
+    for (std::size_t i = 0; i < bytes.size();) {
+        const std::size_t n = sjis::utf8SequenceLength(bytes, i);
+        if (n == 0) {
+            out += "\xEF\xBF\xBD";
+            ++i;
+        } else {
+            out.append(bytes.substr(i, n));
+            i += n;
         }
     }
     return out;
 }
 
-// One text in the encoding its frame names. ISO-8859-1 goes through the same
-// legacy decoding TagLib is given for it. Every text ends at its first NUL,
-// as TagLib's do.
-Text decodeWhole(std::string_view bytes, unsigned char encoding);
+// The texts of one frame in the encoding it names. A UTF-16 text without a
+// byte order mark takes the order of the frame's last mark (all texts of a
+// frame share one), little-endian before any: what writers that leave the
+// mark out meant, and what other readers take.
+struct Decoding {
+    unsigned char encoding;
+    bool& alike;
+    bool bigEndian = false;
+};
 
-Text decode(std::string_view bytes, unsigned char encoding)
+// One text, or nothing in an encoding no ID3v2 version defines.
+// ISO-8859-1 goes through the same legacy decoding TagLib is given for it.
+// Every text ends at its first NUL, as TagLib's do.
+Text decodeWhole(std::string_view bytes, Decoding& d);
+
+Text decode(std::string_view bytes, Decoding& d)
 {
-    Text text = decodeWhole(bytes, encoding);
+    Text text = decodeWhole(bytes, d);
     if (text) {
         if (const std::size_t nul = text->find('\0'); nul != std::string::npos)
             text->resize(nul);
@@ -119,28 +124,36 @@ Text decode(std::string_view bytes, unsigned char encoding)
     return text;
 }
 
-Text decodeWhole(std::string_view bytes, unsigned char encoding)
+Text decodeWhole(std::string_view bytes, Decoding& d)
 {
-    switch (encoding) {
+    std::string out;
+    switch (d.encoding) {
     case 0:
         return sjis::legacyToUtf8(bytes);
-    case 1: // UTF-16 with a byte order mark; none: an empty text in TagLib, or not, by version
-        if (bytes.empty())
-            return std::string();
+    case 1:
         if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF
-            && static_cast<unsigned char>(bytes[1]) == 0xFE)
-            return utf16ToUtf8(bytes.substr(2), false);
-        if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFE
-            && static_cast<unsigned char>(bytes[1]) == 0xFF)
-            return utf16ToUtf8(bytes.substr(2), true);
-        return std::nullopt;
+            && static_cast<unsigned char>(bytes[1]) == 0xFE) {
+            d.bigEndian = false;
+            bytes.remove_prefix(2);
+        } else if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFE
+            && static_cast<unsigned char>(bytes[1]) == 0xFF) {
+            d.bigEndian = true;
+            bytes.remove_prefix(2);
+        } else if (!bytes.empty()) {
+            d.alike = false; // TagLib drops the text
+        }
+        appendUtf16(out, bytes, d.bigEndian, d.alike);
+        return out;
     case 2:
-        return utf16ToUtf8(bytes, true);
+        appendUtf16(out, bytes, true, d.alike);
+        return out;
     case 3:
         if (sjis::isUtf8(bytes))
             return std::string(bytes);
-        return std::nullopt;
+        d.alike = false;
+        return repairedUtf8(bytes);
     default:
+        d.alike = false;
         return std::nullopt;
     }
 }
@@ -162,18 +175,18 @@ std::size_t findDelimiter(std::string_view v, std::size_t from, std::size_t alig
 }
 
 // The texts of a text frame, each decoded, into `fields`; trailing NULs
-// dropped, empty texts left out. False when TagLib must read the frame.
-bool textFields(std::string_view body, std::vector<std::string>& fields)
+// dropped, empty texts left out. False when the frame cannot be decoded.
+bool textFields(std::string_view body, std::vector<std::string>& fields, bool& alike)
 {
     fields.clear();
     if (body.size() < 2)
         return true;
-    const auto encoding = static_cast<unsigned char>(body[0]);
-    const std::size_t align = alignmentOf(encoding);
+    Decoding d { static_cast<unsigned char>(body[0]), alike };
+    const std::size_t align = alignmentOf(d.encoding);
     std::size_t length = body.size() - 1;
     while (length > 0 && body[length] == '\0')
         --length;
-    while (length % align != 0)
+    while (length % align != 0 && length + 1 < body.size())
         ++length;
     const std::string_view v = body.substr(1, length);
     std::size_t start = 0;
@@ -182,10 +195,9 @@ bool textFields(std::string_view body, std::vector<std::string>& fields)
         if (end == std::string_view::npos)
             end = v.size();
         if (end > start) {
-            // Several UTF-16 texts may share the first one's byte order mark.
             if (align == 2 && !fields.empty())
-                return false;
-            Text piece = decode(v.substr(start, end - start), encoding);
+                alike = false; // TagLib wants a byte order mark on each
+            Text piece = decode(v.substr(start, end - start), d);
             if (!piece)
                 return false;
             fields.push_back(std::move(*piece));
@@ -196,10 +208,10 @@ bool textFields(std::string_view body, std::vector<std::string>& fields)
 }
 
 // A text frame's value: its texts joined by a space.
-Text textFrame(std::string_view body)
+Text textFrame(std::string_view body, bool& alike)
 {
     thread_local std::vector<std::string> fields; // reused: one frame after another
-    if (!textFields(body, fields))
+    if (!textFields(body, fields, alike))
         return std::nullopt;
     if (fields.size() == 1)
         return std::move(fields.front());
@@ -217,21 +229,25 @@ struct Comment {
 };
 
 // A comment frame: encoding, language, description, text.
-std::optional<Comment> commentFrame(std::string_view body)
+std::optional<Comment> commentFrame(std::string_view body, bool& alike)
 {
     if (body.size() < 5)
         return Comment {};
-    const auto encoding = static_cast<unsigned char>(body[0]);
-    const std::size_t align = alignmentOf(encoding);
+    Decoding d { static_cast<unsigned char>(body[0]), alike };
+    if (d.encoding > 3) {
+        alike = false;
+        return std::nullopt;
+    }
+    const std::size_t align = alignmentOf(d.encoding);
     const std::string_view v = body.substr(4);
     const std::size_t split = findDelimiter(v, 0, align);
     if (split == std::string_view::npos || split + align >= v.size())
         return Comment {};
-    const Text description = decode(v.substr(0, split), encoding);
-    const Text text = decode(v.substr(split + align), encoding);
+    Text description = decode(v.substr(0, split), d);
+    Text text = decode(v.substr(split + align), d);
     if (!description || !text)
         return std::nullopt;
-    return Comment { *description, *text };
+    return Comment { std::move(*description), std::move(*text) };
 }
 
 // TagLib's own spelling of the ID3v1 genre names, converted once.
@@ -261,7 +277,8 @@ int tagLibNumber(const std::string& text, bool& ok)
 // TagLib rewrites a genre while reading: each leading "(N)" becomes the
 // number N unless the text after it is N's name, "(RX)" and "(CR)" become
 // "RX" and "CR", other parenthesised codes are dropped, the rest stays.
-std::optional<std::vector<std::string>> readingGenres(const std::vector<std::string>& fields)
+// A code holding other than ASCII is no number.
+std::vector<std::string> readingGenres(const std::vector<std::string>& fields, bool& alike)
 {
     std::vector<std::string> out;
     for (const auto& field : fields) {
@@ -272,12 +289,12 @@ std::optional<std::vector<std::string>> readingGenres(const std::vector<std::str
                 break;
             const std::string code(rest.substr(1, close - 1));
             rest = rest.substr(close + 1);
-            for (const unsigned char c : code) {
-                if (c >= 0x80)
-                    return std::nullopt; // TagLib's number reading of wide characters
-            }
             bool ok = false;
-            const int number = tagLibNumber(code, ok);
+            int number = 0;
+            if (std::any_of(code.begin(), code.end(), [](unsigned char c) { return c >= 0x80; }))
+                alike = false; // TagLib's reading of wide digits and spaces depends on the locale
+            else
+                number = tagLibNumber(code, ok);
             if ((ok && number >= 0 && number <= 255
                     && tagLibGenreNames()[static_cast<std::size_t>(number)] != rest)
                 || code == "RX" || code == "CR")
@@ -287,21 +304,6 @@ std::optional<std::vector<std::string>> readingGenres(const std::vector<std::str
             out.emplace_back(rest);
     }
     return out;
-}
-
-// The first four characters of a year. TagLib counts UTF-16 units; a
-// character outside the BMP would count twice.
-Text firstFour(std::string_view text)
-{
-    text = stripWhiteSpace(text);
-    std::size_t i = 0;
-    for (int chars = 0; chars < 4 && i < text.size(); ++chars) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        if (c >= 0xF0)
-            return std::nullopt;
-        i += c < 0x80 ? 1 : (c < 0xE0 ? 2 : 3);
-    }
-    return std::string(text.substr(0, std::min(i, text.size())));
 }
 
 // Reads whole pieces of the file or fails.
@@ -331,147 +333,103 @@ bool startsWithFrame(Bytes& in, long size)
     return (bigEndian32(h) & kMask) == (bigEndian32(next) & kMask);
 }
 
-struct Id3v2Result {
-    bool plain = false;
-    TagTexts texts;
-};
+enum class Field { Title, Artist, Album, Year, YearV24, Track, Genre, Comment, None };
 
-// An ID3v2.3/2.4 tag at the start, frame by frame as TagLib walks it.
-Id3v2Result readId3v2(Bytes& in, long fileSize)
+// The field a frame fills. ID3v2.2 and 2.3 names are taken as TagLib renames
+// them for ID3v2.4; "TRDC" is a misspelling some taggers wrote for "TDRC".
+Field fieldOf(std::string_view id, int version)
 {
-    Id3v2Result r;
-    unsigned char h[10];
-    if (!in.read(0, h, 10))
-        return r;
-    const int version = h[3];
-    if ((version != 3 && version != 4) || h[4] != 0 || h[5] != 0 || !synchsafe(h + 6))
-        return r;
-    const long length = static_cast<long>(synchsafe32(h + 6));
-    if (10 + length > fileSize)
-        return r;
+    if (version == 2) {
+        if (id[0] == 'T') {
+            const std::string_view t = id.substr(1);
+            return t == "T2" ? Field::Title
+                : t == "P1"  ? Field::Artist
+                : t == "AL"  ? Field::Album
+                : t == "YE"  ? Field::Year
+                : t == "RK"  ? Field::Track
+                : t == "CO"  ? Field::Genre
+                             : Field::None;
+        }
+        return id == "COM" ? Field::Comment : Field::None;
+    }
+    if (id == "TIT2")
+        return Field::Title;
+    if (id == "TPE1")
+        return Field::Artist;
+    if (id == "TALB")
+        return Field::Album;
+    if (id == "TDRC" || (version == 3 && id == "TYER") || (version == 4 && id == "TRDC"))
+        return Field::Year;
+    if (id == "TYER")
+        return Field::YearV24;
+    if (id == "TRCK")
+        return Field::Track;
+    if (id == "TCON")
+        return Field::Genre;
+    if (id == "COMM")
+        return Field::Comment;
+    return Field::None;
+}
 
-    std::optional<std::string> title, artist, album, year, yearV24, track;
+// The six texts of an ID3v2 tag: the first frame of each kind that can be
+// read, the comment without a description or else the only one, the first
+// genre that names one.
+void readId3v2(Id3v2Reader& tag, PlainTags& out)
+{
+    constexpr std::size_t kTexts = static_cast<std::size_t>(Field::Genre);
+    std::array<std::optional<std::string>, kTexts> texts; // title ... track
     std::optional<std::vector<std::string>> genres;
     bool commentChosen = false;
     int comments = 0;
     std::string firstComment;
+    bool& alike = out.tagLibAlike;
     thread_local std::string body;
+    thread_local std::vector<std::string> fields;
 
-    long pos = 0;
-    while (pos < length - 10) {
-        unsigned char f[10];
-        if (!in.read(10 + pos, f, 10))
-            return r;
-        if (f[0] == 0)
-            break; // padding
-        if (classifyId(f) != Id::Valid || f[8] != 0 || f[9] != 0)
-            return r;
-        long frameSize = 0;
-        if (version == 3) {
-            frameSize = static_cast<long>(bigEndian32(f + 4));
-        } else {
-            if (!synchsafe(f + 4))
-                return r;
-            frameSize = static_cast<long>(synchsafe32(f + 4));
-            // iTunes wrote ID3v2.4 sizes as plain numbers; TagLib takes the
-            // plain reading when the synchsafe one lands on no frame and the
-            // plain one does. Only the unambiguous case is read here.
-            if (frameSize > 127) {
-                auto idAt = [&](long offset) {
-                    unsigned char id[4];
-                    if (offset + 4 > length - pos || !in.read(10 + pos + offset, id, 4))
-                        return Id::Invalid;
-                    return classifyId(id);
-                };
-                const Id atSynchsafe = idAt(frameSize + 10);
-                if (atSynchsafe == Id::Unsure
-                    || (atSynchsafe == Id::Invalid
-                        && idAt(static_cast<long>(bigEndian32(f + 4)) + 10) != Id::Invalid))
-                    return r;
+    while (tag.next()) {
+        const Field field = fieldOf(tag.id(), tag.version());
+        const auto index = static_cast<std::size_t>(field);
+        const bool wanted = field < Field::Genre ? !texts[index]
+            : field == Field::Genre              ? !genres
+                                                 : field == Field::Comment && !commentChosen;
+        if (!wanted || !tag.data(body))
+            continue;
+        if (field < Field::Genre) {
+            texts[index] = textFrame(body, alike);
+        } else if (field == Field::Genre) {
+            if (textFields(body, fields, alike))
+                genres = readingGenres(fields, alike);
+        } else if (const auto c = commentFrame(body, alike)) {
+            if (comments++ == 0)
+                firstComment = c->text;
+            if (c->description.empty()) {
+                out.texts.comment = c->text;
+                commentChosen = true;
             }
         }
-        if (frameSize <= 0 || pos + 10 + frameSize > length)
-            return r;
-
-        std::string_view id(reinterpret_cast<const char*>(f), 4);
-        if (version == 3 && id == "TYER")
-            id = "TDRC";
-        else if (version == 4 && id == "TRDC")
-            id = "TDRC";
-        std::optional<std::string>* slot = nullptr;
-        if (id == "TIT2")
-            slot = &title;
-        else if (id == "TPE1")
-            slot = &artist;
-        else if (id == "TALB")
-            slot = &album;
-        else if (id == "TDRC")
-            slot = &year;
-        else if (id == "TYER")
-            slot = &yearV24;
-        else if (id == "TRCK")
-            slot = &track;
-        const bool wanted = (slot && !*slot) || (id == "TCON" && !genres) || (id == "COMM" && !commentChosen);
-        if (wanted) {
-            body.resize(static_cast<std::size_t>(frameSize));
-            if (!in.read(10 + pos + 10, body.data(), body.size()))
-                return r;
-            if (slot) {
-                *slot = textFrame(body);
-                if (!*slot)
-                    return r;
-            } else if (id == "TCON") {
-                std::vector<std::string> fields;
-                if (!textFields(body, fields))
-                    return r;
-                genres = readingGenres(fields);
-                if (!genres)
-                    return r;
-            } else {
-                const auto c = commentFrame(body);
-                if (!c)
-                    return r;
-                if (comments == 0)
-                    firstComment = c->text;
-                if (c->description.empty()) {
-                    r.texts.comment = c->text;
-                    commentChosen = true;
-                }
-            }
-        }
-        if (id == "COMM")
-            ++comments;
-        pos += 10 + frameSize;
     }
+    alike = alike && tag.tagLibAlike();
     if (!commentChosen && comments == 1)
-        r.texts.comment = firstComment;
+        out.texts.comment = firstComment;
 
-    r.texts.title = title.value_or("");
-    r.texts.artist = artist.value_or("");
-    r.texts.album = album.value_or("");
-    const auto& yearText = year ? year : yearV24;
-    if (yearText) {
-        const Text four = firstFour(*yearText);
-        if (!four)
-            return r;
-        r.texts.year = *four;
-    }
+    auto text = [&](Field f) -> std::optional<std::string>& { return texts[static_cast<std::size_t>(f)]; };
+    out.texts.title = text(Field::Title).value_or("");
+    out.texts.artist = text(Field::Artist).value_or("");
+    out.texts.album = text(Field::Album).value_or("");
+    if (const auto& year = text(Field::Year) ? text(Field::Year) : text(Field::YearV24))
+        out.texts.year = yearOf(*year);
     if (genres) {
         for (const auto& g : *genres) {
-            r.texts.genre = genreName(g);
-            if (!r.texts.genre.empty())
+            out.texts.genre = genreName(g);
+            if (!out.texts.genre.empty())
                 break;
         }
     }
-    if (track) {
-        for (const unsigned char c : *track) {
-            if (c >= 0x80)
-                return r; // TagLib's number reading of wide characters
-        }
-        r.texts.track = static_cast<unsigned int>(TagLib::String(*track, TagLib::String::UTF8).toInt());
+    if (const auto& track = text(Field::Track)) {
+        if (std::any_of(track->begin(), track->end(), [](unsigned char c) { return c >= 0x80; }))
+            alike = false; // TagLib's number reading of wide characters
+        out.texts.track = static_cast<unsigned int>(TagLib::String(*track, TagLib::String::UTF8).toInt());
     }
-    r.plain = true;
-    return r;
 }
 
 // An ID3v1 field: up to its first NUL, a filled one perhaps cut inside a
@@ -544,39 +502,77 @@ std::string genreName(std::string_view text)
     return std::string(text.empty() ? refinement : text);
 }
 
-std::optional<TagTexts> readPlainTags(BufferedStream& stream)
+std::string yearOf(std::string_view text)
+{
+    std::string run;
+    for (std::size_t i = 0; i < text.size();) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        int digit = -1;
+        std::size_t n = 1;
+        if (c >= '0' && c <= '9') {
+            digit = c - '0';
+        } else if (c == 0xEF && i + 2 < text.size() && static_cast<unsigned char>(text[i + 1]) == 0xBC
+            && static_cast<unsigned char>(text[i + 2]) >= 0x90
+            && static_cast<unsigned char>(text[i + 2]) <= 0x99) {
+            // U+FF10..U+FF19, as Japanese input methods type digits; four of
+            // them would not fit the year field.
+            digit = static_cast<unsigned char>(text[i + 2]) - 0x90;
+            n = 3;
+        }
+        i += n;
+        if (digit < 0) {
+            run.clear();
+            continue;
+        }
+        run += static_cast<char>('0' + digit);
+        if (run.size() == 4)
+            return run;
+    }
+    return {};
+}
+
+std::optional<PlainTags> readPlainTags(BufferedStream& stream)
 {
     const long size = stream.size();
-    if (size < 256)
-        return std::nullopt;
     Bytes in { stream };
     char magic[3];
     if (!in.read(0, magic, 3))
         return std::nullopt;
 
-    TagTexts texts;
+    PlainTags tags;
     if (std::memcmp(magic, "ID3", 3) == 0) {
-        Id3v2Result v2 = readId3v2(in, size);
-        if (!v2.plain)
+        Id3v2Reader tag(stream);
+        if (!tag.valid())
             return std::nullopt;
-        texts = std::move(v2.texts);
-    } else if (!startsWithFrame(in, size)) {
+        readId3v2(tag, tags);
+        if (size < 256)
+            tags.tagLibAlike = false; // TagLib's reading of the end of a tiny file is its own
+    } else if (size < 256 || !startsWithFrame(in, size)) {
         return std::nullopt;
     }
 
     // TagLib takes a "TAG" that ends an "APETAGEX" for no ID3v1 tag.
     unsigned char block[131];
-    if (!in.read(size - 131, block, 131))
-        return std::nullopt;
-    if (std::memcmp(block, "APETAGEX", 8) == 0)
-        return std::nullopt;
-    const bool hasId3v1 = std::memcmp(block + 3, "TAG", 3) == 0;
+    bool hasId3v1 = false;
+    if (size >= 131) {
+        if (!in.read(size - 131, block, 131))
+            return std::nullopt;
+        if (std::memcmp(block, "APETAGEX", 8) == 0) {
+            tags.apeTag = true;
+            return tags;
+        }
+        hasId3v1 = std::memcmp(block + 3, "TAG", 3) == 0;
+    } else if (size >= 128) {
+        if (!in.read(size - 128, block + 3, 128))
+            return std::nullopt;
+        hasId3v1 = std::memcmp(block + 3, "TAG", 3) == 0;
+    }
     char ape[8];
     const long apeFooter = size - (hasId3v1 ? 128 : 0) - 32;
-    if (!in.read(apeFooter, ape, 8))
-        return std::nullopt;
-    if (std::memcmp(ape, "APETAGEX", 8) == 0)
-        return std::nullopt;
+    if (apeFooter >= 0 && in.read(apeFooter, ape, 8) && std::memcmp(ape, "APETAGEX", 8) == 0) {
+        tags.apeTag = true;
+        return tags;
+    }
 
     if (hasId3v1) {
         TagTexts v1;
@@ -584,17 +580,14 @@ std::optional<TagTexts> readPlainTags(BufferedStream& stream)
         v1.title = id3v1Field(v1Block + 3, 30);
         v1.artist = id3v1Field(v1Block + 33, 30);
         v1.album = id3v1Field(v1Block + 63, 30);
-        const Text year = firstFour(id3v1Field(v1Block + 93, 4));
-        if (!year)
-            return std::nullopt;
-        v1.year = *year;
+        v1.year = yearOf(id3v1Field(v1Block + 93, 4));
         const bool hasTrack = v1Block[125] == 0 && v1Block[126] != 0; // ID3v1.1
         v1.comment = id3v1Field(v1Block + 97, hasTrack ? 28 : 30);
         v1.genre = id3v1GenreName(v1Block[127]);
         v1.track = hasTrack ? v1Block[126] : 0;
-        fillMissing(texts, v1);
+        fillMissing(tags.texts, v1);
     }
-    return texts;
+    return tags;
 }
 
 } // namespace melodex::trackinfo

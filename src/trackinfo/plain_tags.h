@@ -1,25 +1,29 @@
 #pragma once
-// The tags most MP3 files carry, read straight from the bytes.
+// The ID3v2 and ID3v1 tags of an MP3 file, read straight from the bytes.
 //
 // TagLib builds a whole object model for every tag: each frame a heap object,
 // each text a UTF-16 string, pictures read and copied along. For a catalogue
-// of thousands of files that costs several times the reading itself, while
-// nearly every file holds one plain ID3v2.3/2.4 tag and perhaps an ID3v1
-// block. This reader handles those and answers exactly what the TagLib-based
-// reading in vbmp3.cpp answers; for anything else (unsynchronisation,
-// extended headers, flagged frames, ID3v2.2, APE tags, a tag not at the start,
-// sizes it cannot be sure of) it declines and the caller asks TagLib.
+// of thousands of files that costs several times the reading itself. And
+// TagLib 1.13 loses frames or whole tags on shapes real files have: extended
+// headers, unsynchronisation, empty frames, a bad frame ID, compressed frames,
+// UTF-16 without a byte order mark. This reader reads every ID3v2.2, 2.3 and
+// 2.4 tag at the start of a file itself (see id3v2_reader.h); on the shapes
+// TagLib reads right it answers exactly what the TagLib-based reading in
+// vbmp3.cpp answers. TagLib still reads APE tags, and files that start with
+// neither an ID3v2 tag nor an MPEG frame (it searches them).
 // Pictures and other large frames are skipped without being read.
 
 #include <optional>
 #include <string>
 #include <string_view>
 
-namespace melodex {
+namespace melodex
+{
 class BufferedStream;
 }
 
-namespace melodex::trackinfo {
+namespace melodex::trackinfo
+{
 
 struct TagTexts {
     std::string title, artist, album, year, comment, genre;
@@ -41,7 +45,22 @@ std::string id3v1GenreName(int index);
 // TagLib's notion of white space at the ends of a text.
 std::string_view stripWhiteSpace(std::string_view text);
 
-// The tags of the file behind `stream`, or nothing when TagLib must read them.
-std::optional<TagTexts> readPlainTags(BufferedStream& stream);
+// The year a year text holds, for every kind of tag: its first four digits
+// in a row ("2003-05-01", "Oct 3, 1995" give "2003", "1995"), or "" when it
+// holds none ("Oct", "'95"). Full-width digits count and come out as ASCII.
+std::string yearOf(std::string_view text);
+
+struct PlainTags {
+    TagTexts texts;
+    // An APE tag is there too: texts hold the ID3v2 tag alone, and TagLib
+    // must read the APE tag and the ID3v1 tag behind it.
+    bool apeTag = false;
+    // Only shapes TagLib reads right: its reading must be this one.
+    bool tagLibAlike = true;
+};
+
+// The tags of the file behind `stream`, or nothing when TagLib must read
+// them all (no ID3v2 tag or MPEG frame at the start).
+std::optional<PlainTags> readPlainTags(BufferedStream& stream);
 
 } // namespace melodex::trackinfo

@@ -29,6 +29,7 @@ using melodex::trackinfo::fillMissing;
 using melodex::trackinfo::genreName;
 using melodex::trackinfo::id3v1GenreName;
 using melodex::trackinfo::TagTexts;
+using melodex::trackinfo::yearOf;
 
 TagLib::String fromUtf8(const std::string& utf8)
 {
@@ -79,11 +80,6 @@ void installTextDecoders()
     (void)installed;
 }
 
-std::string firstFour(const TagLib::String& s)
-{
-    return toUtf8(s.stripWhiteSpace().substr(0, 4));
-}
-
 TagTexts fromId3v2(TagLib::ID3v2::Tag& tag)
 {
     TagTexts t;
@@ -95,7 +91,7 @@ TagTexts fromId3v2(TagLib::ID3v2::Tag& tag)
     for (const char* id : { "TDRC", "TYER" }) {
         const auto it = frames.find(id);
         if (it != frames.end() && !it->second.isEmpty()) {
-            t.year = firstFour(it->second.front()->toString());
+            t.year = yearOf(toUtf8(it->second.front()->toString()));
             break;
         }
     }
@@ -139,7 +135,7 @@ TagTexts fromApe(TagLib::APE::Tag& tag)
     t.track = tag.track();
     const auto& items = tag.itemListMap();
     if (const auto it = items.find("YEAR"); it != items.end())
-        t.year = firstFour(it->second.toString());
+        t.year = yearOf(toUtf8(it->second.toString()));
     return t;
 }
 
@@ -158,21 +154,24 @@ TagTexts fromId3v1(TagLib::ID3v1::Tag& tag, TagLib::IOStream& stream)
     const TagLib::ByteVector block = stream.readBlock(128);
     if (block.size() == 128 && block.startsWith("TAG")) {
         const Id3v1Text decode;
-        t.year = firstFour(decode.parse(block.mid(93, 4)));
+        t.year = yearOf(toUtf8(decode.parse(block.mid(93, 4))));
         const bool hasTrack = block[125] == 0 && block[126] != 0; // ID3v1.1
         t.comment = toUtf8(decode.parse(block.mid(97, hasTrack ? 28 : 30)));
     }
     return t;
 }
 
-// The tags as TagLib reads them, merged field by field in its order.
-std::optional<TagTexts> readWithTagLib(melodex::BufferedStream& stream)
+// The tags as TagLib reads them, merged field by field in its order; with
+// `id3v2`, that reading of the ID3v2 tag instead of TagLib's.
+std::optional<TagTexts> readWithTagLib(melodex::BufferedStream& stream, const TagTexts* id3v2)
 {
     TagLib::MPEG::File file(&stream, TagLib::ID3v2::FrameFactory::instance(), false);
     if (!file.isValid())
-        return std::nullopt;
+        return id3v2 ? std::optional(*id3v2) : std::nullopt;
     TagTexts texts;
-    if (auto* t = file.ID3v2Tag(false))
+    if (id3v2)
+        texts = *id3v2;
+    else if (auto* t = file.ID3v2Tag(false))
         texts = fromId3v2(*t);
     if (auto* t = file.APETag(false))
         fillMissing(texts, fromApe(*t));
@@ -248,10 +247,12 @@ int32_t getFileInfo(const char* path, TrackTag* tag, StreamInfo* info, TagReadin
             return 0;
 
         std::optional<TagTexts> texts;
-        if (reading == TagReading::Plain)
-            texts = readPlainTags(stream);
+        if (reading == TagReading::Plain) {
+            if (auto plain = readPlainTags(stream))
+                texts = plain->apeTag ? readWithTagLib(stream, &plain->texts) : std::move(plain->texts);
+        }
         if (!texts)
-            texts = readWithTagLib(stream);
+            texts = readWithTagLib(stream, nullptr);
         if (texts) {
             putText(tag->TrackName, texts->title);
             putText(tag->ArtistName, texts->artist);

@@ -69,9 +69,11 @@ std::string TrimNul(const char (&field)[N])
 
 namespace melodex::trackinfo {
 
-// How the tags are read: the plain reader, with TagLib for the files it
-// declines (what vbmp3_getFileInfo does), or TagLib alone. The two must
-// answer alike; the tests and the fuzzer hold them to it.
+// How the tags are read: the plain reader, with TagLib for APE tags and the
+// files it leaves to it (what vbmp3_getFileInfo does), or TagLib alone, as
+// before the plain reader. On the tag shapes TagLib reads right
+// (PlainTags::tagLibAlike) the two answer alike; the tests and the fuzzer
+// hold them to it.
 enum class TagReading { Plain, TagLibOnly };
 int32_t getFileInfo(const char* path, TrackTag* tag, StreamInfo* info, TagReading reading);
 
