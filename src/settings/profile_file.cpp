@@ -312,8 +312,10 @@ bool hasLineBreakOrNul(std::string_view s) { return s.find_first_of(std::string_
 // break the lines around it.
 std::optional<std::string> unstorable(std::string_view section, std::string_view key, std::string_view value)
 {
-    if (hasLineBreakOrNul(section) || findSingleByte(section, ']') != std::string_view::npos)
-        return "the preset name cannot hold a line break or \"]\"";
+    if (hasLineBreakOrNul(section))
+        return "the preset name cannot hold a line break";
+    if (findSingleByte(section, ']') != std::string_view::npos) // ini_utl writes it as a reference
+        return "the preset name cannot hold \"]\"";
     if (key.empty() || key != trimBlanks(key) || hasLineBreakOrNul(key)
         || findSingleByte(key, '=') != std::string_view::npos || key.front() == '[' || key.front() == ';'
         || key.front() == '#')
