@@ -1,6 +1,9 @@
 #include "cli/cli_presets.h"
 
+#include <functional>
 #include <sstream>
+
+#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
@@ -119,4 +122,87 @@ TEST_F(CliPresets, HandEditedNumberBoxTextFollowsTheWindow)
     EXPECT_EQ(options.borderText, "3");
     EXPECT_EQ(options.enabledText, "011"); // the bar stays on 11
     EXPECT_EQ(options.enabledColumns, 11);
+}
+
+TEST_F(CliPresets, EveryListedNameLoadsItsOwnSection)
+{
+    struct Section {
+        const char* header; // as the file holds it
+        const char* listed; // as `presets` prints it; nullptr: a later spelling of a listed name
+    };
+    const Section sections[] = {
+        { "&#65;", "A" },
+        { "a", nullptr },
+        { "x&#93;y", "x]y" },
+        { "AT&T", "AT&T" },
+        { "&amp;#66;", "&#66;" },
+        { "&#0;", "&#0;" },
+        { "\x93\xfa\x96\x7b", "日本" },
+        { "\x83\x41", "ア" },
+        { "\x83\x61", "ヂ" },
+        { " sp ", " sp " },
+        { "Caf&#233;", "Café" },
+        { "save_key_ 0", "save_key_ 0" },
+    };
+    std::string ini;
+    std::string listed;
+    for (std::size_t i = 0; i < std::size(sections); ++i) {
+        ini += std::string("[") + sections[i].header + "]\r\nTitle=t" + std::to_string(i) + "\r\n";
+        if (sections[i].listed)
+            listed += std::string(sections[i].listed) + "\n";
+    }
+    writeIni(ini);
+    const CliRun r = run({ "presets" });
+    EXPECT_EQ(r.code, cli::kExitOk);
+    EXPECT_EQ(r.out, listed);
+
+    for (std::size_t i = 0; i < std::size(sections); ++i) {
+        if (!sections[i].listed)
+            continue;
+        OptionSet options;
+        ASSERT_EQ(cli::loadPreset(sections[i].listed, options), std::nullopt) << sections[i].listed;
+        EXPECT_EQ(options.title, "t" + std::to_string(i)) << sections[i].listed;
+    }
+    OptionSet options;
+    EXPECT_NE(cli::loadPreset("B", options), std::nullopt); // "&#66;" is not "B"
+}
+
+TEST_F(CliPresets, AnythingButARegularFileIsNamedWithItsReason)
+{
+    TempDir music("melodex-cli-preset");
+    music.write("x.mp3", "x");
+    const auto other = dir_.path() / "other.ini";
+    struct Case {
+        const char* what;
+        std::function<void()> make;
+        std::string reason;
+    };
+    const Case cases[] = {
+        { "folder", [&] { std::filesystem::create_directory(iniPath()); }, "Is a directory" },
+        { "FIFO", [&] { ASSERT_EQ(::mkfifo(iniPath().c_str(), 0600), 0); }, "not a regular file (a FIFO)" },
+        { "dangling link", [&] { std::filesystem::create_symlink(other, iniPath()); },
+          "a dangling link (to " + other.string() + ")" },
+        { "link loop",
+          [&] {
+              std::filesystem::create_symlink(iniPath(), other);
+              std::filesystem::create_symlink(other, iniPath());
+          },
+          "Too many levels of symbolic links" },
+    };
+    for (const auto& c : cases) {
+        c.make();
+        const std::string expected = iniPath().string() + ": " + c.reason;
+        CliRun r = run({ "presets" });
+        EXPECT_EQ(r.code, cli::kExitFailure) << c.what;
+        EXPECT_EQ(r.err, "presets: " + expected + "\n") << c.what;
+        r = run({ "list", music.path().string(), "--preset", "p" });
+        EXPECT_EQ(r.code, cli::kExitFailure) << c.what;
+        EXPECT_EQ(r.err, "list: --preset: " + expected + "\n") << c.what;
+        // The window's save says the same, and never waits on a FIFO.
+        IniWriteError error;
+        EXPECT_FALSE(writeOptionSet("p", OptionSet {}, &error)) << c.what;
+        EXPECT_EQ(error.path.string() + ": " + error.reason, expected) << c.what;
+        std::filesystem::remove(iniPath());
+        std::filesystem::remove(other);
+    }
 }

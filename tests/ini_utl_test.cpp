@@ -204,3 +204,65 @@ TEST_F(IniFileTest, SectionNamesInFileOrderOnce)
     writeIni("[b]\r\n[ a ]\r\n;[c]\r\n[B]\r\n[\x93\xfa\x96\x7b]\r\n");
     EXPECT_EQ(IniSectionNames(), (std::vector<std::string> { "b", " a ", "日本" }));
 }
+
+TEST_F(IniGetStringTest, ResolvesOnlyWellFormedReferencesToPrintableCharacters)
+{
+    struct Case {
+        const char* stored;
+        const char* expected;
+    };
+    const Case cases[] = {
+        { "AT&T", "AT&T" }, // the Windows program's files never escaped "&"
+        { "R&B &amp; Soul", "R&B & Soul" },
+        { "&amp;#65;", "&#65;" },
+        { "&#12354;&#x3042;&#X3042;&#065;", "あああA" },
+        { "&#1114111;", "\U0010FFFF" },
+        { "a&#0;b", "a&#0;b" },
+        { "&#9;&#10;&#13;&#x1F;&#127;", "&#9;&#10;&#13;&#x1F;&#127;" },
+        { "&#55296;&#xDFFF;", "&#55296;&#xDFFF;" },
+        { "&#1114112;&#99999999999;&#x110000;", "&#1114112;&#99999999999;&#x110000;" },
+        { "&#;&#x;&#65 &lt; &", "&#;&#x;&#65 &lt; &" },
+    };
+    std::string ini = "[s]\r\n";
+    for (std::size_t i = 0; i < std::size(cases); ++i)
+        ini += "k" + std::to_string(i) + "=" + cases[i].stored + "\r\n";
+    writeIni(ini);
+    for (std::size_t i = 0; i < std::size(cases); ++i)
+        EXPECT_EQ(IniGetString("s", "k" + std::to_string(i), ""), cases[i].expected) << cases[i].stored;
+}
+
+TEST_F(IniFileTest, SectionNamesAreComparedAsTheUserSeesThem)
+{
+    // ア is 83 41 and ヂ is 83 61: two names, though the trail bytes differ only in case.
+    writeIni("[&#65;]\r\nk=reference\r\n[a]\r\nk=plain\r\n[x&#93;y]\r\nk=bracket\r\n[AT&T]\r\nk=amp\r\n"
+             "[\x83\x41]\r\nk=a\r\n[\x83\x61]\r\nk=di\r\n");
+    EXPECT_EQ(IniSectionNames(), (std::vector<std::string> { "A", "x]y", "AT&T", "ア", "ヂ" }));
+    const std::pair<const char*, const char*> lookups[] = {
+        { "A", "reference" }, { "a", "reference" }, { "x]y", "bracket" },
+        { "at&t", "amp" },    { "ア", "a" },          { "ヂ", "di" },
+    };
+    for (const auto& [name, value] : lookups)
+        EXPECT_EQ(IniGetString(name, "k", "none"), value) << name;
+
+    // A write finds the same section the readers find, and a new name with
+    // "]" is written so that it reads back.
+    ASSERT_TRUE(IniPutString("a", "k", "new"));
+    ASSERT_TRUE(IniPutString("p]q", "k", "1"));
+    EXPECT_EQ(iniBytes(), "[&#65;]\r\nk=new\r\n[a]\r\nk=plain\r\n[x&#93;y]\r\nk=bracket\r\n"
+                          "[AT&T]\r\nk=amp\r\n[\x83\x41]\r\nk=a\r\n[\x83\x61]\r\nk=di\r\n\r\n[p&#93;q]\r\nk=1\r\n");
+    EXPECT_EQ(IniGetString("p]q", "k", ""), "1");
+}
+
+TEST_F(IniFileTest, ByteOrderMarkIsSkippedWhenReadingAndKeptWhenWriting)
+{
+    const std::string bom = "\xEF\xBB\xBF";
+    writeIni(bom + "[save_key_ 0]\r\nk=1\r\n");
+    EXPECT_EQ(IniSectionNames(), (std::vector<std::string> { "save_key_ 0" }));
+    EXPECT_EQ(IniGetInt("save_key_ 0", "k", 0), 1);
+    ASSERT_TRUE(IniPutString("save_key_ 0", "k", "2"));
+    EXPECT_EQ(iniBytes(), bom + "[save_key_ 0]\r\nk=2\r\n");
+
+    writeIni(bom);
+    ASSERT_TRUE(IniPutString("s", "k", "v"));
+    EXPECT_EQ(iniBytes(), bom + "[s]\r\nk=v\r\n");
+}

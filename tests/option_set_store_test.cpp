@@ -2,6 +2,11 @@
 
 #include "ini_test_support.h"
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <thread>
+
 #include <gtest/gtest.h>
 
 using namespace melodex;
@@ -141,4 +146,98 @@ TEST(SettleNumberBoxes, AMovingScrollBarRewritesItsBox)
     settleNumberBoxes(loaded, OptionSet {});
     EXPECT_EQ(loaded.enabledText, "5");
     EXPECT_EQ(loaded.borderText, "01"); // the bar stayed on 1, so the stored text stays
+}
+
+TEST_F(WriteOptionSet, TextsLoadBackExactly)
+{
+    const std::string texts[] = {
+        "AT&amp;T &#12354;", "a&#65;.htm", "a&#0;b", "AT&T", "&", "&amp;", "&#", "&#x41;", "R&B;",
+        "🎵 ♫ café", "❤️ 👨‍👩‍👧 soft\u00ADhyphen \uF86F", // ICU drops or maps these one way
+        "~/\\", "～〜−¥‾", "①Ⅻ㈱髙﨑", "ｱｲｳ", " padded ", "\"quoted\"", "'q'", "\"", "\tx",
+        std::string(121, 'x') + "é", // 127 bytes with the reference at the very end
+        std::string(122, 'x') + "&", // "&amp;" ends on byte 127
+    };
+    for (const auto& text : texts) {
+        OptionSet s;
+        s.title = text;
+        s.outFile = text;
+        ASSERT_TRUE(writeOptionSet("p", s)) << text;
+        const auto loaded = readOptionSet("p");
+        EXPECT_EQ(loaded->title, text);
+        EXPECT_EQ(loaded->outFile, text);
+    }
+
+    // Two stored forms, as literals: "&" escaped, outer blanks kept in quotes.
+    const std::pair<std::string, std::string> stored[] = {
+        { "AT&amp;T &#12354;", "Title=AT&amp;amp;T &amp;#12354;\r\n" },
+        { " padded ", "Title=\" padded \"\r\n" },
+    };
+    for (const auto& [title, line] : stored) {
+        OptionSet s;
+        s.title = title;
+        ASSERT_TRUE(writeOptionSet("p", s));
+        EXPECT_NE(iniBytes().find(line), std::string::npos) << iniBytes();
+    }
+}
+
+TEST_F(WriteOptionSet, ATextThatWouldNotLoadBackIsRefusedAndNothingWritten)
+{
+    ASSERT_TRUE(writeOptionSet("p", changedOptions()));
+    const std::string before = iniBytes();
+    const std::pair<std::string, std::string> tooLong[] = {
+        { std::string(26, '&'), "Title is too long to be stored (130 bytes in the file, at most 127)" },
+        { std::string(15, 'x') + "🎵🎵🎵🎵🎵🎵🎵🎵🎵🎵🎵🎵🎵",
+          "Title is too long to be stored (132 bytes in the file, at most 127)" },
+    };
+    for (const auto& [title, reason] : tooLong) {
+        OptionSet s = changedOptions();
+        s.title = title;
+        s.columns[0] = 9;
+        IniWriteError error;
+        EXPECT_FALSE(writeOptionSet("p", s, &error));
+        EXPECT_EQ(error.path, iniPath());
+        EXPECT_EQ(error.reason, reason);
+        EXPECT_EQ(iniBytes(), before);
+    }
+}
+
+TEST_F(WriteOptionSet, ConcurrentSavesKeepEveryKeyAndReadersSeeWholePresets)
+{
+    // Every value of round v follows from v, so a preset read half from one
+    // save and half from another shows.
+    auto options = [](const std::string& name, int v) {
+        OptionSet s;
+        s.columns.fill(v % 12);
+        s.colorIndex.fill(v % 30);
+        s.colorText.fill(std::string(kPalette[v % 30].name));
+        s.title = name + std::to_string(v);
+        return s;
+    };
+    constexpr int kRounds = 50;
+    auto save = [&](const std::string& name) {
+        for (int v = 0; v < kRounds; ++v)
+            EXPECT_TRUE(writeOptionSet(name, options(name, v)));
+    };
+    std::atomic<bool> done = false;
+    std::thread reader([&] {
+        while (!done) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            const PresetRead r = readPreset("a");
+            if (!r.found)
+                continue;
+            const int v = std::stoi(r.options->title.substr(1));
+            EXPECT_EQ(*r.options, options("a", v));
+        }
+    });
+    std::thread a(save, "a");
+    std::thread b(save, "b");
+    a.join();
+    b.join();
+    done = true;
+    reader.join();
+
+    EXPECT_EQ(readOptionSet("a"), options("a", kRounds - 1));
+    EXPECT_EQ(readOptionSet("b"), options("b", kRounds - 1));
+    const std::string bytes = iniBytes();
+    EXPECT_EQ(std::count(bytes.begin(), bytes.end(), '\n'), 2 * 21 + 1) << bytes; // a blank line between
 }

@@ -10,40 +10,21 @@
 #include "settings/option_set_store.h"
 
 namespace melodex::cli {
-namespace {
-
-// Section names match as the INI file matches them: ASCII letters without
-// regard to case. UTF-8 keeps every other character out of the ASCII range.
-bool samePresetName(const std::string& a, const std::string& b)
-{
-    auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (lower(a[i]) != lower(b[i]))
-            return false;
-    }
-    return true;
-}
-
-} // namespace
 
 std::optional<std::string> loadPreset(const std::string& name, OptionSet& options)
 {
     if (isBlankPresetName(name))
         return std::string("--preset: a preset name is needed");
+    PresetRead read = readPreset(name);
+    if (!read.options)
+        return "--preset: " + read.error.path.string() + ": " + read.error.reason;
     const std::filesystem::path path = IniFilePath();
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(path, ec))
+    if (!read.fileExists)
         return "--preset: no presets have been saved (" + path.string() + " does not exist)";
-    bool found = false;
-    for (const auto& section : IniSectionNames())
-        found = found || samePresetName(section, name);
-    if (!found)
+    if (!read.found)
         return "--preset: no preset \"" + name + "\" in " + path.string();
-    auto loaded = readOptionSet(name);
-    settleNumberBoxes(*loaded, options);
-    options = *loaded;
+    settleNumberBoxes(*read.options, options);
+    options = *read.options;
     return std::nullopt;
 }
 
@@ -58,12 +39,20 @@ void addPresetsCommand(CLI::App& app, Context& ctx)
             ctx.out << path.string() << "\n";
             return;
         }
+        // Only nothing at all is "no presets"; a link to nothing is a fault to name.
         std::error_code ec;
-        if (!std::filesystem::exists(path, ec)) {
+        if (!std::filesystem::exists(std::filesystem::symlink_status(path, ec))) {
             ctx.err << "no presets: " << path.string() << " does not exist\n";
             return;
         }
-        for (const auto& name : IniSectionNames())
+        IniError error;
+        const auto names = IniSectionNames(&error);
+        if (!names) {
+            ctx.err << "presets: " << error.path.string() << ": " << error.reason << "\n";
+            ctx.exitCode = kExitFailure;
+            return;
+        }
+        for (const auto& name : *names)
             ctx.out << name << "\n";
     });
 }

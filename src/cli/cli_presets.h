@@ -10,8 +10,8 @@
 namespace melodex::cli {
 
 // Lays the preset over options as the window shows it once loaded from its
-// start-up state. An error for a blank name, a missing file or a name the file
-// does not hold: the window would quietly load defaults, a script should know.
+// start-up state. An error for a blank name, a missing file, a file that cannot
+// be read or a name the file does not hold: a script should know.
 std::optional<std::string> loadPreset(const std::string& name, OptionSet& options);
 
 } // namespace melodex::cli

@@ -1,6 +1,7 @@
 #include "settings/ini_utl.h"
 
 #include "common/sjis.h"
+#include "settings/ini_text.h"
 #include "settings/profile_file.h"
 
 #include <algorithm>
@@ -14,9 +15,6 @@
 
 namespace melodex {
 namespace {
-
-// The platform's read buffer holds 128 bytes, the terminating NUL included.
-constexpr std::size_t kReadSize = 128;
 
 std::filesystem::path& programOverride()
 {
@@ -72,8 +70,17 @@ std::optional<std::filesystem::path> findIgnoringCase(const std::filesystem::pat
     return found;
 }
 
-std::string toFile(const std::string& utf8) { return sjis::fromUtf8(utf8); }
-std::string fromFile(const std::string& cp932) { return sjis::resolveReferences(sjis::toUtf8(cp932)); }
+const std::string* findKey(const IniValues& values, const std::string& key)
+{
+    const std::string name = initext::encode(key);
+    for (const auto& [k, v] : values) {
+        if (profile::sameName(k, name))
+            return &v;
+    }
+    return nullptr;
+}
+
+IniError toIniError(const profile::FileError& e) { return IniError { e.path, e.reason }; }
 
 } // namespace
 
@@ -96,51 +103,107 @@ std::filesystem::path IniFilePath()
     return findIgnoringCase(config, name).value_or(config / name);
 }
 
+int IniSection::getInt(const std::string& key, int defaultValue) const
+{
+    const std::string* value = findKey(values, key);
+    return value ? profile::parseProfileInt(*value, defaultValue) : defaultValue;
+}
+
+std::string IniSection::getString(const std::string& key, const std::string& defaultValue) const
+{
+    const std::string* value = findKey(values, key);
+    if (!value)
+        return defaultValue;
+    // Cut before decoding, never inside a reference: a cut "&#12354;" would
+    // come back as the text "&#123".
+    return initext::decode(std::string_view(*value).substr(0, sjis::cutLength(*value, kIniReadableBytes)));
+}
+
+std::optional<IniSection> IniGetSection(const std::string& section, IniError* error)
+{
+    const std::filesystem::path path = IniFilePath();
+    try {
+        profile::FileError e;
+        const auto profile = profile::readProfile(path, &e);
+        if (!profile) {
+            if (error)
+                *error = toIniError(e);
+            return std::nullopt;
+        }
+        IniSection result;
+        result.fileExists = profile->exists;
+        if (auto values = profile::findProfileSection(profile->text, initext::encodeSectionName(section))) {
+            result.found = true;
+            result.values = std::move(*values);
+        }
+        return result;
+    } catch (const std::exception& e) {
+        if (error)
+            *error = IniError { path, e.what() };
+        return std::nullopt;
+    }
+}
+
 int IniGetInt(const std::string& section, const std::string& key, int defaultValue)
 {
-    try {
-        return profile::getProfileInt(toFile(section), toFile(key), defaultValue, IniFilePath());
-    } catch (const std::exception&) {
-        return defaultValue;
-    }
+    const auto s = IniGetSection(section);
+    return s ? s->getInt(key, defaultValue) : defaultValue;
 }
 
 std::string IniGetString(const std::string& section, const std::string& key, const std::string& defaultValue)
 {
+    const auto s = IniGetSection(section);
+    return s ? s->getString(key, defaultValue) : defaultValue;
+}
+
+bool IniPutSection(const std::string& section, const IniValues& values, IniError* error)
+{
+    const std::filesystem::path path = IniFilePath();
     try {
-        return fromFile(
-            profile::getProfileString(toFile(section), toFile(key), toFile(defaultValue), kReadSize, IniFilePath()));
-    } catch (const std::exception&) {
-        return defaultValue;
+        IniValues encoded;
+        encoded.reserve(values.size());
+        for (const auto& [key, value] : values)
+            encoded.emplace_back(initext::encode(key), initext::encode(value));
+        profile::FileError e;
+        if (profile::writeProfileSection(initext::encodeSectionName(section), encoded, path, &e))
+            return true;
+        if (error)
+            *error = toIniError(e);
+    } catch (const std::exception& e) {
+        if (error)
+            *error = IniError { path, e.what() };
     }
+    return false;
 }
 
 bool IniPutString(const std::string& section, const std::string& key, const std::string& value,
                   IniWriteError* error)
 {
-    const std::filesystem::path path = IniFilePath();
-    try {
-        profile::WriteError e;
-        if (profile::writeProfileString(toFile(section), toFile(key), toFile(value), path, &e))
-            return true;
-        if (error)
-            *error = IniWriteError { e.path, e.reason };
-    } catch (const std::exception& e) {
-        if (error)
-            *error = IniWriteError { path, e.what() };
-    }
-    return false;
+    return IniPutSection(section, { { key, value } }, error);
 }
 
-std::vector<std::string> IniSectionNames()
+std::size_t IniStoredSize(const std::string& value) { return initext::encode(value).size(); }
+
+std::optional<std::vector<std::string>> IniSectionNames(IniError* error)
 {
-    std::vector<std::string> names;
+    const std::filesystem::path path = IniFilePath();
     try {
-        for (const auto& name : profile::getProfileSectionNames(IniFilePath()))
-            names.push_back(fromFile(name));
-    } catch (const std::exception&) {
+        profile::FileError e;
+        const auto profile = profile::readProfile(path, &e);
+        if (!profile) {
+            if (error)
+                *error = toIniError(e);
+            return std::nullopt;
+        }
+        std::vector<std::string> names;
+        for (const auto& name : profile::profileSectionNames(profile->text))
+            names.push_back(initext::decode(name));
+        return names;
+    } catch (const std::exception& e) {
+        if (error)
+            *error = IniError { path, e.what() };
+        return std::nullopt;
     }
-    return names;
 }
 
 } // namespace melodex

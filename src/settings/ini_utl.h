@@ -1,6 +1,7 @@
 #pragma once
-// The program's INI file, one value at a time. Strings are UTF-8; the file
-// holds CP932, so preset files carry over from the system they were made on.
+// The program's INI file. Strings are UTF-8; the file holds CP932 written by
+// initext::encode, so preset files carry over from the system they were made
+// on and every text loads back as it was saved.
 //
 // Where the file is: beside the executable, named after its base name in
 // lower case plus ".ini" ("melodex.ini"), found whatever the letter case of
@@ -9,15 +10,37 @@
 // is "$XDG_CONFIG_HOME/melodex/" (else "~/.config/melodex/") plus that name.
 // Every call works the path out anew: nothing is cached between calls.
 
+#include <cstddef>
 #include <filesystem>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace melodex {
 
-struct IniWriteError {
+struct IniError {
     std::filesystem::path path;
     std::string reason;
+};
+using IniWriteError = IniError;
+
+using IniValues = std::vector<std::pair<std::string, std::string>>;
+
+// What IniGetString reads of a value: 127 bytes of the file. A longer value
+// would load back as something else than was saved.
+inline constexpr std::size_t kIniReadableBytes = 127;
+
+// One section read at once, so that a preset loads from one state of the file
+// even while another program saves.
+struct IniSection {
+    bool fileExists = false;
+    bool found = false; // the file holds a section of that name
+    IniValues values;   // as they stand in the file (CP932)
+
+    // As IniGetInt and IniGetString read the key.
+    int getInt(const std::string& key, int defaultValue) const;
+    std::string getString(const std::string& key, const std::string& defaultValue) const;
 };
 
 // The executable whose INI file is meant. Empty (the default) means the running
@@ -39,7 +62,19 @@ std::string IniGetString(const std::string& section, const std::string& key, con
 bool IniPutString(const std::string& section, const std::string& key, const std::string& value,
                   IniWriteError* error = nullptr);
 
-// The section names of the INI file, in file order.
-std::vector<std::string> IniSectionNames();
+// The section, or nothing when a file is there that cannot be read (error says
+// why). A missing file is no error: nothing is found in it.
+std::optional<IniSection> IniGetSection(const std::string& section, IniError* error = nullptr);
+
+// Sets every key of values in one locked read-modify-write of the file; on
+// failure nothing is written.
+bool IniPutSection(const std::string& section, const IniValues& values, IniError* error = nullptr);
+
+// The bytes value takes in the file.
+std::size_t IniStoredSize(const std::string& value);
+
+// The section names of the INI file, decoded, in file order, each once;
+// nothing when a file is there that cannot be read.
+std::optional<std::vector<std::string>> IniSectionNames(IniError* error = nullptr);
 
 } // namespace melodex

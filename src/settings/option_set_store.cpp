@@ -1,5 +1,7 @@
 #include "settings/option_set_store.h"
 
+#include "settings/ini_text.h"
+
 #include <climits>
 #include <cstdio>
 
@@ -22,15 +24,15 @@ std::string colorKey(int i) { return "Color_" + twoDigits(i); }
 
 // The stored number, or defaultValue when it is absent, no number, or outside
 // what the control accepts.
-int readRanged(const std::string& section, const std::string& key, int defaultValue, int min, int max)
+int readRanged(const IniSection& section, const std::string& key, int defaultValue, int min, int max)
 {
-    const int n = IniGetInt(section, key, kUnusable);
+    const int n = section.getInt(key, kUnusable);
     return n >= min && n <= max ? n : defaultValue;
 }
 
 // A number box and its scroll bar share one key. When the number is unusable
 // the key is ignored as a whole, or the box would show text its bar disowns.
-void readBoxAndBar(const std::string& section, const std::string& key, int min, int max, int defaultValue,
+void readBoxAndBar(const IniSection& section, const std::string& key, int min, int max, int defaultValue,
                    const std::string& defaultText, int& value, std::string& text)
 {
     value = readRanged(section, key, kUnusable, min, max);
@@ -38,7 +40,7 @@ void readBoxAndBar(const std::string& section, const std::string& key, int min, 
         value = defaultValue;
         text = defaultText;
     } else {
-        text = IniGetString(section, key, defaultText);
+        text = section.getString(key, defaultText);
     }
 }
 
@@ -58,29 +60,39 @@ std::string numberedPresetName(int index)
 
 bool isBlankPresetName(const std::string& name) { return name.find_first_not_of(' ') == std::string::npos; }
 
-std::optional<OptionSet> readOptionSet(const std::string& name)
+PresetRead readPreset(const std::string& name)
 {
+    PresetRead result;
     if (isBlankPresetName(name))
-        return std::nullopt;
+        return result;
+    const auto section = IniGetSection(name, &result.error);
+    if (!section)
+        return result;
+    result.fileExists = section->fileExists;
+    result.found = section->found;
+
     const OptionSet defaults;
-    OptionSet s;
+    OptionSet& s = result.options.emplace();
+    const IniSection& stored = *section;
     for (int i = 0; i < kColumnCount; ++i)
-        s.columns[i] = readRanged(name, comboKey(i), defaults.columns[i], kMinColumnField, kMaxColumnField);
+        s.columns[i] = readRanged(stored, comboKey(i), defaults.columns[i], kMinColumnField, kMaxColumnField);
     for (int i = 0; i < 4; ++i) {
-        s.colorIndex[i] = readRanged(name, colorKey(i), defaults.colorIndex[i], kMinPaletteIndex, kMaxPaletteIndex);
+        s.colorIndex[i] = readRanged(stored, colorKey(i), defaults.colorIndex[i], kMinPaletteIndex, kMaxPaletteIndex);
         s.colorText[i] = s.colorIndex[i] >= 0 ? std::string(kPalette[s.colorIndex[i]].name) : std::string();
     }
 
-    readBoxAndBar(name, "Enabled", kMinEnabled, kMaxEnabled, defaults.enabledColumns, defaults.enabledText,
+    readBoxAndBar(stored, "Enabled", kMinEnabled, kMaxEnabled, defaults.enabledColumns, defaults.enabledText,
                   s.enabledColumns, s.enabledText);
-    readBoxAndBar(name, "Border", kMinBorder, kMaxBorder, defaults.border, defaults.borderText, s.border,
+    readBoxAndBar(stored, "Border", kMinBorder, kMaxBorder, defaults.border, defaults.borderText, s.border,
                   s.borderText);
 
-    s.title = IniGetString(name, "Title", defaults.title);
-    s.outFile = IniGetString(name, "OutFile", defaults.outFile);
-    s.sizeUnit = readRanged(name, "FileSize", defaults.sizeUnit, kMinSizeUnit, kMaxSizeUnit);
-    return s;
+    s.title = stored.getString("Title", defaults.title);
+    s.outFile = stored.getString("OutFile", defaults.outFile);
+    s.sizeUnit = readRanged(stored, "FileSize", defaults.sizeUnit, kMinSizeUnit, kMaxSizeUnit);
+    return result;
 }
+
+std::optional<OptionSet> readOptionSet(const std::string& name) { return readPreset(name).options; }
 
 void settleNumberBoxes(OptionSet& loaded, const OptionSet& before)
 {
@@ -94,25 +106,30 @@ bool writeOptionSet(const std::string& name, const OptionSet& options, IniWriteE
 {
     if (isBlankPresetName(name))
         return true;
-    bool ok = true;
-    auto put = [&](const std::string& key, const std::string& value) {
-        IniWriteError e;
-        if (!IniPutString(name, key, value, &e)) {
-            if (ok && error)
-                *error = e;
-            ok = false;
+    IniValues values;
+    // Refused rather than cut: a preset must load back as it was saved.
+    auto text = [&](const char* key, const std::string& value) {
+        const std::size_t size = IniStoredSize(value);
+        if (size > kIniReadableBytes) {
+            if (error)
+                *error = IniError { IniFilePath(), std::string(key) + " is too long to be stored ("
+                                                       + std::to_string(size) + " bytes in the file, at most "
+                                                       + std::to_string(kIniReadableBytes) + ")" };
+            return false;
         }
+        values.emplace_back(key, initext::quoteIfNeeded(value));
+        return true;
     };
     for (int i = 0; i < kColumnCount; ++i)
-        put(comboKey(i), signColumn(options.columns[i]));
+        values.emplace_back(comboKey(i), signColumn(options.columns[i]));
     for (int i = 0; i < 4; ++i)
-        put(colorKey(i), signColumn(options.colorIndex[i]));
-    put("Enabled", options.enabledText);
-    put("Border", options.borderText);
-    put("FileSize", signColumn(options.sizeUnit));
-    put("Title", options.title);
-    put("OutFile", options.outFile);
-    return ok;
+        values.emplace_back(colorKey(i), signColumn(options.colorIndex[i]));
+    if (!text("Enabled", options.enabledText) || !text("Border", options.borderText))
+        return false;
+    values.emplace_back("FileSize", signColumn(options.sizeUnit));
+    if (!text("Title", options.title) || !text("OutFile", options.outFile))
+        return false;
+    return IniPutSection(name, values, error);
 }
 
 } // namespace melodex

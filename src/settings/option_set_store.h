@@ -28,9 +28,19 @@ std::string numberedPresetName(int index);
 // True when the name holds nothing but blanks; such a name saves and loads nothing.
 bool isBlankPresetName(const std::string& name);
 
-// The preset's values; each absent or unusable key gives its start-up value.
-// The texts of the two number boxes are returned as stored. colorText follows
-// colorIndex (empty for -1). Nothing for a blank name.
+struct PresetRead {
+    // The preset's values; each absent or unusable key gives its start-up
+    // value. The texts of the two number boxes are as stored. colorText
+    // follows colorIndex (empty for -1). Nothing for a blank name, and for a
+    // file that is there but cannot be read (error says why).
+    std::optional<OptionSet> options;
+    bool fileExists = false;
+    bool found = false; // the file holds a section of that name
+    IniError error;
+};
+
+// The preset, read from one state of the file.
+PresetRead readPreset(const std::string& name);
 std::optional<OptionSet> readOptionSet(const std::string& name);
 
 // What the two number boxes show once their scroll bars have taken the values of
@@ -38,9 +48,9 @@ std::optional<OptionSet> readOptionSet(const std::string& name);
 // its value, one that stays put leaves the stored text.
 void settleNumberBoxes(OptionSet& loaded, const OptionSet& before);
 
-// Writes the 20 keys; a failed key does not stop the others. False when any
-// write failed, with the first failure in error. A blank name writes nothing
-// and succeeds.
+// Writes the 20 keys in one write of the file: all of them or, on failure,
+// none (error says why). A text that would not load back as it is (longer than
+// the readers take) is refused. A blank name writes nothing and succeeds.
 bool writeOptionSet(const std::string& name, const OptionSet& options, IniWriteError* error = nullptr);
 
 } // namespace melodex

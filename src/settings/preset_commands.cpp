@@ -27,7 +27,6 @@ void frmMain1::SaveOptionSet(const QString& name)
         return;
     melodex::IniWriteError error;
     if (!melodex::writeOptionSet(section, optionSetFromControls(), &error)) {
-        // Twenty keys are written one by one; one message says the preset is not safe.
         dialogs_.messageBox(QStringLiteral("設定を保存できませんでした\r\n")
                                 + QString::fromStdString(error.path.string()) + QStringLiteral(": ")
                                 + QString::fromStdString(error.reason),
@@ -37,9 +36,18 @@ void frmMain1::SaveOptionSet(const QString& name)
 
 void frmMain1::LoadOptionSet(const QString& name)
 {
-    const auto loaded = melodex::readOptionSet(name.toStdString());
-    if (!loaded)
+    const melodex::PresetRead read = melodex::readPreset(name.toStdString());
+    if (!read.options) {
+        // A file that is there but cannot be read is not "no such preset":
+        // the controls keep what the user had, and the box says why.
+        if (!read.error.reason.empty())
+            dialogs_.messageBox(QStringLiteral("設定を読み込めませんでした\r\n")
+                                    + QString::fromStdString(read.error.path.string()) + QStringLiteral(": ")
+                                    + QString::fromStdString(read.error.reason),
+                                melodex::kOkOnly, kCaptionError);
         return;
+    }
+    const auto& loaded = read.options;
     // Each control is set the way the user would set it, so its own handler
     // repaints the sample, rewrites the number box or sets SizeUnit, in this order.
     for (int i = 0; i < melodex::kColumnCount; ++i)

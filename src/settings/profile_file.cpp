@@ -2,22 +2,33 @@
 
 #include "common/atomic_file.h"
 #include "common/sjis.h"
+#include "settings/ini_text.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <climits>
 #include <cstring>
-#include <fstream>
 #include <iterator>
 #include <optional>
 #include <system_error>
+#include <thread>
+#include <unordered_set>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace melodex::profile {
 namespace {
+
+constexpr std::string_view kBom = "\xEF\xBB\xBF";
+
+// A write holds its lock for one read, one write and an fsync; a program that
+// holds it longer than this has hung, and waiting on it would hang us too.
+constexpr auto kLockWait = std::chrono::seconds(10);
 
 bool isLeadByte(unsigned char b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
@@ -30,6 +41,15 @@ std::string_view trimBlanks(std::string_view s)
     while (!s.empty() && isBlank(s.back()))
         s.remove_suffix(1);
     return s;
+}
+
+// The profile functions take off one pair of quotes around a value, so a
+// value may keep blanks at its ends: Title=" x ".
+std::string_view unquoted(std::string_view value)
+{
+    if (value.size() >= 2 && value.front() == value.back() && (value.front() == '"' || value.front() == '\''))
+        return value.substr(1, value.size() - 2);
+    return value;
 }
 
 // The first position of an ASCII character at or after from, skipping
@@ -45,6 +65,20 @@ std::size_t findSingleByte(std::string_view s, char c, std::size_t from = 0)
     return std::string_view::npos;
 }
 
+// A key name in the form sameName compares: ASCII letters in lower case,
+// double-byte characters as they are.
+std::string keyKey(std::string_view name)
+{
+    std::string key(name);
+    for (std::size_t i = 0; i < key.size(); ++i) {
+        if (isLeadByte(static_cast<unsigned char>(key[i])) && i + 1 < key.size())
+            ++i;
+        else
+            key[i] = asciiLower(key[i]);
+    }
+    return key;
+}
+
 struct Line {
     enum Kind { Blank, Other, Section, Key, Comment };
     Kind kind = Other;
@@ -56,106 +90,215 @@ struct Line {
     std::size_t valueBegin = 0; // first byte after "=" of a key line
 };
 
-std::vector<Line> splitLines(std::string_view text)
+// The line that starts at pos. Lines are taken one at a time: a file of 80,000
+// presets is 1.7 million lines, and a lookup needs only a few of them. Without
+// keys, key lines are not taken apart (kind Other).
+Line lineAt(std::string_view text, std::size_t pos, bool keys = true)
 {
-    std::vector<Line> lines;
-    std::size_t pos = 0;
-    while (pos < text.size()) {
-        Line line;
-        line.begin = pos;
-        std::size_t end = text.find_first_of("\r\n", pos);
-        if (end == std::string_view::npos)
-            end = text.size();
-        line.end = end;
-        line.next = end;
-        if (line.next < text.size() && text[line.next] == '\r')
-            ++line.next;
-        if (line.next < text.size() && text[line.next] == '\n')
-            ++line.next;
-        pos = line.next;
+    Line line;
+    line.begin = pos;
+    // Two memchr, not find_first_of, which calls memchr once per byte.
+    const char* at = text.data() + pos;
+    const auto* lf = static_cast<const char*>(std::memchr(at, '\n', text.size() - pos));
+    const std::size_t lfEnd = lf ? static_cast<std::size_t>(lf - text.data()) : text.size();
+    const auto* cr = static_cast<const char*>(std::memchr(at, '\r', lfEnd - pos));
+    line.end = cr ? static_cast<std::size_t>(cr - text.data()) : lfEnd;
+    line.next = line.end;
+    if (line.next < text.size() && text[line.next] == '\r')
+        ++line.next;
+    if (line.next < text.size() && text[line.next] == '\n')
+        ++line.next;
+    if (!keys) {
+        // Most lines are key lines, and only a header matters here.
+        std::size_t first = line.begin;
+        while (first < line.end && isBlank(text[first]))
+            ++first;
+        if (first < line.end && text[first] != '[')
+            return line;
+    }
 
-        const std::string_view body = text.substr(line.begin, line.end - line.begin);
-        const std::string_view content = trimBlanks(body);
-        if (content.empty()) {
-            line.kind = Line::Blank;
-        } else if (content.front() == ';' || content.front() == '#') {
-            line.kind = Line::Comment;
-        } else if (content.front() == '[') {
-            const std::size_t close = findSingleByte(content, ']', 1);
-            if (close != std::string_view::npos) {
-                line.kind = Line::Section;
-                // Blanks inside the brackets are part of the name: " a " is not "a".
-                line.name = content.substr(1, close - 1);
-            }
-        } else if (const std::size_t eq = findSingleByte(body, '='); eq != std::string_view::npos) {
-            line.kind = Line::Key;
-            line.name = trimBlanks(body.substr(0, eq));
-            line.value = trimBlanks(body.substr(eq + 1));
-            line.valueBegin = line.begin + eq + 1;
+    const std::string_view body = text.substr(line.begin, line.end - line.begin);
+    const std::string_view content = trimBlanks(body);
+    if (content.empty()) {
+        line.kind = Line::Blank;
+    } else if (content.front() == ';' || content.front() == '#') {
+        line.kind = Line::Comment;
+    } else if (content.front() == '[') {
+        const std::size_t close = findSingleByte(content, ']', 1);
+        if (close != std::string_view::npos) {
+            line.kind = Line::Section;
+            // Blanks inside the brackets are part of the name: " a " is not "a".
+            line.name = content.substr(1, close - 1);
         }
-        lines.push_back(line);
+    } else if (!keys) {
+        line.kind = Line::Other;
+    } else if (const std::size_t eq = findSingleByte(body, '='); eq != std::string_view::npos) {
+        line.kind = Line::Key;
+        line.name = trimBlanks(body.substr(0, eq));
+        line.value = trimBlanks(body.substr(eq + 1));
+        line.valueBegin = line.begin + eq + 1;
     }
-    return lines;
+    return line;
 }
 
-// Index of the first header of the section, or npos.
-std::size_t findSection(const std::vector<Line>& lines, std::string_view section)
-{
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        if (lines[i].kind == Line::Section && sameName(lines[i].name, section))
-            return i;
+class Fd {
+public:
+    explicit Fd(int fd = -1) : fd_(fd) { }
+    ~Fd()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
     }
-    return std::string_view::npos;
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) { }
+    Fd& operator=(Fd&& other) noexcept
+    {
+        std::swap(fd_, other.fd_);
+        return *this;
+    }
+    int get() const { return fd_; }
+    explicit operator bool() const { return fd_ >= 0; }
+
+private:
+    int fd_;
+};
+
+bool fail(FileError* error, const std::filesystem::path& path, std::string reason);
+
+bool isLink(const std::filesystem::path& file)
+{
+    struct stat st {};
+    return ::lstat(file.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
 }
 
-// Index one past the last line of the section whose header is at index header.
-std::size_t sectionEnd(const std::vector<Line>& lines, std::size_t header)
+// Why file cannot be opened, errno e: for a link to nothing the system says
+// "No such file or directory", which the user sees is not so.
+std::string openFailure(const std::filesystem::path& file, int e)
 {
-    std::size_t i = header + 1;
-    while (i < lines.size() && lines[i].kind != Line::Section)
-        ++i;
-    return i;
+    if (e == ENOENT && isLink(file)) {
+        std::error_code ec;
+        return "a dangling link (to " + std::filesystem::read_symlink(file, ec).string() + ")";
+    }
+    return std::strerror(e);
 }
 
-std::optional<std::string> readAll(const std::filesystem::path& file, int* errorNumber = nullptr)
+std::string notRegular(mode_t mode)
 {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
-        if (errorNumber)
-            *errorNumber = errno;
-        return std::nullopt;
-    }
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) {
-        if (errorNumber)
-            *errorNumber = errno ? errno : EIO;
-        return std::nullopt;
-    }
-    return text;
+    if (S_ISDIR(mode))
+        return std::strerror(EISDIR);
+    if (S_ISFIFO(mode))
+        return "not a regular file (a FIFO)";
+    if (S_ISSOCK(mode))
+        return "not a regular file (a socket)";
+    if (S_ISCHR(mode) || S_ISBLK(mode))
+        return "not a regular file (a device)";
+    return "not a regular file";
 }
 
-// The first value of key in the first section of that name, as in the profile
-// functions: later duplicates are never seen.
-std::optional<std::string> findValue(std::string_view section, std::string_view key,
-                                     const std::filesystem::path& file)
+enum class Lock { Held, Unsupported, Busy };
+
+// flock is advisory and every program that writes the file takes it. Some
+// file systems have no flock; the file is still replaced whole by rename, so
+// reading and writing go on without it.
+Lock takeLock(int fd, int operation, std::chrono::steady_clock::time_point deadline)
 {
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(file, ec))
-        return std::nullopt;
-    const auto text = readAll(file);
-    if (!text)
-        return std::nullopt;
-    const auto lines = splitLines(*text);
-    const std::size_t header = findSection(lines, section);
-    if (header == std::string_view::npos)
-        return std::nullopt;
-    const std::size_t end = sectionEnd(lines, header);
-    for (std::size_t i = header + 1; i < end; ++i) {
-        if (lines[i].kind == Line::Key && sameName(lines[i].name, key))
-            return std::string(lines[i].value);
+    auto pause = std::chrono::milliseconds(1);
+    for (;;) {
+        if (::flock(fd, operation | LOCK_NB) == 0)
+            return Lock::Held;
+        if (errno == EINTR)
+            continue;
+        if (errno != EWOULDBLOCK)
+            return Lock::Unsupported;
+        if (std::chrono::steady_clock::now() >= deadline)
+            return Lock::Busy;
+        std::this_thread::sleep_for(pause);
+        pause = std::min(pause * 2, std::chrono::milliseconds(20));
     }
-    return std::nullopt;
 }
+
+struct Opened {
+    Fd fd;
+    struct stat st {};
+    bool created = false;
+};
+
+// Opens file and locks it. The lock must be on the file the name stands for
+// once it is held: a writer replaces the file by rename, and a reader or
+// writer that waited on the old one would miss what was written meanwhile.
+// O_NONBLOCK, so that a FIFO in the file's place is refused, not waited on.
+// Nothing and missing set: there is no file. With create, a missing file is
+// made empty, so that two first saves have one file to lock.
+std::optional<Opened> openLocked(const std::filesystem::path& file, int operation, bool create, bool& missing,
+                                 FileError* error)
+{
+    missing = false;
+    const auto deadline = std::chrono::steady_clock::now() + kLockWait;
+    for (;;) {
+        Opened o;
+        o.fd = Fd(::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+        if (!o.fd && errno == ENOENT && create && !isLink(file)) {
+            o.fd = Fd(::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_CREAT | O_EXCL, 0666));
+            if (!o.fd && errno == EEXIST)
+                continue;
+            o.created = static_cast<bool>(o.fd);
+        }
+        if (!o.fd) {
+            const int e = errno;
+            if (e == ENOENT && !isLink(file)) {
+                missing = true;
+                return std::nullopt;
+            }
+            fail(error, file, openFailure(file, e));
+            return std::nullopt;
+        }
+        if (::fstat(o.fd.get(), &o.st) != 0) {
+            fail(error, file, std::strerror(errno));
+            return std::nullopt;
+        }
+        if (!S_ISREG(o.st.st_mode)) {
+            fail(error, file, notRegular(o.st.st_mode));
+            return std::nullopt;
+        }
+        const Lock lock = takeLock(o.fd.get(), operation, deadline);
+        if (lock == Lock::Busy && operation == LOCK_EX) {
+            fail(error, file, "locked by another program");
+            return std::nullopt;
+        }
+        // A reader that could not get the lock still reads a whole file: every
+        // write renames a complete one into place.
+        struct stat now {};
+        if (lock == Lock::Held && std::chrono::steady_clock::now() < deadline
+            && (::stat(file.c_str(), &now) != 0 || now.st_dev != o.st.st_dev || now.st_ino != o.st.st_ino))
+            continue;
+        return o;
+    }
+}
+
+bool readFd(int fd, std::size_t sizeHint, std::string& text)
+{
+    text.clear();
+    text.resize(sizeHint + 1);
+    std::size_t got = 0;
+    for (;;) {
+        if (got == text.size())
+            text.resize(text.size() * 2);
+        const ssize_t n = ::pread(fd, text.data() + got, text.size() - got, static_cast<off_t>(got));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        if (n == 0)
+            break;
+        got += static_cast<std::size_t>(n);
+    }
+    text.resize(got);
+    return true;
+}
+
+bool hasBom(std::string_view text) { return text.substr(0, kBom.size()) == kBom; }
 
 bool fail(WriteError* error, const std::filesystem::path& path, std::string reason)
 {
@@ -170,8 +313,10 @@ bool hasLineBreakOrNul(std::string_view s) { return s.find_first_of(std::string_
 // break the lines around it.
 std::optional<std::string> unstorable(std::string_view section, std::string_view key, std::string_view value)
 {
-    if (hasLineBreakOrNul(section) || findSingleByte(section, ']') != std::string_view::npos)
-        return "the preset name cannot hold a line break or \"]\"";
+    if (hasLineBreakOrNul(section))
+        return "the preset name cannot hold a line break";
+    if (findSingleByte(section, ']') != std::string_view::npos) // ini_utl writes it as a reference
+        return "the preset name cannot hold \"]\"";
     if (key.empty() || key != trimBlanks(key) || hasLineBreakOrNul(key)
         || findSingleByte(key, '=') != std::string_view::npos || key.front() == '[' || key.front() == ';'
         || key.front() == '#')
@@ -181,44 +326,89 @@ std::optional<std::string> unstorable(std::string_view section, std::string_view
     return std::nullopt;
 }
 
-std::string editedText(std::string text, std::string_view section, std::string_view key, std::string_view value)
+// The text with every key of values set in the first section of that name,
+// or that section added at the end. One pass over the file whatever its size.
+std::string editedText(std::string text, std::string_view section, const KeyValues& values)
 {
     // New lines follow the file's own line breaks; a new file gets CR LF, as
     // on the system the files are shared with.
     const bool lfOnly = text.find('\n') != std::string::npos && text.find("\r\n") == std::string::npos;
     const std::string_view eol = lfOnly ? "\n" : "\r\n";
-    std::string keyLine = std::string(key) + "=" + std::string(value);
+    auto keyLine = [&](const auto& kv) { return kv.first + "=" + kv.second + std::string(eol); };
 
-    const auto lines = splitLines(text);
-    const std::size_t header = findSection(lines, section);
-    if (header == std::string_view::npos) {
+    const std::string wanted = initext::sectionKey(section);
+    std::optional<Line> header;
+    Line last;
+    struct Replacement {
+        std::size_t begin, end;
+        const std::string* value;
+    };
+    std::vector<Replacement> replacements;
+    std::vector<bool> done(values.size(), false);
+    Line after;
+    for (std::size_t pos = 0; pos < text.size();) {
+        const Line line = lineAt(text, pos, header.has_value());
+        pos = line.next;
+        last = line;
+        if (line.kind == Line::Section) {
+            if (header)
+                break;
+            if (initext::sectionKey(line.name) == wanted) {
+                header = line;
+                after = line;
+            }
+            continue;
+        }
+        if (!header)
+            continue;
+        if (line.kind == Line::Key) {
+            // The first line of a key is the one the readers see.
+            for (std::size_t i = 0; i < values.size(); ++i) {
+                if (!done[i] && sameName(line.name, values[i].first)) {
+                    replacements.push_back({ line.valueBegin, line.end, &values[i].second });
+                    done[i] = true;
+                    break;
+                }
+            }
+        }
+        if (line.kind == Line::Key || line.kind == Line::Other)
+            after = line;
+    }
+
+    if (!header) {
         std::string add;
         if (!text.empty() && text.back() != '\n' && text.back() != '\r')
             add += eol;
-        if (!lines.empty() && !trimBlanks(std::string_view(text).substr(lines.back().begin,
-                                                                          lines.back().end - lines.back().begin))
-                                   .empty())
+        const std::string_view lastLine = std::string_view(text).substr(last.begin, last.end - last.begin);
+        if (!text.empty() && !trimBlanks(lastLine).empty())
             add += eol;
-        add += "[" + std::string(section) + "]" + std::string(eol) + keyLine + std::string(eol);
+        add += "[" + std::string(section) + "]" + std::string(eol);
+        for (const auto& kv : values)
+            add += keyLine(kv);
         return text + add;
     }
 
-    const std::size_t end = sectionEnd(lines, header);
-    std::size_t insertAfter = header;
-    for (std::size_t i = header + 1; i < end; ++i) {
-        if (lines[i].kind == Line::Key && sameName(lines[i].name, key)) {
-            // Everything up to "=" stays as it was, so only the value changes.
-            text.replace(lines[i].valueBegin, lines[i].end - lines[i].valueBegin, value);
-            return text;
-        }
-        if (lines[i].kind == Line::Key || lines[i].kind == Line::Other)
-            insertAfter = i;
+    // Everything up to "=" stays as it was, so only the values change; from
+    // the back, so the positions in front stay true.
+    std::ptrdiff_t shift = 0;
+    for (auto r = replacements.rbegin(); r != replacements.rend(); ++r) {
+        text.replace(r->begin, r->end - r->begin, *r->value);
+        shift += static_cast<std::ptrdiff_t>(r->value->size());
+        shift -= static_cast<std::ptrdiff_t>(r->end - r->begin);
     }
-    const Line& after = lines[insertAfter];
     std::string add;
     if (after.next == after.end) // the file's last line has no line break
         add += eol;
-    add += keyLine + std::string(eol);
+    bool adding = false;
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        if (!done[i]) {
+            add += keyLine(values[i]);
+            adding = true;
+        }
+    }
+    if (!adding)
+        return text;
+    after.next = static_cast<std::size_t>(static_cast<std::ptrdiff_t>(after.next) + shift);
     text.insert(after.next, add);
     return text;
 }
@@ -252,21 +442,102 @@ bool sameName(std::string_view a, std::string_view b)
     return true;
 }
 
+std::optional<ProfileText> readProfile(const std::filesystem::path& file, FileError* error)
+{
+    bool missing = false;
+    auto opened = openLocked(file, LOCK_SH, false, missing, error);
+    if (!opened)
+        return missing ? std::optional(ProfileText {}) : std::nullopt;
+    ProfileText result;
+    result.exists = true;
+    if (!readFd(opened->fd.get(), static_cast<std::size_t>(opened->st.st_size), result.text)) {
+        fail(error, file, std::strerror(errno));
+        return std::nullopt;
+    }
+    // Editors that save "UTF-8 with BOM" put three bytes in front of the first
+    // section's header, which would hide it.
+    if (hasBom(result.text))
+        result.text.erase(0, kBom.size());
+    return result;
+}
+
+std::optional<KeyValues> findProfileSection(std::string_view text, std::string_view section)
+{
+    const std::string wanted = initext::sectionKey(section);
+    bool inside = false;
+    KeyValues values;
+    std::unordered_set<std::string> seen;
+    for (std::size_t pos = 0; pos < text.size();) {
+        const Line line = lineAt(text, pos, inside);
+        pos = line.next;
+        if (line.kind == Line::Section) {
+            if (inside)
+                break;
+            inside = initext::sectionKey(line.name) == wanted;
+        } else if (inside && line.kind == Line::Key && seen.insert(keyKey(line.name)).second) {
+            values.emplace_back(line.name, unquoted(line.value));
+        }
+    }
+    if (!inside)
+        return std::nullopt;
+    return values;
+}
+
+std::vector<std::string> profileSectionNames(std::string_view text)
+{
+    std::vector<std::string> names;
+    std::unordered_set<std::string> seen;
+    for (std::size_t pos = 0; pos < text.size();) {
+        const Line line = lineAt(text, pos, false);
+        pos = line.next;
+        if (line.kind == Line::Section && seen.insert(initext::sectionKey(line.name)).second)
+            names.emplace_back(line.name);
+    }
+    return names;
+}
+
+int parseProfileInt(std::string_view value, int defaultValue)
+{
+    // A quoted number may hold blanks inside its quotes.
+    std::string_view digits = trimBlanks(value);
+    const bool negative = !digits.empty() && digits.front() == '-';
+    if (!digits.empty() && digits.front() == '+')
+        digits.remove_prefix(1);
+    int result = 0;
+    const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), result);
+    if (digits.empty() || ec != std::errc() || end != digits.data() + digits.size()
+        || (digits.front() == '-' && !negative))
+        return defaultValue;
+    return result;
+}
+
+namespace {
+
+// The value of key in section; nothing when the file cannot be read or the
+// section or the key is absent.
+std::optional<std::string> findValue(std::string_view section, std::string_view key,
+                                     const std::filesystem::path& file)
+{
+    const auto profile = readProfile(file);
+    if (!profile)
+        return std::nullopt;
+    const auto values = findProfileSection(profile->text, section);
+    if (!values)
+        return std::nullopt;
+    for (const auto& [name, value] : *values) {
+        if (sameName(name, key))
+            return value;
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
 int getProfileInt(std::string_view section, std::string_view key, int defaultValue,
                   const std::filesystem::path& file)
 {
     const auto value = findValue(section, key, file);
-    if (!value || value->empty())
-        return defaultValue;
-    std::string_view digits = *value;
-    if (digits.front() == '+')
-        digits.remove_prefix(1);
-    int result = 0;
-    const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), result);
-    if (ec != std::errc() || end != digits.data() + digits.size() || digits.empty()
-        || (digits.front() == '-' && *value != digits))
-        return defaultValue;
-    return result;
+    return value ? parseProfileInt(*value, defaultValue) : defaultValue;
 }
 
 std::string getProfileString(std::string_view section, std::string_view key, std::string_view defaultValue,
@@ -278,63 +549,72 @@ std::string getProfileString(std::string_view section, std::string_view key, std
     return value;
 }
 
-bool writeProfileString(std::string_view section, std::string_view key, std::string_view value,
-                        const std::filesystem::path& file, WriteError* error)
+bool writeProfileSection(std::string_view section, const KeyValues& values, const std::filesystem::path& file,
+                         WriteError* error)
 {
-    if (const auto why = unstorable(section, key, value))
+    if (const auto why = unstorable(section, "k", ""))
         return fail(error, file, *why);
+    // A key given twice is set once, to its last value.
+    KeyValues unique;
+    for (auto kv = values.rbegin(); kv != values.rend(); ++kv) {
+        if (const auto why = unstorable(section, kv->first, kv->second))
+            return fail(error, file, *why);
+        auto same = [&](const auto& u) { return sameName(u.first, kv->first); };
+        if (std::none_of(unique.begin(), unique.end(), same))
+            unique.push_back(*kv);
+    }
+    std::reverse(unique.begin(), unique.end());
 
     std::error_code ec;
     std::filesystem::path target = file;
     // Write through a link to the file it names; renaming over the link would
     // cut the user's file loose.
-    if (std::filesystem::is_symlink(target, ec)) {
-        const auto resolved = std::filesystem::weakly_canonical(target, ec);
-        if (!ec)
-            target = resolved;
-    }
-
-    std::string text;
-    std::optional<mode_t> mode;
-    if (std::filesystem::is_directory(target, ec)) {
-        return fail(error, target, std::strerror(EISDIR));
-    } else if (std::filesystem::exists(target, ec)) {
-        int e = 0;
-        auto existing = readAll(target, &e);
-        if (!existing) // never replace a file whose contents we could not read
-            return fail(error, target, std::strerror(e ? e : EIO));
-        text = std::move(*existing);
-        struct stat st {};
-        if (::stat(target.c_str(), &st) == 0)
-            mode = st.st_mode & 07777;
-    } else if (!target.parent_path().empty()) {
+    if (isLink(target)) {
+        target = std::filesystem::canonical(file, ec);
+        if (ec)
+            return fail(error, file, openFailure(file, ec.value()));
+    } else if (!target.parent_path().empty() && !std::filesystem::exists(target.parent_path(), ec)) {
         std::filesystem::create_directories(target.parent_path(), ec);
         if (ec)
             return fail(error, target, ec.message());
     }
 
-    return replaceFile(target, editedText(std::move(text), section, key, value), mode, error);
+    bool missing = false;
+    auto opened = openLocked(target, LOCK_EX, true, missing, error);
+    if (!opened)
+        return missing ? fail(error, target, std::strerror(ENOENT)) : false;
+    std::string text;
+    // Never replace a file whose contents we could not read.
+    if (!readFd(opened->fd.get(), static_cast<std::size_t>(opened->st.st_size), text))
+        return fail(error, target, std::strerror(errno));
+    const bool bom = hasBom(text);
+    std::string edited = editedText(text.substr(bom ? kBom.size() : 0), section, unique);
+    if (bom)
+        edited.insert(0, kBom);
+    if (edited == text && !opened->created)
+        return true;
+    std::optional<mode_t> mode;
+    if (!opened->created)
+        mode = opened->st.st_mode & 07777;
+    if (!replaceFile(target, edited, mode, error)) {
+        // The empty file made to be locked is no file of the user's.
+        if (opened->created)
+            ::unlink(target.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool writeProfileString(std::string_view section, std::string_view key, std::string_view value,
+                        const std::filesystem::path& file, WriteError* error)
+{
+    return writeProfileSection(section, { { std::string(key), std::string(value) } }, file, error);
 }
 
 std::vector<std::string> getProfileSectionNames(const std::filesystem::path& file)
 {
-    std::vector<std::string> names;
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(file, ec))
-        return names;
-    const auto text = readAll(file);
-    if (!text)
-        return names;
-    for (const Line& line : splitLines(*text)) {
-        if (line.kind != Line::Section)
-            continue;
-        bool seen = false;
-        for (const auto& n : names)
-            seen = seen || sameName(n, line.name);
-        if (!seen)
-            names.emplace_back(line.name);
-    }
-    return names;
+    const auto profile = readProfile(file);
+    return profile ? profileSectionNames(profile->text) : std::vector<std::string> {};
 }
 
 } // namespace melodex::profile

@@ -1,28 +1,66 @@
 #pragma once
-// The profile file: an INI file read and written one value at a time, the way
-// the profile functions of the system the presets come from behave. All
-// strings here are bytes as they stand in the file (CP932); ini_utl converts.
+// The profile file: an INI file read and written the way the profile
+// functions of the system the presets come from behave. All strings here are
+// bytes as they stand in the file (CP932); ini_utl converts.
 //
-// Lines are the unit: a write changes or inserts exactly one line and keeps
-// every other byte of the file, so comments, blank lines, other sections and
-// the " 3" form of values survive any number of writes.
+// Lines are the unit: a write changes or inserts only the lines of the keys it
+// sets and keeps every other byte of the file, so comments, blank lines, other
+// sections, a UTF-8 BOM an editor put in front and the " 3" form of values
+// survive any number of writes.
+//
+// Section names are compared as the user sees them (initext::sectionKey):
+// decoded, ASCII letters without regard to case. Key names are compared
+// byte for byte but for the case of ASCII letters.
+//
+// Several programs share the file (two windows, a script running melodex-cli),
+// so a write is one read-modify-replace under an exclusive flock of the file,
+// and a read takes a shared one.
 
 #include <cstddef>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace melodex::profile {
 
-struct WriteError {
+struct FileError {
     std::filesystem::path path;
     std::string reason; // the system's error text, or why the value cannot be stored
 };
+using WriteError = FileError;
+
+using KeyValues = std::vector<std::pair<std::string, std::string>>;
+
+// The file's text, without a UTF-8 BOM at its start.
+struct ProfileText {
+    bool exists = false; // false: there is no file, which is no error
+    std::string text;
+};
+
+// Reads the whole file at once. Nothing (and error says why) when something is
+// there that is not a readable regular file: a folder, a FIFO (never waited
+// on), a link to nothing, a loop of links.
+std::optional<ProfileText> readProfile(const std::filesystem::path& file, FileError* error = nullptr);
+
+// The keys of the first section of that name in text, each once (the first
+// line of a key wins, as in the profile functions), values with the blanks and
+// the enclosing quotes the profile functions take off; nothing when no section
+// has that name.
+std::optional<KeyValues> findProfileSection(std::string_view text, std::string_view section);
+
+// The section names of text in file order, each once (the first spelling).
+std::vector<std::string> profileSectionNames(std::string_view text);
+
+// A value as a decimal integer; a value that is not a whole decimal number
+// fitting in 32 bits ("abc", "12abc", "") yields defaultValue.
+int parseProfileInt(std::string_view value, int defaultValue);
 
 // The value of key in section, as a decimal integer. An absent file, section or
-// key, and a value that is not a whole decimal number fitting in 32 bits
-// ("abc", "12abc", "") yield defaultValue.
+// key, a file that cannot be read, and a value parseProfileInt refuses yield
+// defaultValue.
 int getProfileInt(std::string_view section, std::string_view key, int defaultValue,
                   const std::filesystem::path& file);
 
@@ -32,9 +70,16 @@ int getProfileInt(std::string_view section, std::string_view key, int defaultVal
 std::string getProfileString(std::string_view section, std::string_view key, std::string_view defaultValue,
                              std::size_t size, const std::filesystem::path& file);
 
-// Creates the file (and its folder), the section and the key as needed, or
-// replaces the value of the key. The file is replaced as a whole through a
-// temporary file beside it, so a failure leaves the previous file untouched.
+// Sets every key of values in section in one locked read-modify-replace:
+// creates the file (and its folder) and the section as needed, replaces the
+// value of each key that exists and adds the others, in the order given,
+// after the section's last key. The file is replaced as a whole through a
+// temporary file beside it, so a failure leaves the previous file untouched;
+// nothing is written when any name or value cannot be stored.
+bool writeProfileSection(std::string_view section, const KeyValues& values, const std::filesystem::path& file,
+                         WriteError* error = nullptr);
+
+// writeProfileSection with one key.
 bool writeProfileString(std::string_view section, std::string_view key, std::string_view value,
                         const std::filesystem::path& file, WriteError* error = nullptr);
 

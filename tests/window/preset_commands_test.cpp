@@ -217,6 +217,20 @@ TEST_F(PresetTest, FailedSaveIsReportedOnce)
     EXPECT_EQ(dialogs.shown[0].buttons, kOkOnly);
 }
 
+TEST_F(PresetTest, FailedLoadShowsWhyAndKeepsTheControls)
+{
+    changeEverything();
+    std::filesystem::create_directory(iniPath());
+    dialogs.answerMessage(kOk);
+    window->m_read_1[0]->trigger();
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_EQ(dialogs.shown[0].text, QStringLiteral("設定を読み込めませんでした\r\n")
+                                         + QString::fromStdString(iniPath().string())
+                                         + QStringLiteral(": Is a directory"));
+    EXPECT_EQ(dialogs.shown[0].caption, QStringLiteral("Error"));
+    expectEverythingChanged();
+}
+
 TEST_F(PresetTest, HandEditedValuesOutOfRangeFallBackKeyByKey)
 {
     ini_.writeIni("[p]\r\nCombo_00=12\r\nCombo_01=-1\r\nCombo_02= 7\r\n"
