@@ -5,11 +5,11 @@ set -euo pipefail
 packages=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev qt6-base-dev-tools libgl-dev
-    libtag1-dev libicu-dev libmpg123-dev libcli11-dev
+    libtag1-dev libicu-dev libmpg123-dev libcli11-dev nlohmann-json3-dev
     fonts-noto-cjk
 )
 if [[ "${1:-}" == "test" ]]; then
-    packages+=(libgtest-dev libgmock-dev nlohmann-json3-dev chromium xvfb xauth x11-utils imagemagick clang libclang-rt-14-dev)
+    packages+=(libgtest-dev libgmock-dev chromium xvfb xauth x11-utils imagemagick clang libclang-rt-14-dev)
 fi
 missing=()
 for p in "${packages[@]}"; do
