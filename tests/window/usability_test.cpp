@@ -1,14 +1,19 @@
 // What a desktop user expects beyond the fixed layout: where the focus
 // starts and shows, Return on buttons, full names of cut ones, the open
-// folder marked, F5, start-up messages over the window.
+// folder marked, F5, start-up messages over the window, Japanese buttons.
 
 #include <filesystem>
 
 #include <QHelpEvent>
+#include <QInputDialog>
+#include <QMessageBox>
 #include <QPushButton>
+#include <QTimer>
 #include <QToolTip>
+#include <QTranslator>
 
 #include "test_support.h"
+#include "window/qt_translation.h"
 #include "window_fixture.h"
 
 namespace fs = std::filesystem;
@@ -201,6 +206,52 @@ TEST_F(WindowTest, AStartFolderThatCannotBeReadIsReportedOnceTheWindowIsUp)
     EXPECT_TRUE(dialogs.shown[0].text.startsWith(QStringLiteral("フォルダを開けません。")))
         << dialogs.shown[0].text.toStdString();
     EXPECT_EQ(dialogs.shown[0].buttons, kOkOnly + kExclamation);
+}
+
+// Closes the next modal box once it is up, noting the texts of its buttons.
+void noteButtonsOfNextBox(QStringList& seen)
+{
+    QTimer::singleShot(0, [&seen] {
+        auto* box = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        for (const QPushButton* button : box->findChildren<QPushButton*>())
+            seen << button->text();
+        seen.sort();
+        box->reject();
+    });
+}
+
+TEST(QtJapanese, StandardButtonsSpeakJapaneseWhenTheTranslationIsInstalled)
+{
+    QTranslator missing;
+    EXPECT_FALSE(loadQtJapanese(missing, TempDir("melodex-usability").path().c_str()));
+    EXPECT_TRUE(missing.isEmpty());
+
+    QTranslator japanese;
+    if (!loadQtJapanese(japanese))
+        GTEST_SKIP() << "Qt's Japanese translation (qt6-translations-l10n) is not installed";
+    QCoreApplication::installTranslator(&japanese);
+    QtDialogs dialogs;
+    struct Case {
+        int buttons;
+        QStringList expected; // sorted
+    };
+    const Case cases[] = {
+        { kOkOnly + kExclamation, { "OK" } },
+        { kOkCancel + kQuestion, { "OK", "キャンセル" } },
+        { kYesNo, { "いいえ(&N)", "はい(&Y)" } },
+    };
+    for (const Case& c : cases) {
+        QStringList seen;
+        noteButtonsOfNextBox(seen);
+        dialogs.messageBox(QStringLiteral("終了しますか？"), c.buttons);
+        EXPECT_EQ(seen, c.expected) << c.buttons;
+    }
+    QStringList seen;
+    noteButtonsOfNextBox(seen);
+    dialogs.inputBox(QStringLiteral("名前"), QString(), QString());
+    EXPECT_EQ(seen, (QStringList { "OK", "キャンセル" }));
+    QCoreApplication::removeTranslator(&japanese);
 }
 
 } // namespace
