@@ -156,16 +156,20 @@ TEST(CliInfo, FailsOnAFolderThatCannotBeRead)
 TEST(CliInfoJson, OneObjectPerFileWithTheSameValuesTyped)
 {
     std::ostringstream out, err;
-    ASSERT_EQ(cli::runCli({ "info", "--json", test::corpusDir().string() }, out, err), cli::kExitOk) << err.str();
+    const int code = cli::runCli({ "info", "--json", test::corpusDir().string() }, out, err);
+    ASSERT_EQ(code, cli::kExitOk) << err.str();
     const InfoRun text = info(test::corpusDir().string());
     const auto jsonLines = lines(out.str());
     const auto textLines = lines(text.out);
     ASSERT_EQ(jsonLines.size(), textLines.size());
 
-    const std::vector<std::string> keys = { "file", "title", "artist", "album", "year", "comment", "genre",
-                                            "bitrate_kbps", "sample_rate_hz", "file_bytes", "seconds", "readable" };
+    const std::vector<std::string> keys = {
+        "file", "title", "artist", "album", "year", "comment", "genre",
+        "bitrate_kbps", "sample_rate_hz", "file_bytes", "seconds", "readable",
+    };
     for (std::size_t i = 0; i < jsonLines.size(); ++i) {
-        const auto object = nlohmann::ordered_json::parse(jsonLines[i]); // throws on anything but one valid object
+        // Throws on anything but one valid object.
+        const auto object = nlohmann::ordered_json::parse(jsonLines[i]);
         std::vector<std::string> seen;
         for (const auto& [key, value] : object.items())
             seen.push_back(key);
@@ -179,23 +183,27 @@ TEST(CliInfoJson, OneObjectPerFileWithTheSameValuesTyped)
     }
 
     const auto has = [&](const nlohmann::ordered_json& expected) {
-        return std::any_of(jsonLines.begin(), jsonLines.end(),
-                           [&](const std::string& line) { return nlohmann::ordered_json::parse(line) == expected; });
+        return std::any_of(jsonLines.begin(), jsonLines.end(), [&](const std::string& line) {
+            return nlohmann::ordered_json::parse(line) == expected;
+        });
     };
     // References resolved, "&amp;" and "&#65;" in the tag kept as they are.
     EXPECT_TRUE(has({ { "file", "html_specials.mp3" }, { "title", "<script>alert(1)</script>" },
                       { "artist", "Tom & Jerry" }, { "album", "\"quoted\" & 'single'" }, { "year", "2013" },
                       { "comment", "a < b > c & d &amp; &#65;" }, { "genre", "R&B" }, { "bitrate_kbps", 128 },
-                      { "sample_rate_hz", 44100 }, { "file_bytes", 41127 }, { "seconds", 2 }, { "readable", true } }));
+                      { "sample_rate_hz", 44100 }, { "file_bytes", 41127 }, { "seconds", 2 },
+                      { "readable", true } }));
     EXPECT_TRUE(has({ { "file", "text_file.mp3" }, { "title", "" }, { "artist", "" }, { "album", "" },
                       { "year", "" }, { "comment", "" }, { "genre", "" }, { "bitrate_kbps", 0 },
-                      { "sample_rate_hz", 0 }, { "file_bytes", 285 }, { "seconds", 0 }, { "readable", false } }));
+                      { "sample_rate_hz", 0 }, { "file_bytes", 285 }, { "seconds", 0 },
+                      { "readable", false } }));
 }
 
 TEST(CliInfoJson, NamesAndTextsOutsidePlainTextStayValidAndRecoverable)
 {
     TempDir dir;
-    writeTitled(dir.path() / "\x83\x65\x83\x58\x83\x67 \xff.mp3", "tab\there\nESC \x1b[2J C1 \xc2\x9b \\ \"q\" 日本");
+    const char* title = "tab\there\nESC \x1b[2J C1 \xc2\x9b \\ \"q\" 日本";
+    writeTitled(dir.path() / "\x83\x65\x83\x58\x83\x67 \xff.mp3", title);
     std::ostringstream out, err;
     ASSERT_EQ(cli::runCli({ "info", "--json", dir.path().string() }, out, err), cli::kExitOk) << err.str();
     const std::string line = out.str();
@@ -210,7 +218,7 @@ TEST(CliInfoJson, NamesAndTextsOutsidePlainTextStayValidAndRecoverable)
     // A Shift_JIS name: its lead bytes are not UTF-8, its trail bytes here are ASCII.
     EXPECT_EQ(object["file"], "\uFFFDe\uFFFDX\uFFFDg \uFFFD.mp3");
     EXPECT_EQ(object["file_hex"], "83658358836720ff2e6d7033");
-    EXPECT_EQ(object["title"], "tab\there\nESC \x1b[2J C1 \xc2\x9b \\ \"q\" 日本");
+    EXPECT_EQ(object["title"], title);
     EXPECT_TRUE(object["readable"].get<bool>());
 }
 
@@ -218,7 +226,8 @@ TEST(CliVersion, PrintsTheProgramNameAndVersion)
 {
     std::ostringstream out, err;
     EXPECT_EQ(cli::runCli({ "--version" }, out, err), cli::kExitOk);
-    EXPECT_TRUE(std::regex_match(out.str(), std::regex("melodex-cli [0-9]+\\.[0-9]+\\.[0-9]+\n"))) << out.str();
+    const std::regex nameAndVersion("melodex-cli [0-9]+\\.[0-9]+\\.[0-9]+\n");
+    EXPECT_TRUE(std::regex_match(out.str(), nameAndVersion)) << out.str();
     EXPECT_EQ(err.str(), "");
 }
 
@@ -226,6 +235,7 @@ TEST(CliInfo, HelpExplainsColumnsAndExitCodes)
 {
     std::ostringstream out, err;
     EXPECT_EQ(cli::runCli({ "info", "--help" }, out, err), cli::kExitOk);
-    for (const char* text : { "file name", "total seconds", "unreadable", "\\xNN", "--json", "file_hex", "Exit codes" })
+    for (const char* text :
+         { "file name", "total seconds", "unreadable", "\\xNN", "--json", "file_hex", "Exit codes" })
         EXPECT_NE(out.str().find(text), std::string::npos) << text;
 }

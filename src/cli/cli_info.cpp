@@ -40,14 +40,22 @@ Exit codes: 0 done (unreadable files included), 1 the folder cannot be read,
 // The six texts of a track, in the order both outputs give them.
 std::array<std::string_view, 6> tagTexts(const TrackTag& tag)
 {
-    return { std::string_view(tag.TrackName, sizeof tag.TrackName), std::string_view(tag.ArtistName, sizeof tag.ArtistName),
-             std::string_view(tag.AlbumName, sizeof tag.AlbumName), std::string_view(tag.Year, sizeof tag.Year),
-             std::string_view(tag.Comment, sizeof tag.Comment), std::string_view(tag.GenreName, sizeof tag.GenreName) };
+    return { std::string_view(tag.TrackName, sizeof tag.TrackName),
+             std::string_view(tag.ArtistName, sizeof tag.ArtistName),
+             std::string_view(tag.AlbumName, sizeof tag.AlbumName),
+             std::string_view(tag.Year, sizeof tag.Year),
+             std::string_view(tag.Comment, sizeof tag.Comment),
+             std::string_view(tag.GenreName, sizeof tag.GenreName) };
 }
 
-std::string readableText(std::string_view field) { return sjis::resolveReferences(sjis::toUtf8(TrimNul(field))); }
+std::string readableText(std::string_view field)
+{
+    return sjis::resolveReferences(sjis::toUtf8(TrimNul(field)));
+}
 
-constexpr std::array<const char*, 6> kJsonTextKeys = { "title", "artist", "album", "year", "comment", "genre" };
+constexpr std::array<const char*, 6> kJsonTextKeys = {
+    "title", "artist", "album", "year", "comment", "genre",
+};
 
 std::string hexBytes(std::string_view s)
 {
@@ -142,7 +150,8 @@ void addInfoCommand(CLI::App& app, Context& ctx)
     auto folder = std::make_shared<std::string>();
     auto json = std::make_shared<bool>(false);
     cmd->add_option("FOLDER", *folder, "Folder whose MP3 files are read")->required();
-    cmd->add_flag("--json", *json, "Print one JSON object per file (JSON Lines) instead of tab-separated columns");
+    cmd->add_flag("--json", *json,
+                  "Print one JSON object per file (JSON Lines) instead of tab-separated columns");
     cmd->callback([&ctx, folder, json] {
         const FolderListing listing = listMp3Files(*folder);
         if (!listing.ok) {
