@@ -1,15 +1,18 @@
 #!/usr/bin/env bash
 # Installs everything Melodex needs to build, run and test on Debian 12.
-# Pass "test" to add what only the test suite needs (browser, X server for screenshots).
+# Pass "test" to add what only the test suite needs (browser, X server for screenshots,
+# the checkers of the package's man pages, desktop entry and AppStream file).
 set -euo pipefail
 packages=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev qt6-base-dev-tools libgl-dev
-    libtag1-dev libicu-dev libmpg123-dev libcli11-dev zlib1g-dev
-    fonts-noto-cjk
+    libtag1-dev libicu-dev libmpg123-dev libcli11-dev nlohmann-json3-dev zlib1g-dev
+    fonts-noto-cjk qt6-qpa-plugins qt6-translations-l10n
+    dpkg-dev file gzip
 )
 if [[ "${1:-}" == "test" ]]; then
-    packages+=(libgtest-dev libgmock-dev nlohmann-json3-dev chromium xvfb xauth x11-utils imagemagick clang libclang-rt-14-dev python3-mutagen)
+    packages+=(libgtest-dev libgmock-dev chromium xvfb xauth x11-utils imagemagick clang libclang-rt-14-dev
+               python3-mutagen appstream desktop-file-utils man-db groff-base)
 fi
 missing=()
 for p in "${packages[@]}"; do

@@ -1,10 +1,12 @@
 #include "cli/cli.h"
 
 #include <filesystem>
+#include <regex>
 #include <sstream>
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 #include <taglib/id3v2tag.h>
 #include <taglib/mpegfile.h>
 
@@ -105,17 +107,24 @@ TEST(CliInfo, EscapesWhatWouldBreakTheLine)
         EXPECT_EQ(cli::escapeInfoValue(c.in), c.out) << c.in;
 }
 
+namespace {
+
+// A copy of a tagless corpus file under a name, with a title.
+void writeTitled(const fs::path& path, const char* utf8Title)
+{
+    fs::copy_file(test::corpusDir() / "no_tags.mp3", path);
+    fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write);
+    TagLib::MPEG::File file(path.c_str(), false);
+    file.ID3v2Tag(true)->setTitle(TagLib::String(utf8Title, TagLib::String::UTF8));
+    ASSERT_TRUE(file.save(TagLib::MPEG::File::ID3v2, TagLib::File::StripOthers, TagLib::ID3v2::v4));
+}
+
+} // namespace
+
 TEST(CliInfo, EscapesFileNamesAndTagTexts)
 {
     TempDir dir;
-    const fs::path path = dir.path() / "\xff odd.mp3";
-    fs::copy_file(test::corpusDir() / "no_tags.mp3", path);
-    fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write);
-    {
-        TagLib::MPEG::File file(path.c_str(), false);
-        file.ID3v2Tag(true)->setTitle(TagLib::String("one\ttwo\nthree\\", TagLib::String::UTF8));
-        ASSERT_TRUE(file.save(TagLib::MPEG::File::ID3v2, TagLib::File::StripOthers, TagLib::ID3v2::v4));
-    }
+    writeTitled(dir.path() / "\xff odd.mp3", "one\ttwo\nthree\\");
     const InfoRun r = info(dir.path().string());
     ASSERT_EQ(r.code, cli::kExitOk) << r.err;
     const auto c = columns(r.out);
@@ -144,10 +153,89 @@ TEST(CliInfo, FailsOnAFolderThatCannotBeRead)
     EXPECT_EQ(empty.out, "");
 }
 
+TEST(CliInfoJson, OneObjectPerFileWithTheSameValuesTyped)
+{
+    std::ostringstream out, err;
+    const int code = cli::runCli({ "info", "--json", test::corpusDir().string() }, out, err);
+    ASSERT_EQ(code, cli::kExitOk) << err.str();
+    const InfoRun text = info(test::corpusDir().string());
+    const auto jsonLines = lines(out.str());
+    const auto textLines = lines(text.out);
+    ASSERT_EQ(jsonLines.size(), textLines.size());
+
+    const std::vector<std::string> keys = {
+        "file", "title", "artist", "album", "year", "comment", "genre",
+        "bitrate_kbps", "sample_rate_hz", "file_bytes", "seconds", "readable",
+    };
+    for (std::size_t i = 0; i < jsonLines.size(); ++i) {
+        // Throws on anything but one valid object.
+        const auto object = nlohmann::ordered_json::parse(jsonLines[i]);
+        std::vector<std::string> seen;
+        for (const auto& [key, value] : object.items())
+            seen.push_back(key);
+        ASSERT_EQ(seen, keys) << jsonLines[i];
+        // The text form of the same file: numbers as numbers, ok as true.
+        const auto c = columns(textLines[i]);
+        EXPECT_EQ(object["file"], c[0]);
+        for (std::size_t k = 7; k < 11; ++k)
+            EXPECT_EQ(object[keys[k]].get<long long>(), std::stoll(c[k])) << keys[k] << " of " << c[0];
+        EXPECT_EQ(object["readable"], c[11] == "ok") << c[0];
+    }
+
+    const auto has = [&](const nlohmann::ordered_json& expected) {
+        return std::any_of(jsonLines.begin(), jsonLines.end(), [&](const std::string& line) {
+            return nlohmann::ordered_json::parse(line) == expected;
+        });
+    };
+    // References resolved, "&amp;" and "&#65;" in the tag kept as they are.
+    EXPECT_TRUE(has({ { "file", "html_specials.mp3" }, { "title", "<script>alert(1)</script>" },
+                      { "artist", "Tom & Jerry" }, { "album", "\"quoted\" & 'single'" }, { "year", "2013" },
+                      { "comment", "a < b > c & d &amp; &#65;" }, { "genre", "R&B" }, { "bitrate_kbps", 128 },
+                      { "sample_rate_hz", 44100 }, { "file_bytes", 41127 }, { "seconds", 2 },
+                      { "readable", true } }));
+    EXPECT_TRUE(has({ { "file", "text_file.mp3" }, { "title", "" }, { "artist", "" }, { "album", "" },
+                      { "year", "" }, { "comment", "" }, { "genre", "" }, { "bitrate_kbps", 0 },
+                      { "sample_rate_hz", 0 }, { "file_bytes", 285 }, { "seconds", 0 },
+                      { "readable", false } }));
+}
+
+TEST(CliInfoJson, NamesAndTextsOutsidePlainTextStayValidAndRecoverable)
+{
+    TempDir dir;
+    const char* title = "tab\there\nESC \x1b[2J C1 \xc2\x9b \\ \"q\" 日本";
+    writeTitled(dir.path() / "\x83\x65\x83\x58\x83\x67 \xff.mp3", title);
+    std::ostringstream out, err;
+    ASSERT_EQ(cli::runCli({ "info", "--json", dir.path().string() }, out, err), cli::kExitOk) << err.str();
+    const std::string line = out.str();
+    ASSERT_FALSE(line.empty());
+    EXPECT_EQ(line.back(), '\n');
+    // Nothing a terminal would act on, even escaped JSON allows raw C1.
+    for (std::size_t i = 0; i + 1 < line.size(); ++i) {
+        EXPECT_GE(static_cast<unsigned char>(line[i]), 0x20) << i;
+        EXPECT_FALSE(line[i] == '\xc2' && static_cast<unsigned char>(line[i + 1]) < 0xA0) << i;
+    }
+    const auto object = nlohmann::json::parse(line); // strict: rejects invalid UTF-8
+    // A Shift_JIS name: its lead bytes are not UTF-8, its trail bytes here are ASCII.
+    EXPECT_EQ(object["file"], "\uFFFDe\uFFFDX\uFFFDg \uFFFD.mp3");
+    EXPECT_EQ(object["file_hex"], "83658358836720ff2e6d7033");
+    EXPECT_EQ(object["title"], title);
+    EXPECT_TRUE(object["readable"].get<bool>());
+}
+
+TEST(CliVersion, PrintsTheProgramNameAndVersion)
+{
+    std::ostringstream out, err;
+    EXPECT_EQ(cli::runCli({ "--version" }, out, err), cli::kExitOk);
+    const std::regex nameAndVersion("melodex-cli [0-9]+\\.[0-9]+\\.[0-9]+\n");
+    EXPECT_TRUE(std::regex_match(out.str(), nameAndVersion)) << out.str();
+    EXPECT_EQ(err.str(), "");
+}
+
 TEST(CliInfo, HelpExplainsColumnsAndExitCodes)
 {
     std::ostringstream out, err;
     EXPECT_EQ(cli::runCli({ "info", "--help" }, out, err), cli::kExitOk);
-    for (const char* text : { "file name", "total seconds", "unreadable", "\\xNN", "Exit codes" })
+    for (const char* text :
+         { "file name", "total seconds", "unreadable", "\\xNN", "--json", "file_hex", "Exit codes" })
         EXPECT_NE(out.str().find(text), std::string::npos) << text;
 }

@@ -6,12 +6,14 @@
 #include "trackinfo/vbmp3.h"
 
 #include <algorithm>
+#include <array>
 #include <memory>
 #include <ostream>
 #include <string>
 #include <string_view>
 
 #include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
 
 namespace melodex::cli {
 namespace {
@@ -26,8 +28,80 @@ Bytes that are not UTF-8 (in file names) and control characters are written
 as \xNN (two hex digits per byte).
 A file of 2 GiB or more shows 2147483647 bytes.
 
+With --json: one JSON object per file and line (JSON Lines), keys in this
+order: file, title, artist, album, year, comment, genre (texts, UTF-8),
+bitrate_kbps, sample_rate_hz, file_bytes, seconds (numbers), readable
+(true/false). A file name that is not UTF-8 shows U+FFFD for each byte that
+is not, and file_hex, right after file, holds the name's bytes in hex.
+
 Exit codes: 0 done (unreadable files included), 1 the folder cannot be read,
 2 bad arguments.)";
+
+// The six texts of a track, in the order both outputs give them.
+std::array<std::string_view, 6> tagTexts(const TrackTag& tag)
+{
+    return { std::string_view(tag.TrackName, sizeof tag.TrackName),
+             std::string_view(tag.ArtistName, sizeof tag.ArtistName),
+             std::string_view(tag.AlbumName, sizeof tag.AlbumName),
+             std::string_view(tag.Year, sizeof tag.Year),
+             std::string_view(tag.Comment, sizeof tag.Comment),
+             std::string_view(tag.GenreName, sizeof tag.GenreName) };
+}
+
+std::string readableText(std::string_view field)
+{
+    return sjis::resolveReferences(sjis::toUtf8(TrimNul(field)));
+}
+
+constexpr std::array<const char*, 6> kJsonTextKeys = {
+    "title", "artist", "album", "year", "comment", "genre",
+};
+
+std::string hexBytes(std::string_view s)
+{
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(2 * s.size());
+    for (const char c : s) {
+        out += kHex[static_cast<unsigned char>(c) >> 4];
+        out += kHex[static_cast<unsigned char>(c) & 15];
+    }
+    return out;
+}
+
+std::string jsonLine(const std::string& name, const TrackTag& tag, const StreamInfo& info, bool readable)
+{
+    nlohmann::ordered_json line;
+    line["file"] = name;
+    // The replaced name alone could not be opened again.
+    if (!sjis::isUtf8(name))
+        line["file_hex"] = hexBytes(name);
+    const auto texts = tagTexts(tag);
+    for (std::size_t k = 0; k < texts.size(); ++k)
+        line[kJsonTextKeys[k]] = readableText(texts[k]);
+    line["bitrate_kbps"] = info.BitRate;
+    line["sample_rate_hz"] = info.SamplingRate;
+    line["file_bytes"] = info.FileBytes;
+    line["seconds"] = info.TotalSeconds;
+    line["readable"] = readable;
+    const std::string dumped = line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    // JSON lets C1 controls through raw; a terminal may take U+009B as the
+    // start of a command, so they leave escaped, like C0 controls.
+    std::string out;
+    out.reserve(dumped.size() + 1);
+    for (std::size_t i = 0; i < dumped.size(); ++i) {
+        const auto next = i + 1 < dumped.size() ? static_cast<unsigned char>(dumped[i + 1]) : 0;
+        if (static_cast<unsigned char>(dumped[i]) == 0xC2 && next >= 0x80 && next < 0xA0) {
+            out += "\\u00";
+            out += hexBytes(std::string_view(&dumped[i + 1], 1));
+            ++i;
+        } else {
+            out += dumped[i];
+        }
+    }
+    out += '\n';
+    return out;
+}
 
 } // namespace
 
@@ -74,17 +148,17 @@ void addInfoCommand(CLI::App& app, Context& ctx)
     auto* cmd = app.add_subcommand("info", "Print each MP3 file's tags and stream data, one tab-separated line per file.");
     cmd->footer(kInfoFooter);
     auto folder = std::make_shared<std::string>();
+    auto json = std::make_shared<bool>(false);
     cmd->add_option("FOLDER", *folder, "Folder whose MP3 files are read")->required();
-    cmd->callback([&ctx, folder] {
+    cmd->add_flag("--json", *json,
+                  "Print one JSON object per file (JSON Lines) instead of tab-separated columns");
+    cmd->callback([&ctx, folder, json] {
         const FolderListing listing = listMp3Files(*folder);
         if (!listing.ok) {
             ctx.err << "melodex-cli info: " << listing.error << '\n';
             ctx.exitCode = kExitFailure;
             return;
         }
-        auto text = [](std::string_view field) {
-            return escapeInfoValue(sjis::resolveReferences(sjis::toUtf8(TrimNul(field))));
-        };
         vbmp3_init();
         TrackTag tag {};
         StreamInfo info {};
@@ -94,13 +168,14 @@ void addInfoCommand(CLI::App& app, Context& ctx)
             ahead.reached(i);
             const std::string& name = listing.names[i];
             const bool ok = vbmp3_getFileInfo(joinPath(*folder, name).c_str(), &tag, &info) != 0;
+            if (*json) {
+                ctx.out << jsonLine(name, tag, info, ok);
+                continue;
+            }
             line = escapeInfoValue(name);
-            for (std::string_view field :
-                 { std::string_view(tag.TrackName, sizeof tag.TrackName), std::string_view(tag.ArtistName, sizeof tag.ArtistName),
-                   std::string_view(tag.AlbumName, sizeof tag.AlbumName), std::string_view(tag.Year, sizeof tag.Year),
-                   std::string_view(tag.Comment, sizeof tag.Comment), std::string_view(tag.GenreName, sizeof tag.GenreName) }) {
+            for (std::string_view field : tagTexts(tag)) {
                 line += '\t';
-                line += text(field);
+                line += escapeInfoValue(readableText(field));
             }
             for (int32_t value : { info.BitRate, info.SamplingRate, info.FileBytes, info.TotalSeconds }) {
                 line += '\t';

@@ -16,11 +16,15 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
+#include <QShortcut>
+#include <QShowEvent>
 #include <QStyle>
+#include <QTimer>
 
 #include "common/folder_listing.h"
 #include "common/sjis.h"
 #include "window/browsing.h"
+#include "window/widgets.h"
 
 namespace {
 
@@ -80,7 +84,7 @@ QComboBox* makeChooser(QWidget* parent, const QString& name)
 
 QScrollBar* makeUpDownBar(QWidget* parent, const char* name, int min, int max, int value)
 {
-    auto* bar = new QScrollBar(Qt::Vertical, parent);
+    auto* bar = new melodex::UpDownBar(parent);
     bar->setObjectName(QString::fromLatin1(name));
     bar->setRange(min, max);
     bar->setSingleStep(1);
@@ -106,6 +110,11 @@ private:
 };
 
 QString indexedName(const char* base, int index) { return QStringLiteral("%1(%2)").arg(QLatin1String(base)).arg(index); }
+
+QString cannotOpenFolder(const QString& reason)
+{
+    return QStringLiteral("フォルダを開けません。\r\n%1").arg(reason);
+}
 
 } // namespace
 
@@ -140,6 +149,9 @@ frmMain1::frmMain1(melodex::Dialogs& dialogs, TrackLibrary library, QWidget* par
     layout()->setSizeConstraint(QLayout::SetFixedSize);
 
     Form_Load();
+    loading_ = false;
+    // The first control in the tab order, whatever Qt would pick.
+    Drive1->setFocus();
 }
 
 frmMain1::~frmMain1()
@@ -166,6 +178,13 @@ void frmMain1::createControls()
     Dir1->setObjectName(QStringLiteral("Dir1"));
     Dir1->setUniformItemSizes(true);
     Dir1->setIconSize(QSize(14, 14));
+    Dir1->setItemDelegate(new melodex::FullNameTips(Dir1));
+    closedFolderIcon_ = style()->standardIcon(QStyle::SP_DirClosedIcon);
+    // The open folder takes the closed one's colour, whatever the style.
+    QColor folderColour = closedFolderIcon_.pixmap(16).toImage().pixelColor(8, 6);
+    if (folderColour.alpha() < 128)
+        folderColour = palette().color(QPalette::Highlight);
+    openFolderIcon_ = melodex::openFolderIcon(folderColour);
     place(Dir1, 0, 360, 2655, 2190);
     File1 = new QListWidget(client);
     File1->setObjectName(QStringLiteral("File1"));
@@ -173,6 +192,7 @@ void frmMain1::createControls()
     // row the view never measures them one by one.
     File1->setUniformItemSizes(true);
     File1->setSelectionMode(QAbstractItemView::SingleSelection);
+    File1->setItemDelegate(new melodex::FullNameTips(File1));
     place(File1, 0, 2640, 2655, 1530);
     Label5 = makeLabel(client, "Label5", QStringLiteral("MP3ファイルの数"));
     place(Label5, 480, 4200, 1335, 255);
@@ -247,7 +267,7 @@ void frmMain1::createControls()
     VScroll2 = makeUpDownBar(client, "VScroll2", 0, 15, 1);
     place(VScroll2, 7200, 3000, 255, 255);
 
-    Frame1 = new QGroupBox(QStringLiteral("表示単位"), client);
+    Frame1 = new melodex::TitledFrame(QStringLiteral("表示単位"), client);
     Frame1->setObjectName(QStringLiteral("Frame1"));
     place(Frame1, 5280, 3360, 1695, 1095);
     const char* units[] = { "Byte", "KB", "MB" };
@@ -265,8 +285,10 @@ void frmMain1::createControls()
     cmdExit1 = new QPushButton(QStringLiteral("終了(&E)"), client);
     cmdExit1->setObjectName(QStringLiteral("cmdExit1"));
     place(cmdExit1, 7080, 3960, 1695, 495);
+    // Return presses the button that has the focus, as Space does; neither
+    // is a default button that Return in a text box would press.
     for (auto* button : { cmdMakeList1, cmdExit1 }) {
-        button->setAutoDefault(false);
+        button->setAutoDefault(true);
         button->setDefault(false);
     }
 
@@ -353,6 +375,8 @@ void frmMain1::connectHandlers()
     }
     connect(m_save_2, &QAction::triggered, this, [this] { m_save_2_Click(); });
     connect(m_read_2, &QAction::triggered, this, [this] { m_read_2_Click(); });
+    auto* reread = new QShortcut(QKeySequence(Qt::Key_F5), this);
+    connect(reread, &QShortcut::activated, this, [this] { rereadFolder(); });
 }
 
 int frmMain1::listIndex(const QComboBox* box)
@@ -419,8 +443,35 @@ void frmMain1::Form_Load()
     refreshDrives();
     std::error_code ec;
     const std::string start = std::filesystem::current_path(ec).native();
+    if (ec)
+        tell(cannotOpenFolder(QString::fromLocal8Bit(ec.message())),
+             melodex::kOkOnly + melodex::kExclamation);
     if (ec || !openFolder(start))
         openFolder("/");
+}
+
+void frmMain1::tell(const QString& text, int buttons)
+{
+    // A box raised while the window is being built would stand alone on the
+    // screen, before the window and without its icon.
+    if (loading_)
+        startupMessages_.push_back({ text, buttons });
+    else
+        dialogs_.messageBox(text, buttons);
+}
+
+void frmMain1::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    if (startupMessages_.empty())
+        return;
+    // Once the window is on the screen, not inside show().
+    QTimer::singleShot(0, this, [this] {
+        auto messages = std::move(startupMessages_);
+        startupMessages_.clear();
+        for (const auto& [text, buttons] : messages)
+            dialogs_.messageBox(text, buttons);
+    });
 }
 
 void frmMain1::Form_QueryUnload()
@@ -509,8 +560,7 @@ bool frmMain1::showFolder(const std::string& path)
     auto files = subfolders.ok ? melodex::listMp3Files(path) : melodex::FolderListing {};
     if (!subfolders.ok || !files.ok) {
         const std::string& reason = subfolders.ok ? files.error : subfolders.error;
-        dialogs_.messageBox(QStringLiteral("フォルダを開けません。\r\n%1").arg(decodedName(reason)),
-                            melodex::kOkOnly + melodex::kExclamation);
+        tell(cannotOpenFolder(decodedName(reason)), melodex::kOkOnly + melodex::kExclamation);
         return false;
     }
 
@@ -519,17 +569,20 @@ bool frmMain1::showFolder(const std::string& path)
     Dir1->setUpdatesEnabled(false);
     Dir1->clear();
     const auto chain = melodex::folderChain(path);
-    const QIcon open = style()->standardIcon(QStyle::SP_DirOpenIcon);
-    const QIcon closed = style()->standardIcon(QStyle::SP_DirIcon);
     const QString indent = QStringLiteral("  ");
     for (std::size_t depth = 0; depth < chain.size(); ++depth) {
-        Dir1->addItem(new QListWidgetItem(open, indent.repeated(static_cast<int>(depth))
-                                                    + decodedName(melodex::folderName(chain[depth]))));
+        const QString name = decodedName(melodex::folderName(chain[depth]));
+        Dir1->addItem(new QListWidgetItem(openFolderIcon_, indent.repeated(static_cast<int>(depth)) + name));
         dirPaths_.push_back(chain[depth]);
     }
+    // The highlight moves with a single click, the open folder only with a
+    // double click or Return: bold keeps the open one in sight.
+    QFont bold = Dir1->font();
+    bold.setBold(true);
+    Dir1->item(static_cast<int>(chain.size()) - 1)->setFont(bold);
     const QString childIndent = indent.repeated(static_cast<int>(chain.size()));
     for (const auto& name : subfolders.names) {
-        Dir1->addItem(new QListWidgetItem(closed, childIndent + decodedName(name)));
+        Dir1->addItem(new QListWidgetItem(closedFolderIcon_, childIndent + decodedName(name)));
         dirPaths_.push_back(melodex::joinPath(path, name));
     }
     Dir1->setCurrentRow(static_cast<int>(chain.size()) - 1);
@@ -539,6 +592,35 @@ bool frmMain1::showFolder(const std::string& path)
     Dir1_Change();
     selectDriveFor(path);
     return true;
+}
+
+void frmMain1::rereadFolder()
+{
+    const int dirRow = Dir1->currentRow();
+    const std::string highlighted
+        = dirRow >= 0 && dirRow < static_cast<int>(dirPaths_.size()) ? dirPaths_[dirRow] : std::string();
+    const int fileRow = File1->currentRow();
+    const std::string selected
+        = fileRow >= 0 && fileRow < static_cast<int>(fileNames_.size()) ? fileNames_[fileRow] : std::string();
+
+    refreshDrives();
+    // A folder removed since it was opened gives way to the nearest one left.
+    std::string folder = dirPath_;
+    std::error_code ec;
+    while (folder != "/" && !std::filesystem::is_directory(folder, ec)) {
+        const auto chain = melodex::folderChain(folder);
+        folder = chain[chain.size() - 2];
+    }
+    if (!showFolder(folder)) {
+        selectDriveFor(dirPath_);
+        return;
+    }
+    const auto dir = std::find(dirPaths_.begin(), dirPaths_.end(), highlighted);
+    if (dir != dirPaths_.end())
+        Dir1->setCurrentRow(static_cast<int>(dir - dirPaths_.begin()));
+    const auto file = std::find(fileNames_.begin(), fileNames_.end(), selected);
+    if (!selected.empty() && file != fileNames_.end())
+        File1->setCurrentRow(static_cast<int>(file - fileNames_.begin()));
 }
 
 void frmMain1::Dir1_Change()

@@ -8,8 +8,10 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include <QIcon>
 #include <QLabel>
 #include <QMainWindow>
 #include <QString>
@@ -137,6 +139,10 @@ public:
     // window shows why and stays on the folder it showed; returns false.
     bool openFolder(const std::string& path);
 
+    // F5: reads the drive, folder and file lists again, after files changed
+    // on disk, keeping the highlighted folder and file where they still are.
+    void rereadFolder();
+
     // --- Handlers ---
     void Form_Load();
     void Form_QueryUnload();
@@ -164,6 +170,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     void createControls();
@@ -173,6 +180,7 @@ private:
     void refreshDrives();
     void selectDriveFor(const std::string& folder);
     bool showFolder(const std::string& path);
+    void tell(const QString& text, int buttons);
 
     melodex::Dialogs& dialogs_;
     TrackLibrary library_;
@@ -188,4 +196,9 @@ private:
     int driveIndex_ = -1;                // the drive shown before a change
     std::vector<std::string> fileNames_; // File1's entries as bytes
     std::vector<std::string> listedFiles_; // read for the folder being opened
+    QIcon openFolderIcon_;
+    QIcon closedFolderIcon_;
+
+    bool loading_ = true; // Form_Load has not finished
+    std::vector<std::pair<QString, int>> startupMessages_;
 };

@@ -11,17 +11,6 @@ namespace {
 
 QString name(const QWidget* w) { return w ? w->objectName() : QStringLiteral("(none)"); }
 
-class ShownWindowTest : public WindowTest {
-protected:
-    void SetUp() override
-    {
-        WindowTest::SetUp();
-        window->show();
-        QApplication::setActiveWindow(window.get());
-        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
-    }
-};
-
 TEST_F(ShownWindowTest, TabRunsThroughTheControlsInOrderAndWraps)
 {
     const QStringList expected = {

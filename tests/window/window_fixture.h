@@ -3,6 +3,7 @@
 
 #include <memory>
 
+#include <QApplication>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -47,6 +48,18 @@ protected:
     int inits = 0;
     int frees = 0;
     std::unique_ptr<frmMain1> window;
+};
+
+// The window on the screen and active, for keys and focus.
+class ShownWindowTest : public WindowTest {
+protected:
+    void SetUp() override
+    {
+        WindowTest::SetUp();
+        window->show();
+        QApplication::setActiveWindow(window.get());
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    }
 };
 
 // Types text as key presses; QTest::keyClicks knows only ASCII.

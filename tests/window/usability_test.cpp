@@ -1,0 +1,258 @@
+// What a desktop user expects beyond the fixed layout: where the focus
+// starts and shows, Return on buttons, full names of cut ones, the open
+// folder marked, F5, start-up messages over the window, Japanese buttons.
+
+#include <filesystem>
+
+#include <QHelpEvent>
+#include <QInputDialog>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+#include <QToolTip>
+#include <QTranslator>
+
+#include "test_support.h"
+#include "window/qt_translation.h"
+#include "window_fixture.h"
+
+namespace fs = std::filesystem;
+
+namespace melodex::test {
+namespace {
+
+QString tipAt(QListWidget* list, int row)
+{
+    const QPoint at = list->visualItemRect(list->item(row)).intersected(list->viewport()->rect()).center();
+    QHelpEvent help(QEvent::ToolTip, at, list->viewport()->mapToGlobal(at));
+    QApplication::sendEvent(list->viewport(), &help);
+    return QToolTip::isVisible() ? QToolTip::text() : QString();
+}
+
+int rowOf(const QListWidget* list, const QString& text)
+{
+    for (int i = 0; i < list->count(); ++i)
+        if (list->item(i)->text().trimmed() == text)
+            return i;
+    return -1;
+}
+
+QStringList texts(const QListWidget* list)
+{
+    QStringList all;
+    for (int i = 0; i < list->count(); ++i)
+        all << list->item(i)->text().trimmed();
+    return all;
+}
+
+class ShownFolderTest : public ShownWindowTest {
+protected:
+    void SetUp() override
+    {
+        ShownWindowTest::SetUp();
+        for (const char* name : { "a.mp3", "b.mp3", "c.mp3" })
+            music.write(name, "x");
+        fs::create_directory(music.path() / "disc 1");
+        fs::create_directory(music.path() / "disc 2");
+        ASSERT_TRUE(window->openFolder(music.path().native()));
+    }
+
+    TempDir music { "melodex-usability" };
+};
+
+TEST_F(ShownWindowTest, StartsWithTheFocusOnTheDriveList)
+{
+    EXPECT_EQ(QApplication::focusWidget(), window->Drive1);
+}
+
+TEST_F(ShownWindowTest, ReturnPressesTheFocusedButtonOnly)
+{
+    TempDir empty("melodex-usability");
+    ASSERT_TRUE(window->openFolder(empty.path().native()));
+    struct Case {
+        QPushButton* button;
+        Qt::Key key;
+        bool presses;
+    };
+    const Case cases[] = {
+        { window->cmdMakeList1, Qt::Key_Return, true },
+        { window->cmdMakeList1, Qt::Key_Enter, true }, // the keypad's
+        { window->cmdMakeList1, Qt::Key_Escape, false },
+        { window->cmdExit1, Qt::Key_Escape, false },
+    };
+    for (const Case& c : cases) {
+        if (c.presses)
+            dialogs.answerMessage(kOk);
+        c.button->setFocus();
+        QTest::keyClick(c.button, c.key);
+        EXPECT_EQ(dialogs.shown.size(), c.presses ? 1u : 0u)
+            << c.button->objectName().toStdString() << " " << c.key;
+        if (!dialogs.shown.empty()) {
+            EXPECT_EQ(dialogs.shown[0].text, QStringLiteral("MP3ファイルがありません"));
+        }
+        dialogs.shown.clear();
+    }
+    EXPECT_TRUE(window->isVisible());
+    window->cmdExit1->setFocus();
+    QTest::keyClick(window->cmdExit1, Qt::Key_Return);
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_EQ(frees, 1);
+}
+
+TEST_F(ShownWindowTest, TheUpDownArrowsShowTheFocus)
+{
+    const std::pair<QWidget*, QScrollBar*> steps[] = { { window->strEnabled1, window->VScroll1 },
+                                                        { window->strBorder1, window->VScroll2 } };
+    for (const auto& [before, bar] : steps) {
+        const QImage unfocused = bar->grab().toImage();
+        before->setFocus();
+        QTest::keyClick(before, Qt::Key_Tab);
+        ASSERT_TRUE(bar->hasFocus());
+        EXPECT_NE(bar->grab().toImage(), unfocused) << bar->objectName().toStdString();
+    }
+}
+
+TEST_F(ShownWindowTest, CutNamesShowInFullAsToolTips)
+{
+    TempDir dir("melodex-usability");
+    const std::string longName = "01 " + std::string(80, 'x') + " (live).mp3";
+    for (const std::string& name : { std::string("00 short.mp3"), longName, std::string("02 short.mp3") })
+        dir.write(name, "x");
+    ASSERT_TRUE(window->openFolder(dir.path().native()));
+    ASSERT_EQ(window->File1->count(), 3);
+    EXPECT_EQ(tipAt(window->File1, 0), QString()) << "a name that fits has no tip";
+    EXPECT_EQ(tipAt(window->File1, 1), QString::fromStdString(longName));
+    QToolTip::hideText(); // after a moment
+    EXPECT_TRUE(QTest::qWaitFor([] { return !QToolTip::isVisible(); }, 2000));
+
+    // Dir1 scrolls sideways instead of cutting: a name that runs out of
+    // sight shows whole too, without its indentation.
+    const std::string longFolder = std::string(60, 'd');
+    fs::create_directory(dir.path() / longFolder);
+    ASSERT_TRUE(window->openFolder(dir.path().native()));
+    EXPECT_EQ(tipAt(window->Dir1, rowOf(window->Dir1, QString::fromStdString(longFolder))),
+              QString::fromStdString(longFolder));
+    QToolTip::hideText();
+}
+
+TEST_F(ShownFolderTest, TheOpenFolderStaysMarkedWhileTheHighlightMoves)
+{
+    const int open = rowOf(window->Dir1, QString::fromStdString(music.path().filename().native()));
+    const int child = rowOf(window->Dir1, QStringLiteral("disc 1"));
+    ASSERT_GE(open, 0);
+    ASSERT_GT(child, open);
+    const auto image = [&](int row) { return window->Dir1->item(row)->icon().pixmap(14).toImage(); };
+    EXPECT_NE(image(open), image(child)) << "open and closed folders look alike";
+
+    // A single click highlights a subfolder but opens nothing.
+    QTest::mouseClick(window->Dir1->viewport(), Qt::LeftButton, {},
+                      window->Dir1->visualItemRect(window->Dir1->item(child)).center());
+    EXPECT_EQ(window->Dir1->currentRow(), child);
+    EXPECT_EQ(window->FolderPath, music.path().native());
+    for (int row = 0; row < window->Dir1->count(); ++row)
+        EXPECT_EQ(window->Dir1->item(row)->font().bold(), row == open) << row;
+}
+
+TEST_F(ShownFolderTest, F5ReadsTheListsAgainAndKeepsTheSelection)
+{
+    window->File1->setCurrentRow(1); // b.mp3
+    window->Dir1->setCurrentRow(rowOf(window->Dir1, QStringLiteral("disc 2")));
+    fs::remove(music.path() / "a.mp3");
+    music.write("d.mp3", "x");
+    fs::remove(music.path() / "disc 1");
+    fs::create_directory(music.path() / "disc 3");
+
+    QTest::keyClick(window.get(), Qt::Key_F5);
+    EXPECT_EQ(window->fileNames(), (std::vector<std::string> { "b.mp3", "c.mp3", "d.mp3" }));
+    EXPECT_EQ(window->strFileCount->text(), QStringLiteral("3"));
+    EXPECT_EQ(window->File1->currentItem()->text(), QStringLiteral("b.mp3"));
+    EXPECT_TRUE(texts(window->Dir1).contains(QStringLiteral("disc 3")));
+    EXPECT_FALSE(texts(window->Dir1).contains(QStringLiteral("disc 1")));
+    EXPECT_EQ(window->Dir1->currentItem()->text().trimmed(), QStringLiteral("disc 2"));
+    EXPECT_EQ(window->FolderPath, music.path().native());
+
+    // The selected file is gone: nothing else gets selected in its place.
+    fs::remove(music.path() / "b.mp3");
+    QTest::keyClick(window.get(), Qt::Key_F5);
+    EXPECT_TRUE(window->File1->selectedItems().isEmpty());
+    EXPECT_EQ(window->strFileCount->text(), QStringLiteral("2"));
+
+    // The open folder itself is gone: the nearest folder left, without a box.
+    ASSERT_TRUE(window->openFolder((music.path() / "disc 2").native()));
+    fs::remove(music.path() / "disc 2");
+    QTest::keyClick(window.get(), Qt::Key_F5);
+    EXPECT_EQ(window->FolderPath, music.path().native());
+    EXPECT_EQ(window->strFileCount->text(), QStringLiteral("2"));
+    EXPECT_TRUE(dialogs.shown.empty());
+}
+
+TEST_F(WindowTest, AStartFolderThatCannotBeReadIsReportedOnceTheWindowIsUp)
+{
+    const fs::path before = fs::current_path();
+    {
+        TempDir gone("melodex-usability");
+        fs::current_path(gone.path());
+    } // the process now stands in a folder that no longer exists
+    auto other = makeWindow();
+    fs::current_path(before);
+    EXPECT_EQ(other->dirPath(), "/");
+    EXPECT_TRUE(dialogs.shown.empty()) << "a box before the window exists";
+
+    dialogs.answerMessage(kOk);
+    other->show();
+    EXPECT_TRUE(QTest::qWaitFor([this] { return !dialogs.shown.empty(); }, 2000));
+    QCoreApplication::processEvents();
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_TRUE(dialogs.shown[0].text.startsWith(QStringLiteral("フォルダを開けません。")))
+        << dialogs.shown[0].text.toStdString();
+    EXPECT_EQ(dialogs.shown[0].buttons, kOkOnly + kExclamation);
+}
+
+// Closes the next modal box once it is up, noting the texts of its buttons.
+void noteButtonsOfNextBox(QStringList& seen)
+{
+    QTimer::singleShot(0, [&seen] {
+        auto* box = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        for (const QPushButton* button : box->findChildren<QPushButton*>())
+            seen << button->text();
+        seen.sort();
+        box->reject();
+    });
+}
+
+TEST(QtJapanese, StandardButtonsSpeakJapaneseWhenTheTranslationIsInstalled)
+{
+    QTranslator missing;
+    EXPECT_FALSE(loadQtJapanese(missing, TempDir("melodex-usability").path().c_str()));
+    EXPECT_TRUE(missing.isEmpty());
+
+    QTranslator japanese;
+    if (!loadQtJapanese(japanese))
+        GTEST_SKIP() << "Qt's Japanese translation (qt6-translations-l10n) is not installed";
+    QCoreApplication::installTranslator(&japanese);
+    QtDialogs dialogs;
+    struct Case {
+        int buttons;
+        QStringList expected; // sorted
+    };
+    const Case cases[] = {
+        { kOkOnly + kExclamation, { "OK" } },
+        { kOkCancel + kQuestion, { "OK", "キャンセル" } },
+        { kYesNo, { "いいえ(&N)", "はい(&Y)" } },
+    };
+    for (const Case& c : cases) {
+        QStringList seen;
+        noteButtonsOfNextBox(seen);
+        dialogs.messageBox(QStringLiteral("終了しますか？"), c.buttons);
+        EXPECT_EQ(seen, c.expected) << c.buttons;
+    }
+    QStringList seen;
+    noteButtonsOfNextBox(seen);
+    dialogs.inputBox(QStringLiteral("名前"), QString(), QString());
+    EXPECT_EQ(seen, (QStringList { "OK", "キャンセル" }));
+    QCoreApplication::removeTranslator(&japanese);
+}
+
+} // namespace
+} // namespace melodex::test
