@@ -11,7 +11,7 @@
 #include <unistd.h>
 
 #include "common/folder_listing.h"
-#include "common/read_ahead.h"
+#include "trackinfo/read_ahead.h"
 #include "common/sjis.h"
 #include "listgen/out1.h"
 

@@ -19,7 +19,8 @@
 #include <QStyle>
 
 #include "common/folder_listing.h"
-#include "window/browsing.h"
+#include "common/folder_path.h"
+#include "common/mount_table.h"
 
 namespace {
 
@@ -548,7 +549,7 @@ void frmMain1::Dir1_Change()
     File1->addItems(shown);
     File1->setUpdatesEnabled(true);
 
-    FolderPath = dirPath_ == "/" ? std::string() : dirPath_;
+    FolderPath = melodex::listedFolder(dirPath_);
     strFileCount->setText(QString::number(File1->count()));
 }
 
