@@ -1,4 +1,4 @@
-#include "common/read_ahead.h"
+#include "trackinfo/read_ahead.h"
 
 #include <chrono>
 #include <thread>

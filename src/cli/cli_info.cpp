@@ -1,7 +1,7 @@
 #include "cli/cli.h"
 
 #include "common/folder_listing.h"
-#include "common/read_ahead.h"
+#include "trackinfo/read_ahead.h"
 #include "common/sjis.h"
 #include "trackinfo/vbmp3.h"
 

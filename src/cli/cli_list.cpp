@@ -16,6 +16,7 @@
 #include "cli/cli.h"
 #include "cli/cli_presets.h"
 #include "common/folder_listing.h"
+#include "common/folder_path.h"
 #include "listgen/list_document.h"
 #include "trackinfo/vbmp3.h"
 
@@ -120,14 +121,6 @@ private:
     std::chrono::steady_clock::time_point last_ {};
 };
 
-// The folder as the writer expects it: no trailing "/", the root as "".
-std::string normalizeFolder(std::string folder)
-{
-    while (folder.size() > 1 && folder.back() == '/')
-        folder.pop_back();
-    return folder == "/" ? std::string() : folder;
-}
-
 struct FolderOutcome {
     enum Kind { Written, NoMp3Files, Unreadable, WriteFailed, Cancelled } kind;
     int files = 0;
@@ -136,7 +129,7 @@ struct FolderOutcome {
 FolderOutcome listFolder(Context& ctx, const OptionSet& options, const std::string& folder, TrackTag& tag,
                          StreamInfo& info)
 {
-    const std::string shown = folder.empty() ? "/" : folder;
+    const std::string shown = shownFolder(folder);
     const FolderListing listing = listMp3Files(folder);
     if (!listing.ok) {
         ctx.err << "cannot read folder: " << listing.error << "\n";
@@ -160,33 +153,12 @@ FolderOutcome listFolder(Context& ctx, const OptionSet& options, const std::stri
     return { FolderOutcome::WriteFailed, files };
 }
 
-// FOLDER and every folder below it, parents before children, in natural
-// order. Hidden folders and links to folders are passed over: the listing
-// skips hidden files too, and a link could lead in a circle.
-std::vector<std::string> foldersBelow(const std::string& root, std::ostream& err)
+std::vector<std::string> foldersToList(const std::string& root, std::ostream& err)
 {
-    std::vector<std::string> folders { root };
-    std::error_code ec;
-    const std::filesystem::path start(root.empty() ? "/" : root);
-    std::filesystem::recursive_directory_iterator it(
-        start, std::filesystem::directory_options::skip_permission_denied, ec);
-    for (; !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
-        const auto& entry = *it;
-        std::error_code typeEc;
-        if (entry.is_symlink(typeEc) || !entry.is_directory(typeEc))
-            continue;
-        if (entry.path().filename().string().starts_with(".")) {
-            it.disable_recursion_pending();
-            continue;
-        }
-        folders.push_back(normalizeFolder(entry.path().string()));
-    }
-    if (ec)
-        err << "cannot read folder: " << (root.empty() ? "/" : root) << ": " << ec.message() << "\n";
-    std::sort(folders.begin() + 1, folders.end(), [](const std::string& a, const std::string& b) {
-        return naturalLess(a, b);
-    });
-    return folders;
+    FolderListing folders = foldersBelow(root);
+    if (!folders.ok)
+        err << "cannot read folder: " << folders.error << "\n";
+    return std::move(folders.names);
 }
 
 void runList(Context& ctx, const std::string& folderArg, const std::optional<std::string>& preset,
@@ -214,7 +186,7 @@ void runList(Context& ctx, const std::string& folderArg, const std::optional<std
             return;
         }
     }
-    const std::string folder = normalizeFolder(folderArg);
+    const std::string folder = listedFolder(folderArg);
     InterruptGuard guard;
     vbmp3_init();
     TrackTag tag {};
@@ -228,7 +200,7 @@ void runList(Context& ctx, const std::string& folderArg, const std::optional<std
             ctx.exitCode = kExitOk;
             break;
         case FolderOutcome::NoMp3Files:
-            ctx.err << "no MP3 files in " << (folder.empty() ? "/" : folder) << "\n";
+            ctx.err << "no MP3 files in " << shownFolder(folder) << "\n";
             ctx.exitCode = kExitNoMp3Files;
             break;
         case FolderOutcome::Unreadable:
@@ -248,7 +220,7 @@ void runList(Context& ctx, const std::string& folderArg, const std::optional<std
 
     int written = 0, failed = 0, unreadable = 0, files = 0;
     bool cancelled = false;
-    for (const std::string& f : foldersBelow(folder, ctx.err)) {
+    for (const std::string& f : foldersToList(folder, ctx.err)) {
         const FolderOutcome o = listFolder(ctx, options, f, tag, info);
         if (o.kind == FolderOutcome::Written) {
             ++written;

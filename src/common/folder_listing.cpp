@@ -6,6 +6,7 @@
 #include <memory>
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 namespace melodex {
@@ -89,7 +90,7 @@ namespace {
 // entry type from readdir spares a stat per entry; only links and file systems
 // that do not report types pay for one.
 template <typename Keep>
-FolderListing listEntries(const std::string& folder, mode_t type, Keep keep)
+FolderListing listEntries(const std::string& folder, mode_t type, bool followLinks, Keep keep)
 {
     FolderListing result;
     const std::string dirPath = folder.empty() ? std::string("/") : folder;
@@ -106,9 +107,10 @@ FolderListing listEntries(const std::string& folder, mode_t type, Keep keep)
         if (name.empty() || name.front() == '.' || !keep(name))
             continue;
         bool wanted = entry->d_type == direntType;
-        if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
+        if ((entry->d_type == DT_LNK && followLinks) || entry->d_type == DT_UNKNOWN) {
             struct stat st {};
-            wanted = fstatat(dfd, entry->d_name, &st, 0) == 0 && (st.st_mode & S_IFMT) == type;
+            wanted = fstatat(dfd, entry->d_name, &st, followLinks ? 0 : AT_SYMLINK_NOFOLLOW) == 0
+                && (st.st_mode & S_IFMT) == type;
         }
         if (wanted)
             result.names.emplace_back(name);
@@ -127,11 +129,31 @@ FolderListing listEntries(const std::string& folder, mode_t type, Keep keep)
 
 } // namespace
 
-FolderListing listMp3Files(const std::string& folder) { return listEntries(folder, S_IFREG, hasMp3Extension); }
+FolderListing listMp3Files(const std::string& folder) { return listEntries(folder, S_IFREG, true, hasMp3Extension); }
 
 FolderListing listSubfolders(const std::string& folder)
 {
-    return listEntries(folder, S_IFDIR, [](std::string_view) { return true; });
+    return listEntries(folder, S_IFDIR, true, [](std::string_view) { return true; });
+}
+
+FolderListing foldersBelow(const std::string& root)
+{
+    FolderListing result;
+    result.ok = true;
+    result.names.push_back(root);
+    for (std::size_t next = 0; next < result.names.size(); ++next) {
+        const std::string folder = result.names[next];
+        FolderListing below = listEntries(folder, S_IFDIR, false, [](std::string_view) { return true; });
+        if (!below.ok && next == 0) {
+            result.ok = false;
+            result.error = below.error;
+        }
+        for (const std::string& name : below.names)
+            result.names.push_back(joinPath(folder, name));
+    }
+    std::sort(result.names.begin() + 1, result.names.end(),
+              [](const std::string& a, const std::string& b) { return naturalLess(a, b); });
+    return result;
 }
 
 } // namespace melodex

@@ -22,6 +22,14 @@ FolderListing listMp3Files(const std::string& folder);
 // order: what the folder list offers below a folder.
 FolderListing listSubfolders(const std::string& folder);
 
+// `root` (a listed folder: "" for "/") and every folder below it, parents
+// before children, the rest in natural order of their paths. Hidden folders
+// and links to folders are passed over: the listing skips hidden files too,
+// and a link could lead in a circle. A folder below that cannot be read is
+// listed but not entered; when `root` cannot be read, ok is false and error
+// says why, and the list holds `root` alone.
+FolderListing foldersBelow(const std::string& root);
+
 // True when the name ends in ".mp3", letter case ignored.
 bool hasMp3Extension(std::string_view name);
 

@@ -9,7 +9,7 @@
 
 #include "common/atomic_file.h"
 #include "common/folder_listing.h"
-#include "common/read_ahead.h"
+#include "trackinfo/read_ahead.h"
 #include "common/sjis.h"
 #include "listgen/out1.h"
 

@@ -22,8 +22,9 @@
 #include <QTimer>
 
 #include "common/folder_listing.h"
+#include "common/folder_path.h"
+#include "common/mount_table.h"
 #include "common/sjis.h"
-#include "window/browsing.h"
 #include "window/widgets.h"
 
 namespace {
@@ -637,7 +638,7 @@ void frmMain1::Dir1_Change()
     File1->addItems(shown);
     File1->setUpdatesEnabled(true);
 
-    FolderPath = dirPath_ == "/" ? std::string() : dirPath_;
+    FolderPath = melodex::listedFolder(dirPath_);
     strFileCount->setText(QString::number(File1->count()));
 }
 

@@ -16,9 +16,9 @@
 #include <QMainWindow>
 #include <QString>
 
+#include "common/mount_table.h"
 #include "common/option_set.h"
 #include "trackinfo/vbmp3.h"
-#include "window/browsing.h"
 #include "window/dialogs.h"
 
 class QAction;

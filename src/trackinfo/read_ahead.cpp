@@ -1,4 +1,4 @@
-#include "common/read_ahead.h"
+#include "trackinfo/read_ahead.h"
 
 #include "common/folder_listing.h"
 

@@ -1,7 +1,7 @@
 #pragma once
-// What the drive and folder lists show on a system without drive letters:
-// the mounted file systems a user keeps files on, and a folder's subfolders.
-// Paths are bytes as the file system holds them.
+// What the drive list shows on a system without drive letters: the mounted
+// file systems a user keeps files on. Paths are bytes as the file system
+// holds them.
 
 #include <string>
 #include <string_view>
@@ -21,15 +21,5 @@ std::vector<MountedVolume> parseMountInfo(std::string_view mountinfo);
 
 // The mounted volumes of this system with their labels; "/" at least.
 std::vector<MountedVolume> mountedVolumes();
-
-// An absolute folder path without "." or ".." parts, without a trailing "/"
-// (the root stays "/"); a relative path is taken from the current folder.
-std::string normalFolderPath(const std::string& path);
-
-// "/", "/a", "/a/b" for "/a/b".
-std::vector<std::string> folderChain(const std::string& folder);
-
-// The last part of a folder path ("/" for the root).
-std::string folderName(const std::string& folder);
 
 } // namespace melodex

@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Includes point down only: common <- trackinfo <- listgen, settings <- window, cli.
+# A folder may include its own headers and those of the folders it builds on;
+# only src/window may include Qt.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+declare -A allowed=(
+    [common]="common"
+    [trackinfo]="common trackinfo"
+    [listgen]="common trackinfo listgen"
+    [settings]="common settings"
+    [window]="common trackinfo listgen settings window"
+    [cli]="common trackinfo listgen settings cli"
+)
+status=0
+for folder in "${!allowed[@]}"; do
+    while IFS=: read -r file line include; do
+        target=$(sed -E 's/#include "([a-z]+)\/.*/\1/' <<<"$include")
+        if [[ " ${allowed[$folder]} " != *" $target "* ]]; then
+            echo "$file:$line: src/$folder must not include $target/"
+            status=1
+        fi
+    done < <(grep -rnE '^#include "[a-z]+/' "src/$folder" || true)
+    if [[ $folder != window ]] && grep -rnE '^#include <Q' "src/$folder"; then
+        echo "src/$folder must not include Qt"
+        status=1
+    fi
+done
+exit $status
