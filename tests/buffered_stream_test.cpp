@@ -164,6 +164,26 @@ TEST(BufferedStream, ViewsShowTheFilesBytes)
     const auto v = s.view(70'000, 64, 64);
     ASSERT_EQ(v.size(), 64u);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(v.data()), 64), bytes.substr(70'000, 64));
+
+    // A walk reads on in large pieces, from the head, the rest read at once,
+    // or a fresh stream whose tail was never read.
+    auto walked = [&](BufferedStream& stream, long from) {
+        std::string seen;
+        for (long at = from; at < size;) {
+            const auto piece = stream.scan(at, static_cast<std::size_t>(size - at));
+            if (piece.empty())
+                break;
+            seen.append(reinterpret_cast<const char*>(piece.data()), piece.size());
+            at += static_cast<long>(piece.size());
+        }
+        return seen;
+    };
+    s.readRest(100);
+    EXPECT_EQ(walked(s, 100), bytes.substr(100));
+    BufferedStream fresh(path.c_str());
+    EXPECT_EQ(walked(fresh, 30'000), bytes.substr(30'000));
+    fresh.seek(-128, TagLib::IOStream::End);
+    EXPECT_EQ(fresh.readBlock(128), TagLib::ByteVector(bytes.data() + size - 128, 128));
 }
 
 TEST(BufferedStream, MissingFileIsClosedAndReadsNothing)
