@@ -13,14 +13,15 @@ namespace melodex {
 namespace {
 
 // The head holds the ID3v2 header, a usual tag's text frames and the first
-// audio frames behind a small tag; the tail holds ID3v1, an APE footer and
-// the last frames. Both are kept small: copying bytes out of the page cache
-// is most of what a read costs once the file is cached, a large tag (a cover
-// picture) is skipped rather than read, and a first read of 4 KiB makes the
-// kernel read ahead no more than it does for a few bytes (16 KiB; 8 KiB
-// doubles that) when the file is not cached.
+// audio frames behind a small tag; the tail holds ID3v1 and an APE tag of
+// text (the last frames are walked with the rest of the stream, when at all).
+// Both are kept small: copying bytes out of the page cache is most of what a
+// read costs once the file is cached, a large tag (a cover picture) is
+// skipped rather than read, and a first read of 4 KiB makes the kernel read
+// ahead no more than it does for a few bytes (16 KiB; 8 KiB doubles that)
+// when the file is not cached.
 constexpr long kHeadBytes = 4 * 1024;
-constexpr long kTailBytes = 4 * 1024;
+constexpr long kTailBytes = 1024;
 // Reads elsewhere (the frames behind a cover, junk searched for frames)
 // load this much around them, so that the next frame's header is at hand
 // too. Reads that go on where the last one ended (a search moving on)
