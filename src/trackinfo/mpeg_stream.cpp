@@ -62,9 +62,17 @@ public:
             return {};
         minBytes = std::min(minBytes, size_ - pos);
         maxBytes = std::max(minBytes, std::min(maxBytes, size_ - pos));
-        if (buffered_)
-            return buffered_->view(static_cast<long>(pos), static_cast<std::size_t>(minBytes),
-                                   static_cast<std::size_t>(maxBytes));
+        if (buffered_) {
+            // Most looks fall into the bytes the last one got.
+            const int64_t inLast = lastPos_ + static_cast<int64_t>(last_.size()) - pos;
+            if (pos >= lastPos_ && inLast >= minBytes)
+                return last_.subspan(static_cast<std::size_t>(pos - lastPos_),
+                                     static_cast<std::size_t>(std::min(inLast, maxBytes)));
+            last_ = buffered_->view(static_cast<long>(pos), static_cast<std::size_t>(minBytes),
+                                    static_cast<std::size_t>(std::max(maxBytes, kAtHandBytes)));
+            lastPos_ = pos;
+            return last_.first(std::min(last_.size(), static_cast<std::size_t>(maxBytes)));
+        }
         const int64_t blockEnd = blockPos_ + (block_ ? static_cast<int64_t>(block_->size()) : 0);
         if (!block_ || pos < blockPos_ || pos + minBytes > blockEnd) {
             // A block near the end of the file reaches back from it, so the
@@ -85,16 +93,21 @@ public:
     // many as the stream gives at once, at least 4 where the file holds them.
     std::span<const unsigned char> stretch(int64_t pos, int64_t end)
     {
-        if (buffered_ && pos >= 0 && pos < end)
-            return buffered_->scan(static_cast<long>(pos), static_cast<std::size_t>(end - pos));
+        if (buffered_ && pos >= 0 && pos < end) {
+            last_ = buffered_->scan(static_cast<long>(pos), static_cast<std::size_t>(end - pos));
+            lastPos_ = pos;
+            return last_;
+        }
         return view(pos, 4, end - pos);
     }
 
     // Everything from pos to the end of the file will be read.
     void readRest(int64_t pos)
     {
-        if (buffered_)
+        if (buffered_) {
+            last_ = {};
             buffered_->readRest(static_cast<long>(pos));
+        }
     }
 
     std::optional<FrameHeader> headerAt(int64_t pos, int freeBytes)
@@ -112,9 +125,15 @@ private:
     }
 
     static constexpr int64_t kBlockBytes = 16384;
+    // What a view of the buffered stream asks for beyond what it needs: all
+    // the stream has at hand, up to the end of any frame.
+    static constexpr int64_t kAtHandBytes = 8192;
     TagLib::IOStream& stream_;
     BufferedStream* buffered_;
     int64_t size_;
+    // The bytes the buffered stream handed out last, valid until it is asked again.
+    std::span<const unsigned char> last_;
+    int64_t lastPos_ = 0;
     // Only for streams other than BufferedStream: an empty ByteVector costs
     // an allocation, too much to make for every file.
     std::optional<TagLib::ByteVector> block_;
@@ -331,42 +350,45 @@ FrameWalk walkFrames(Reader& r, int64_t start, int64_t end, const FrameHeader& r
     // A stream repeats a few kinds of header thousands of times: the last
     // kind parsed gives the size of the frames that share its key.
     uint32_t lastKey = 0; // no header has a zero key: it starts with a sync
-    int lastBytes = 0;
-    const int paddingBytes = ref.layer == 1 ? 4 : 1;
+    std::size_t unpadded = 0;
+    std::size_t padded = 0;
+    const std::size_t paddingBytes = ref.layer == 1 ? 4 : 1;
     int64_t pos = start;
     for (;;) {
         while (end - pos >= 4) {
             const auto b = r.stretch(pos, end);
             if (b.size() < 4)
                 break;
+            const unsigned char* p = b.data();
             const std::size_t n = b.size();
-            const int64_t room = end - pos;
+            const auto room = static_cast<std::size_t>(end - pos);
             std::size_t i = 0;
             bool broken = false;
             while (i + 4 <= n) {
-                const uint32_t word = bigEndian32(b.data() + i);
-                const uint32_t key = word & kFrameKeyMask;
-                if (key != lastKey) {
-                    const auto h = headerOf(b.data() + i, freeBytes, &ref);
+                const uint32_t word = bigEndian32(p + i);
+                if ((word & kFrameKeyMask) != lastKey) {
+                    const auto h = headerOf(p + i, freeBytes, &ref);
                     if (!h) {
                         broken = true;
                         break;
                     }
                     if (w.frames == 0)
                         w.firstKbps = h->bitrateKbps;
-                    lastKey = key;
-                    lastBytes = h->frameBytes - (word & kPaddingBit ? paddingBytes : 0);
                     w.oneBitrate = w.oneBitrate && h->bitrateKbps == w.firstKbps;
+                    lastKey = word & kFrameKeyMask;
+                    unpadded = static_cast<std::size_t>(h->frameBytes) - (word & kPaddingBit ? paddingBytes : 0);
+                    padded = unpadded + paddingBytes;
                 }
-                const int frameBytes = lastBytes + (word & kPaddingBit ? paddingBytes : 0);
-                if (static_cast<int64_t>(i) + frameBytes > room) {
+                const std::size_t frameBytes = word & kPaddingBit ? padded : unpadded;
+                if (i + frameBytes > room) {
                     broken = true;
                     break;
                 }
                 ++w.frames;
-                w.frameBytes += frameBytes;
-                i += static_cast<std::size_t>(frameBytes);
+                i += frameBytes;
             }
+            // The frames lie end to end: i is their bytes.
+            w.frameBytes += static_cast<int64_t>(i);
             pos += static_cast<int64_t>(i);
             if (broken)
                 break;
