@@ -13,20 +13,26 @@ namespace melodex {
 namespace {
 
 // The head holds the ID3v2 header, a usual tag's text frames and the first
-// audio frames behind a small tag; the tail holds ID3v1, an APE footer and
-// the last frames. Both are kept small: copying bytes out of the page cache
-// is most of what a read costs once the file is cached, a large tag (a cover
-// picture) is skipped rather than read, and a first read of 4 KiB makes the
-// kernel read ahead no more than it does for a few bytes (16 KiB; 8 KiB
-// doubles that) when the file is not cached.
+// audio frames behind a small tag; the tail holds ID3v1 and an APE tag of
+// text (the last frames are walked with the rest of the stream, when at all).
+// Both are kept small: copying bytes out of the page cache is most of what a
+// read costs once the file is cached, a large tag (a cover picture) is
+// skipped rather than read, and a first read of 4 KiB makes the kernel read
+// ahead no more than it does for a few bytes (16 KiB; 8 KiB doubles that)
+// when the file is not cached.
 constexpr long kHeadBytes = 4 * 1024;
-constexpr long kTailBytes = 4 * 1024;
-// Reads elsewhere (the frames behind a cover, samples across the stream)
+constexpr long kTailBytes = 1024;
+// Reads elsewhere (the frames behind a cover, junk searched for frames)
 // load this much around them, so that the next frame's header is at hand
-// too. Reads that go on where the last one ended (a frame count walking the
-// stream) double it, up to kMaxWindowBytes.
+// too. Reads that go on where the last one ended (a search moving on)
+// double it, up to kMaxWindowBytes.
 constexpr long kWindowBytes = 4 * 1024;
 constexpr long kMaxWindowBytes = 128 * 1024;
+// A walk through a whole stream reads this much at a time. It needs four
+// bytes of every frame, that is every page: one read copies them all, and
+// costs less than mapping the file would, whose page table updates and
+// unmapping cost several times the copy.
+constexpr long kMaxScanBytes = 1024 * 1024;
 
 struct Region {
     long start = 0;
@@ -134,6 +140,16 @@ BufferedStream::BufferedStream(const char* path)
         return;
     }
     loadRegion(buffers_->head, fd_, 0, kHeadBytes);
+    // The tail is read when a read first reaches it: a file that is read to
+    // its end anyway (a frame walk) reads it with the rest.
+    tailPending_ = true;
+}
+
+void BufferedStream::loadTailFor(long pos, long n)
+{
+    if (!tailPending_ || pos + n <= size_ - kTailBytes || buffers_->holding(pos, n))
+        return;
+    tailPending_ = false;
     loadRegion(buffers_->tail, fd_, size_ - kTailBytes, kTailBytes);
 }
 
@@ -162,6 +178,7 @@ std::size_t BufferedStream::readAt(long offset, char* out, std::size_t n)
     while (done < want) {
         const long p = offset + done;
         const long left = want - done;
+        loadTailFor(p, left);
         if (const Region* r = buffers_->find(p)) {
             const long chunk = std::min(left, r->end() - p);
             std::memcpy(out + done, r->begin() + (p - r->start), static_cast<std::size_t>(chunk));
@@ -194,6 +211,7 @@ std::span<const unsigned char> BufferedStream::view(long offset, std::size_t min
     const long left = size_ - offset;
     const long need = static_cast<long>(std::min<std::size_t>(minBytes, static_cast<std::size_t>(left)));
     const long most = std::max(need, static_cast<long>(std::min<std::size_t>(maxBytes, static_cast<std::size_t>(left))));
+    loadTailFor(offset, need);
     const Region* r = buffers_->holding(offset, need);
     if (!r) {
         Region& window = buffers_->window;
@@ -209,6 +227,35 @@ std::span<const unsigned char> BufferedStream::view(long offset, std::size_t min
     return {reinterpret_cast<const unsigned char*>(r->begin() + (offset - r->start)), static_cast<std::size_t>(n)};
 }
 
+std::span<const unsigned char> BufferedStream::scan(long offset, std::size_t maxBytes)
+{
+    if (fd_ < 0 || offset < 0 || offset >= size_)
+        return {};
+    const long n
+        = static_cast<long>(std::min<std::size_t>(maxBytes, static_cast<std::size_t>(size_ - offset)));
+    loadTailFor(offset, std::min(n, 4L));
+    if (const Region* r = buffers_->holding(offset, std::min(n, 4L)))
+        return { reinterpret_cast<const unsigned char*>(r->begin() + (offset - r->start)),
+            static_cast<std::size_t>(std::min(n, r->end() - offset)) };
+    // Bytes buffered already (the tail) are not read again; a frame header
+    // across the edge is read with a few bytes more.
+    const long upTo = std::max(buffers_->nextStart(offset, size_) + 3, offset + 4);
+    const long want = std::min({ n, upTo - offset, kMaxScanBytes });
+    Region& window = buffers_->window;
+    if (!loadRegion(window, fd_, offset, want))
+        return {};
+    return { reinterpret_cast<const unsigned char*>(window.begin()), static_cast<std::size_t>(window.size) };
+}
+
+void BufferedStream::readRest(long offset)
+{
+    if (fd_ < 0 || offset < 0)
+        return;
+    const long start = buffers_->head.contains(offset) ? buffers_->head.end() : offset;
+    if (start < size_ && size_ - start <= kMaxScanBytes)
+        loadRegion(buffers_->window, fd_, start, size_ - start);
+}
+
 TagLib::ByteVector BufferedStream::readBlock(unsigned long length)
 {
     if (fd_ < 0 || length == 0 || pos_ >= size_)
@@ -216,6 +263,7 @@ TagLib::ByteVector BufferedStream::readBlock(unsigned long length)
     // A ByteVector holds at most UINT_MAX bytes: a larger request gets that much.
     const long n = std::min({static_cast<long>(std::min<unsigned long>(length, size_)), size_ - pos_,
                              static_cast<long>(std::numeric_limits<unsigned int>::max())});
+    loadTailFor(pos_, n);
     if (const Region* r = buffers_->find(pos_); r && pos_ + n <= r->end()) {
         TagLib::ByteVector out = r->bytes.mid(static_cast<unsigned int>(pos_ - r->start), static_cast<unsigned int>(n));
         pos_ += n;

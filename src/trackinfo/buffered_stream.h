@@ -6,8 +6,10 @@
 // asked again and again; on a plain file stream each of those is a system
 // call. Nearly all of them fall into the file's head (the ID3v2 tag and the
 // first frames) or its tail (ID3v1, APE, Lyrics3, the last frames), so this
-// stream reads those two regions once, with one pread each, and serves the
-// small reads from memory. Anything else is read with pread on demand.
+// stream reads those two regions once, with one pread each (the head when it
+// opens, the tail when a read first reaches it), and serves the small reads
+// from memory. Anything else is read with pread on demand; a walk through a
+// whole stream reads it in one go.
 //
 // The buffers are kept for the next stream on the same thread, so reading a
 // folder allocates them once, not once per file.
@@ -53,6 +55,16 @@ public:
     // next call that reads through this stream; empty past the end.
     std::span<const unsigned char> view(long offset, std::size_t minBytes, std::size_t maxBytes);
 
+    // The bytes from offset on for a scan that reads them in order to the
+    // end (at least 4, up to maxBytes): all of them at once where possible.
+    // Valid until the next call that reads through this stream.
+    std::span<const unsigned char> scan(long offset, std::size_t maxBytes);
+
+    // Everything from offset to the end of the file will be read: reads what
+    // the head does not hold in one go (unless it is more than a scan reads
+    // at once), the tail with it.
+    void readRest(long offset);
+
     // The file's size when it was opened (0 when it could not be opened).
     long size() const { return size_; }
     // errno of the failed open, 0 when open.
@@ -67,6 +79,9 @@ private:
     long size_ = 0;
     long pos_ = 0;
     std::unique_ptr<Buffers> buffers_;
+    bool tailPending_ = false;
+
+    void loadTailFor(long pos, long n);
 };
 
 } // namespace melodex

@@ -3,14 +3,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <memory>
 #include <span>
 #include <string_view>
 
-#include <mpg123.h>
 #include <taglib/tbytevector.h>
 #include <taglib/tiostream.h>
-#include <taglib/xingheader.h>
 
 #include "trackinfo/buffered_stream.h"
 
@@ -18,7 +15,7 @@ namespace melodex::trackinfo {
 namespace {
 
 // Bit rates in kbps by [MPEG-1 ? 0 : 1][layer - 1][index]; index 0 is free
-// format and 15 is invalid, both refused.
+// format, whose rate only its frame size tells, and 15 is invalid.
 constexpr int kBitrates[2][3][16] = {
     {
         { 0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448, 0 },
@@ -35,17 +32,14 @@ constexpr int kBitrates[2][3][16] = {
 // Frames needed in a row before a sync pattern counts as the stream: PCM and
 // picture data hold plenty of bytes that look like one frame header.
 constexpr int kChainToConfirm = 4;
-// Places between the start and the end of the stream whose frames are
-// compared with the first one to tell VBR without a header from CBR.
-constexpr int kSamplePoints = 1;
 constexpr std::size_t kSearchChunk = 16384;
-// What the search for the last frame looks at first, from the end back.
-constexpr int64_t kLastFramesBytes = 2048;
-// Junk before the first frame and after the last one is searched this far:
-// far enough for any tagger's leftovers, and a large file that holds no
-// audio at all is not read to its end.
+// Junk before the first frame, between frames and after the last one is
+// searched this far: far enough for any tagger's leftovers, and a large file
+// that holds no audio at all (or no more) is not read to its end.
 constexpr int64_t kMaxJunk = 8 << 20;
-constexpr std::size_t kSampleBytes = 6144; // three frames of the largest kind and a start offset
+// The largest free-format frame looked for: a 640 kbps MPEG-1 Layer III frame
+// at 32 kHz takes 2881 bytes.
+constexpr int kMaxFreeFormatBytes = 4096;
 
 // The file's bytes, looked at in place where the stream buffers them: the
 // analysis makes many small reads near the start and near the end of a file,
@@ -68,11 +62,19 @@ public:
             return {};
         minBytes = std::min(minBytes, size_ - pos);
         maxBytes = std::max(minBytes, std::min(maxBytes, size_ - pos));
-        if (buffered_)
-            return buffered_->view(static_cast<long>(pos), static_cast<std::size_t>(minBytes),
-                                   static_cast<std::size_t>(maxBytes));
-        const int64_t blockEnd = blockPos_ + static_cast<int64_t>(block_.size());
-        if (pos < blockPos_ || pos + minBytes > blockEnd) {
+        if (buffered_) {
+            // Most looks fall into the bytes the last one got.
+            const int64_t inLast = lastPos_ + static_cast<int64_t>(last_.size()) - pos;
+            if (pos >= lastPos_ && inLast >= minBytes)
+                return last_.subspan(static_cast<std::size_t>(pos - lastPos_),
+                                     static_cast<std::size_t>(std::min(inLast, maxBytes)));
+            last_ = buffered_->view(static_cast<long>(pos), static_cast<std::size_t>(minBytes),
+                                    static_cast<std::size_t>(std::max(maxBytes, kAtHandBytes)));
+            lastPos_ = pos;
+            return last_.first(std::min(last_.size(), static_cast<std::size_t>(maxBytes)));
+        }
+        const int64_t blockEnd = blockPos_ + (block_ ? static_cast<int64_t>(block_->size()) : 0);
+        if (!block_ || pos < blockPos_ || pos + minBytes > blockEnd) {
             // A block near the end of the file reaches back from it, so the
             // tags and the last frames behind it land in one block.
             const int64_t blockLength = std::min(size_, std::max(minBytes, kBlockBytes));
@@ -81,18 +83,39 @@ public:
             stream_.seek(static_cast<long>(blockPos_));
             block_ = stream_.readBlock(static_cast<unsigned long>(blockLength));
         }
-        const int64_t end = std::min(blockPos_ + static_cast<int64_t>(block_.size()), pos + maxBytes);
+        const int64_t end = std::min(blockPos_ + static_cast<int64_t>(block_->size()), pos + maxBytes);
         if (pos < blockPos_ || end <= pos)
             return {};
-        return { bytes(block_) + (pos - blockPos_), static_cast<std::size_t>(end - pos) };
+        return { bytes(*block_) + (pos - blockPos_), static_cast<std::size_t>(end - pos) };
     }
 
-    std::optional<FrameHeader> headerAt(int64_t pos)
+    // The bytes from pos on toward end for a walk through all of them: as
+    // many as the stream gives at once, at least 4 where the file holds them.
+    std::span<const unsigned char> stretch(int64_t pos, int64_t end)
+    {
+        if (buffered_ && pos >= 0 && pos < end) {
+            last_ = buffered_->scan(static_cast<long>(pos), static_cast<std::size_t>(end - pos));
+            lastPos_ = pos;
+            return last_;
+        }
+        return view(pos, 4, end - pos);
+    }
+
+    // Everything from pos to the end of the file will be read.
+    void readRest(int64_t pos)
+    {
+        if (buffered_) {
+            last_ = {};
+            buffered_->readRest(static_cast<long>(pos));
+        }
+    }
+
+    std::optional<FrameHeader> headerAt(int64_t pos, int freeBytes)
     {
         const auto b = view(pos, 4, 4);
         if (b.size() < 4)
             return std::nullopt;
-        return parseFrameHeader(b.data());
+        return parseFrameHeader(b.data(), freeBytes);
     }
 
 private:
@@ -102,10 +125,18 @@ private:
     }
 
     static constexpr int64_t kBlockBytes = 16384;
+    // What a view of the buffered stream asks for beyond what it needs: all
+    // the stream has at hand, up to the end of any frame.
+    static constexpr int64_t kAtHandBytes = 8192;
     TagLib::IOStream& stream_;
     BufferedStream* buffered_;
     int64_t size_;
-    TagLib::ByteVector block_;
+    // The bytes the buffered stream handed out last, valid until it is asked again.
+    std::span<const unsigned char> last_;
+    int64_t lastPos_ = 0;
+    // Only for streams other than BufferedStream: an empty ByteVector costs
+    // an allocation, too much to make for every file.
+    std::optional<TagLib::ByteVector> block_;
     int64_t blockPos_ = 0;
 };
 
@@ -151,19 +182,36 @@ int64_t searchEnd(Reader& r)
     return end;
 }
 
+// A frame header of the stream at p: one of ref's stream when ref is given,
+// a free-format one only with the stream's frame size.
+std::optional<FrameHeader> headerOf(const unsigned char* p, int freeBytes, const FrameHeader* ref)
+{
+    auto h = parseFrameHeader(p, freeBytes);
+    if (h && ref && !sameStream(*h, *ref))
+        return std::nullopt;
+    return h;
+}
+
 // True when a run of frames starts at pos: kChainToConfirm of them, or at
 // least two that run up to the end of the audio (a short or cut file).
-bool confirmChain(Reader& r, int64_t pos, int64_t end)
+bool confirmChain(Reader& r, int64_t pos, int64_t end, int freeBytes, const FrameHeader* ref)
 {
     std::optional<FrameHeader> first;
     int frames = 0;
     int64_t q = pos;
+    std::span<const unsigned char> b; // the bytes at hand from bPos on
+    int64_t bPos = 0;
     while (frames < kChainToConfirm) {
-        const auto b = end - q >= 4 ? r.view(q, 4, 4) : std::span<const unsigned char>();
-        if (b.size() < 4)
+        if (end - q < 4)
             return frames >= 2;
-        const auto h = parseFrameHeader(b.data());
-        if (!h || (first && !sameStream(*first, *h)))
+        if (q < bPos || q + 4 > bPos + static_cast<int64_t>(b.size())) {
+            b = r.view(q, 4, end - q);
+            bPos = q;
+            if (b.size() < 4)
+                return frames >= 2;
+        }
+        const auto h = headerOf(b.data() + (q - bPos), freeBytes, first ? &*first : ref);
+        if (!h)
             return false;
         if (!first)
             first = h;
@@ -175,23 +223,93 @@ bool confirmChain(Reader& r, int64_t pos, int64_t end)
     return true;
 }
 
+// The header, a CRC and Layer III's side information (a little bit allocation
+// in Layers I and II): the least a frame holds.
+int headerAndSideInfoBytes(const FrameHeader& h)
+{
+    if (h.layer != 3)
+        return 4 + 2 + 16;
+    const bool mono = h.channels == 1;
+    return 4 + 2 + (h.version == 10 ? (mono ? 17 : 32) : (mono ? 9 : 17));
+}
+
+// A free-format header says nothing of its frame's size: that is the
+// distance to the next frame. Each header of the same stream within reach
+// is tried as the next frame, nearest first, and the first size a chain of
+// frames confirms is the stream's size without padding.
+std::optional<int> findFreeFormatBytes(Reader& r, int64_t pos, int64_t end)
+{
+    auto b = r.view(pos, std::min<int64_t>(end - pos, kMaxFreeFormatBytes + 4), kMaxFreeFormatBytes + 4);
+    if (b.size() < 4)
+        return std::nullopt;
+    unsigned char header[4];
+    std::memcpy(header, b.data(), 4);
+    // Any size parses the header; the real one is found below.
+    const auto probe = parseFrameHeader(header, kMaxFreeFormatBytes);
+    if (!probe || probe->bitrateKbps != 0)
+        return std::nullopt;
+    const int padding = probe->frameBytes - kMaxFreeFormatBytes;
+    const auto sameKind = [&](const unsigned char* p) {
+        return p[1] == header[1] && (p[2] & 0xFC) == (header[2] & 0xFC)
+            && (p[3] >> 6 == 3) == (header[3] >> 6 == 3);
+    };
+    for (std::size_t d = static_cast<std::size_t>(headerAndSideInfoBytes(*probe)); d + 4 <= b.size(); ++d) {
+        const void* next = std::memchr(b.data() + d, 0xFF, b.size() - 3 - d);
+        if (!next)
+            break;
+        d = static_cast<std::size_t>(static_cast<const unsigned char*>(next) - b.data());
+        if (!sameKind(b.data() + d))
+            continue;
+        const int bytes = static_cast<int>(d) - padding;
+        if (confirmChain(r, pos, end, bytes, nullptr))
+            return bytes;
+        // The chain may have been read from elsewhere: look again.
+        const std::size_t n = b.size();
+        b = r.view(pos, static_cast<int64_t>(n), static_cast<int64_t>(n));
+        if (b.size() < n)
+            return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+struct FrameStart {
+    int64_t pos = 0;
+    int freeBytes = 0; // the frame size of a free-format stream, without padding
+};
+
 bool syncAt(const unsigned char* b) { return b[0] == 0xFF && (b[1] & 0xE0) == 0xE0; }
 
-std::optional<int64_t> findFirstFrame(Reader& r, int64_t from, int64_t end)
+// The first place in [from, limit) where a confirmed run of frames starts.
+// With ref, only frames of ref's stream count (freeBytes: its free-format
+// size); without, the stream may be of any kind, free format included.
+std::optional<FrameStart> findFrames(
+    Reader& r, int64_t from, int64_t limit, int64_t end, const FrameHeader* ref, int freeBytes)
 {
     int64_t pos = from;
-    const int64_t limit = std::min(end, from + kMaxJunk);
+    limit = std::min(limit, end);
     while (pos + 4 <= limit) {
         auto buffer = r.view(pos, 4, std::min<int64_t>(kSearchChunk, limit - pos));
         const std::size_t n = buffer.size();
         if (n < 4)
             break;
         for (std::size_t i = 0; i + 4 <= n; ++i) {
-            if (!syncAt(buffer.data() + i) || !parseFrameHeader(buffer.data() + i))
+            const void* ff = std::memchr(buffer.data() + i, 0xFF, n - 3 - i);
+            if (!ff)
+                break;
+            i = static_cast<std::size_t>(static_cast<const unsigned char*>(ff) - buffer.data());
+            if (!syncAt(buffer.data() + i))
                 continue;
-            if (confirmChain(r, pos + static_cast<int64_t>(i), end))
-                return pos + static_cast<int64_t>(i);
-            // The chain may have been read from elsewhere: look again.
+            const int64_t at = pos + static_cast<int64_t>(i);
+            if (headerOf(buffer.data() + i, freeBytes, ref)) {
+                if (confirmChain(r, at, end, freeBytes, ref))
+                    return FrameStart { at, freeBytes };
+            } else if (!ref && buffer[i + 2] >> 4 == 0) {
+                if (const auto bytes = findFreeFormatBytes(r, at, end))
+                    return FrameStart { at, *bytes };
+            } else {
+                continue;
+            }
+            // The checks may have read from elsewhere: look again.
             buffer = r.view(pos, static_cast<int64_t>(n), static_cast<int64_t>(n));
             if (buffer.size() < n)
                 return std::nullopt;
@@ -201,176 +319,128 @@ std::optional<int64_t> findFirstFrame(Reader& r, int64_t from, int64_t end)
     return std::nullopt;
 }
 
-// The end of the last whole frame of the stream: found walking back from the
-// end past junk and cut frames, then forward again, since the last good
-// frame is only recognised by the frame behind it.
-int64_t findAudioEnd(Reader& r, int64_t audioStart, int64_t end, const FrameHeader& ref)
+struct FrameWalk {
+    int64_t frames = 0;
+    int64_t frameBytes = 0; // the frames alone, junk between them left out
+    int64_t end = 0;        // where the last whole frame ends
+    int firstKbps = 0;
+    bool oneBitrate = true;
+};
+
+// The header bits that may change from frame to frame of one stream without
+// changing its frame size but by the padding slot: padding, private bit, mode
+// extension, copyright and original.
+constexpr uint32_t kFrameKeyMask = ~uint32_t(0x0300 | 0x003C);
+constexpr uint32_t kPaddingBit = 0x0200;
+
+uint32_t bigEndian32(const unsigned char* p)
 {
-    auto fits = [&](int64_t pos) -> std::optional<FrameHeader> {
-        auto h = r.headerAt(pos);
-        if (!h || !sameStream(*h, ref) || pos + h->frameBytes > end)
-            return std::nullopt;
-        return h;
-    };
-    int64_t pos = end;
-    const int64_t stop = std::max(audioStart, end - kMaxJunk);
-    // The last frame is nearly always within a few frames of the end, which
-    // the stream holds at hand; junk behind it is searched in larger steps.
-    int64_t step = kLastFramesBytes;
-    while (pos > stop) {
-        const int64_t start = std::max(stop, pos - step);
-        const int64_t length = std::min(end, pos + 3) - start;
-        step = static_cast<int64_t>(kSearchChunk);
-        auto buffer = r.view(start, length, length);
-        for (int64_t i = std::min<int64_t>(pos - start, static_cast<int64_t>(buffer.size()) - 4); i >= 0; --i) {
-            if (!syncAt(buffer.data() + i))
-                continue;
-            const int64_t c = start + i;
-            auto h = fits(c);
-            if (h) {
-                const int64_t next = c + h->frameBytes;
-                if (next == end || fits(next) || next + 4 > end) {
-                    int64_t q = next;
-                    while (q < end) {
-                        auto n = fits(q);
-                        if (!n)
-                            break;
-                        q += n->frameBytes;
+    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | uint32_t(p[3]);
+}
+
+// Every frame of the stream from start on, header to header. Where the chain
+// breaks (junk inside the stream, a cut frame, the end of the audio) the
+// next confirmed run of the same stream goes on with it; the audio ends with
+// the last frame before kMaxJunk bytes without one, whatever follows it.
+FrameWalk walkFrames(Reader& r, int64_t start, int64_t end, const FrameHeader& ref, int freeBytes)
+{
+    FrameWalk w;
+    w.end = start;
+    w.firstKbps = ref.bitrateKbps;
+    // A stream repeats a few kinds of header thousands of times: the last
+    // kind parsed gives the size of the frames that share its key.
+    uint32_t lastKey = 0; // no header has a zero key: it starts with a sync
+    std::size_t unpadded = 0;
+    std::size_t padded = 0;
+    const std::size_t paddingBytes = ref.layer == 1 ? 4 : 1;
+    int64_t pos = start;
+    for (;;) {
+        while (end - pos >= 4) {
+            const auto b = r.stretch(pos, end);
+            if (b.size() < 4)
+                break;
+            const unsigned char* p = b.data();
+            const std::size_t n = b.size();
+            const auto room = static_cast<std::size_t>(end - pos);
+            std::size_t i = 0;
+            bool broken = false;
+            while (i + 4 <= n) {
+                const uint32_t word = bigEndian32(p + i);
+                if ((word & kFrameKeyMask) != lastKey) {
+                    const auto h = headerOf(p + i, freeBytes, &ref);
+                    if (!h) {
+                        broken = true;
+                        break;
                     }
-                    return q;
+                    if (w.frames == 0)
+                        w.firstKbps = h->bitrateKbps;
+                    w.oneBitrate = w.oneBitrate && h->bitrateKbps == w.firstKbps;
+                    lastKey = word & kFrameKeyMask;
+                    unpadded = static_cast<std::size_t>(h->frameBytes) - (word & kPaddingBit ? paddingBytes : 0);
+                    padded = unpadded + paddingBytes;
                 }
+                const std::size_t frameBytes = word & kPaddingBit ? padded : unpadded;
+                if (i + frameBytes > room) {
+                    broken = true;
+                    break;
+                }
+                ++w.frames;
+                i += frameBytes;
             }
-            // The checks may have read from elsewhere: look again.
-            buffer = r.view(start, length, length);
-            if (static_cast<int64_t>(buffer.size()) < length)
-                return audioStart;
-        }
-        pos = start;
-    }
-    return stop > audioStart ? end : audioStart;
-}
-
-enum class Run { Same, Differs, None, NeedsMore };
-
-// Compares the first run of three frames of the stream in b with ref. A run
-// that may reach past the end of b needs more bytes unless b is all there is.
-Run compareRun(std::span<const unsigned char> b, const FrameHeader& ref, bool complete)
-{
-    const std::size_t n = b.size();
-    for (std::size_t i = 0; i + 4 <= n; ++i) {
-        if (!syncAt(b.data() + i))
-            continue;
-        bool same = true;
-        int frames = 0;
-        for (std::size_t at = i; frames < 3; ++frames) {
-            if (at + 4 > n) {
-                if (!complete)
-                    return Run::NeedsMore;
-                break;
-            }
-            const auto h = parseFrameHeader(b.data() + at);
-            if (!h || !sameStream(*h, ref))
-                break;
-            same = same && h->bitrateKbps == ref.bitrateKbps;
-            at += h->frameBytes;
-        }
-        if (frames == 3)
-            return same ? Run::Same : Run::Differs;
-    }
-    return complete ? Run::None : Run::NeedsMore;
-}
-
-// True when frames here and there across the stream differ in bit rate from
-// the first: VBR without a header, which only a frame count measures right.
-// The start and the end are at hand anyway; each place between costs a read
-// (a disk seek when the file is not cached), so there is one: a VBR encoder
-// changes its rate within a few frames, and only a stream that is silent at
-// its start, middle and end would pass for CBR.
-bool looksVariable(Reader& r, int64_t audioStart, int64_t audioEnd, const FrameHeader& ref)
-{
-    const int64_t span = audioEnd - audioStart;
-    // Enough for a run of CBR frames like ref wherever the sample starts;
-    // larger frames get the whole sample.
-    const int64_t shortSample = 4 * (int64_t(ref.frameBytes) + 1) + 4;
-    for (int k = 0; k <= kSamplePoints + 1; ++k) {
-        const int64_t at = k <= kSamplePoints ? audioStart + span * k / (kSamplePoints + 1)
-                                              : std::max(audioStart, audioEnd - shortSample);
-        const int64_t whole = std::min<int64_t>(kSampleBytes, audioEnd - at);
-        for (int64_t length = std::min(shortSample, whole);; length = whole) {
-            const auto b = r.view(at, length, length);
-            const Run run = compareRun(b, ref, length == whole || static_cast<int64_t>(b.size()) < length);
-            if (run == Run::Differs)
-                return true;
-            if (run != Run::NeedsMore)
+            // The frames lie end to end: i is their bytes.
+            w.frameBytes += static_cast<int64_t>(i);
+            pos += static_cast<int64_t>(i);
+            if (broken)
                 break;
         }
+        w.end = std::max(w.end, pos);
+        if (end - pos < 4)
+            return w;
+        const auto next = findFrames(r, pos + 1, pos + kMaxJunk, end, &ref, freeBytes);
+        if (!next)
+            return w;
+        pos = next->pos;
     }
-    return false;
 }
 
-// libmpg123 reads the audio through these, as a file that holds nothing but
-// the frames: it never sees an ID3v2 size that lies or the tags at the end.
-struct Window {
-    Reader* reader;
-    int64_t begin;
-    int64_t length;
-    int64_t pos;
+// A Xing, Info or VBRI header frame carries the stream's frame count and
+// byte count, and no audio.
+struct VbrHeader {
+    bool info = false; // LAME's "Info" of a CBR stream
+    uint32_t frames = 0;
+    uint32_t bytes = 0;
 };
 
-mpg123_ssize_t windowRead(void* handle, void* buffer, size_t count)
+// The VBR header in a frame, read where TagLib reads it: the first "Xing",
+// else the first "Info", else the first "VBRI". A Xing or Info header counts
+// only with both counts flagged, and neither count may be zero. Read here, as
+// TagLib would, rather than through TagLib's reader: that one makes several
+// allocations for these few bytes, more than the rest of a file's analysis.
+std::optional<VbrHeader> readVbrHeader(std::span<const unsigned char> frame)
 {
-    auto* w = static_cast<Window*>(handle);
-    const int64_t want = std::min<int64_t>(static_cast<int64_t>(count), w->length - w->pos);
-    if (want <= 0)
-        return 0;
-    const auto b = w->reader->view(w->begin + w->pos, want, want);
-    std::memcpy(buffer, b.data(), b.size());
-    w->pos += b.size();
-    return static_cast<mpg123_ssize_t>(b.size());
-}
-
-off_t windowSeek(void* handle, off_t offset, int whence)
-{
-    auto* w = static_cast<Window*>(handle);
-    int64_t base = 0;
-    if (whence == SEEK_CUR)
-        base = w->pos;
-    else if (whence == SEEK_END)
-        base = w->length;
-    else if (whence != SEEK_SET)
-        return -1;
-    const int64_t target = base + offset;
-    if (target < 0)
-        return -1;
-    w->pos = std::min(target, w->length);
-    return static_cast<off_t>(w->pos);
-}
-
-struct HandleDeleter {
-    void operator()(mpg123_handle* h) const
-    {
-        mpg123_close(h);
-        mpg123_delete(h);
+    const std::string_view text(reinterpret_cast<const char*>(frame.data()), frame.size());
+    const auto be32 = [&](std::size_t at) { return bigEndian32(frame.data() + at); };
+    VbrHeader h;
+    std::size_t at = text.find("Xing");
+    if (at == std::string_view::npos) {
+        at = text.find("Info");
+        h.info = at != std::string_view::npos;
     }
-};
-
-// Decoded samples in [begin, end), or 0 when libmpg123 cannot tell.
-int64_t countSamples(Reader& r, int64_t begin, int64_t end)
-{
-    static const bool initialised = mpg123_init() == MPG123_OK;
-    if (!initialised)
-        return 0;
-    int error = MPG123_OK;
-    std::unique_ptr<mpg123_handle, HandleDeleter> mh(mpg123_new(nullptr, &error));
-    if (!mh)
-        return 0;
-    mpg123_param(mh.get(), MPG123_ADD_FLAGS, MPG123_QUIET | MPG123_IGNORE_INFOFRAME, 0);
-    Window window { &r, begin, end - begin, 0 };
-    if (mpg123_replace_reader_handle(mh.get(), windowRead, windowSeek, nullptr) != MPG123_OK
-        || mpg123_open_handle(mh.get(), &window) != MPG123_OK || mpg123_scan(mh.get()) != MPG123_OK)
-        return 0;
-    const off_t samples = mpg123_length(mh.get());
-    return samples > 0 ? static_cast<int64_t>(samples) : 0;
+    if (at != std::string_view::npos) {
+        if (frame.size() - at < 16 || (frame[at + 7] & 3) != 3)
+            return std::nullopt;
+        h.frames = be32(at + 8);
+        h.bytes = be32(at + 12);
+    } else {
+        at = text.find("VBRI");
+        if (at == std::string_view::npos || frame.size() - at < 32)
+            return std::nullopt;
+        h.bytes = be32(at + 10);
+        h.frames = be32(at + 14);
+    }
+    if (h.frames == 0 || h.bytes == 0)
+        return std::nullopt;
+    return h;
 }
 
 // The size of a frame like h at the lowest bit rate its version and layer allow.
@@ -391,7 +461,7 @@ int roundedKbps(double bytes, double seconds)
 
 } // namespace
 
-std::optional<FrameHeader> parseFrameHeader(const unsigned char* p)
+std::optional<FrameHeader> parseFrameHeader(const unsigned char* p, int freeFormatBytes)
 {
     if (p[0] != 0xFF || (p[1] & 0xE0) != 0xE0)
         return std::nullopt;
@@ -399,8 +469,8 @@ std::optional<FrameHeader> parseFrameHeader(const unsigned char* p)
     const int layerBits = (p[1] >> 1) & 3;
     const int bitrateIndex = p[2] >> 4;
     const int rateIndex = (p[2] >> 2) & 3;
-    if (versionBits == 1 || layerBits == 0 || bitrateIndex == 0 || bitrateIndex == 15 || rateIndex == 3
-        || (p[3] & 3) == 2)
+    if (versionBits == 1 || layerBits == 0 || bitrateIndex == 15 || rateIndex == 3 || (p[3] & 3) == 2
+        || (bitrateIndex == 0 && freeFormatBytes <= 0))
         return std::nullopt;
     static constexpr int kRates[3] = { 44100, 48000, 32000 };
     FrameHeader h;
@@ -413,58 +483,58 @@ std::optional<FrameHeader> parseFrameHeader(const unsigned char* p)
     const int bps = h.bitrateKbps * 1000;
     if (h.layer == 1) {
         h.samplesPerFrame = 384;
-        h.frameBytes = (12 * bps / h.sampleRate + padding) * 4;
-    } else if (h.layer == 2 || h.version == 10) {
-        h.samplesPerFrame = 1152;
-        h.frameBytes = 144 * bps / h.sampleRate + padding;
+        h.frameBytes
+            = bitrateIndex == 0 ? freeFormatBytes + 4 * padding : (12 * bps / h.sampleRate + padding) * 4;
     } else {
-        h.samplesPerFrame = 576;
-        h.frameBytes = 72 * bps / h.sampleRate + padding;
+        h.samplesPerFrame = h.layer == 2 || h.version == 10 ? 1152 : 576;
+        h.frameBytes = bitrateIndex == 0 ? freeFormatBytes + padding
+                                         : (h.samplesPerFrame / 8) * bps / h.sampleRate + padding;
     }
     return h;
 }
 
 bool sameStream(const FrameHeader& a, const FrameHeader& b)
 {
-    return a.version == b.version && a.layer == b.layer && a.sampleRate == b.sampleRate && a.channels == b.channels;
+    return a.version == b.version && a.layer == b.layer && a.sampleRate == b.sampleRate
+        && a.channels == b.channels && (a.bitrateKbps == 0) == (b.bitrateKbps == 0);
 }
 
 StreamSummary analyzeStream(TagLib::IOStream& stream, int64_t fileSize)
 {
     StreamSummary s;
     Reader r(stream, fileSize);
+    const int64_t searchFrom = searchStart(r);
+    // The stream nearly always starts right there. Without a VBR header it
+    // will be walked to its end: all of it is read now, and the tags at the
+    // end with it, rather than the end first and the rest after.
+    std::optional<VbrHeader> vbrAtSearchFrom;
+    const auto early = r.headerAt(searchFrom, 0);
+    if (early) {
+        vbrAtSearchFrom = readVbrHeader(r.view(searchFrom, early->frameBytes, early->frameBytes));
+        if (!vbrAtSearchFrom)
+            r.readRest(searchFrom);
+    }
     const int64_t end = searchEnd(r);
-    const auto first = findFirstFrame(r, std::min(searchStart(r), end), end);
-    if (!first)
+    const int64_t from = std::min(searchFrom, end);
+    const auto start = findFrames(r, from, from + kMaxJunk, end, nullptr, 0);
+    if (!start)
         return s;
-    const auto firstHeader = r.headerAt(*first);
+    const int freeBytes = start->freeBytes;
+    const int64_t first = start->pos;
+    const auto firstHeader = r.headerAt(first, freeBytes);
     if (!firstHeader)
         return s;
     s.found = true;
-    s.firstFrame = *first;
+    s.firstFrame = first;
     s.sampleRate = firstHeader->sampleRate;
 
-    // A Xing, Info or VBRI header frame carries the frame count and no audio.
-    // TagLib reads such a header. It takes the first "Xing", else the first
-    // "Info", else the first "VBRI", and at most 32 bytes from there: it gets
-    // just those bytes, rather than a copy of the whole frame to search.
-    const auto frame = r.view(*first, firstHeader->frameBytes, firstHeader->frameBytes);
-    const std::string_view frameText(reinterpret_cast<const char*>(frame.data()), frame.size());
-    const std::size_t xingAt = frameText.find("Xing");
-    const std::size_t infoAt = frameText.find("Info");
-    const std::size_t markAt = xingAt != std::string_view::npos ? xingAt
-        : infoAt != std::string_view::npos                      ? infoAt
-                                                                : frameText.find("VBRI");
-    const TagLib::MPEG::XingHeader vbrHeader(
-        markAt == std::string_view::npos
-            ? TagLib::ByteVector()
-            : TagLib::ByteVector(frameText.data() + markAt,
-                                 static_cast<unsigned int>(std::min<std::size_t>(32, frameText.size() - markAt))));
-    const bool hasVbrHeader = vbrHeader.isValid();
-    const int64_t audioStart = *first + (hasVbrHeader ? firstHeader->frameBytes : 0);
+    const std::optional<VbrHeader> vbr = early && first == searchFrom && freeBytes == 0
+        ? vbrAtSearchFrom
+        : readVbrHeader(r.view(first, firstHeader->frameBytes, firstHeader->frameBytes));
+    const int64_t audioStart = first + (vbr ? firstHeader->frameBytes : 0);
     FrameHeader ref = *firstHeader;
-    if (hasVbrHeader) {
-        if (auto h = r.headerAt(audioStart); h && sameStream(*h, *firstHeader))
+    if (vbr) {
+        if (auto h = r.headerAt(audioStart, freeBytes); h && sameStream(*h, *firstHeader))
             ref = *h;
     }
 
@@ -472,37 +542,36 @@ StreamSummary analyzeStream(TagLib::IOStream& stream, int64_t fileSize)
     // file this one was cut from: what is there is measured instead. The byte
     // count is optional, so the frame count is weighed too, as frames of the
     // lowest bit rate.
-    const double present = double(end - *first) * 1.25 + 2.0 * firstHeader->frameBytes;
-    const bool headerUsable = hasVbrHeader && vbrHeader.totalFrames() > 0
-        && double(vbrHeader.totalSize()) <= present
-        && double(vbrHeader.totalFrames()) * smallestFrameBytes(*firstHeader) <= present;
+    const double present = double(end - first) * 1.25 + 2.0 * firstHeader->frameBytes;
+    const bool headerUsable = vbr && double(vbr->bytes) <= present
+        && double(vbr->frames) * smallestFrameBytes(*firstHeader) <= present;
     if (headerUsable) {
-        const int64_t samples = int64_t(vbrHeader.totalFrames()) * firstHeader->samplesPerFrame;
+        s.frames = vbr->frames;
+        const int64_t samples = int64_t(vbr->frames) * firstHeader->samplesPerFrame;
         const double seconds = double(samples) / firstHeader->sampleRate;
         s.totalSeconds = samples / firstHeader->sampleRate;
         // LAME writes "Info" instead of "Xing" in CBR files; their frame rate is the bit rate.
-        const bool cbr = xingAt == std::string_view::npos && infoAt != std::string_view::npos;
-        if (cbr)
+        if (vbr->info && ref.bitrateKbps > 0)
             s.bitrateKbps = ref.bitrateKbps;
         else
-            s.bitrateKbps = roundedKbps(vbrHeader.totalSize() > 0 ? double(vbrHeader.totalSize())
-                                                                  : double(end - *first), seconds);
+            s.bitrateKbps = roundedKbps(double(vbr->bytes), seconds);
         s.audioEnd = end;
         return s;
     }
 
-    s.audioEnd = findAudioEnd(r, audioStart, end, ref);
-    const int64_t audioBytes = std::max<int64_t>(0, s.audioEnd - audioStart);
-    if (audioBytes > 0 && looksVariable(r, audioStart, s.audioEnd, ref)) {
-        if (const int64_t samples = countSamples(r, audioStart, s.audioEnd); samples > 0) {
-            s.scanned = true;
-            s.totalSeconds = samples / ref.sampleRate;
-            s.bitrateKbps = roundedKbps(double(audioBytes), double(samples) / ref.sampleRate);
-            return s;
-        }
+    // Without a header only the frames themselves tell the length, and
+    // whether the rate stays the same anywhere in the stream.
+    const FrameWalk w = walkFrames(r, audioStart, end, ref, freeBytes);
+    const int64_t samples = w.frames * ref.samplesPerFrame;
+    s.frames = w.frames;
+    s.audioEnd = w.end;
+    s.totalSeconds = samples / ref.sampleRate;
+    if (w.oneBitrate && w.firstKbps > 0) {
+        s.bitrateKbps = w.firstKbps;
+    } else {
+        s.averagedRate = true;
+        s.bitrateKbps = roundedKbps(double(w.frameBytes), double(samples) / ref.sampleRate);
     }
-    s.bitrateKbps = ref.bitrateKbps;
-    s.totalSeconds = audioBytes * 8 / (int64_t(ref.bitrateKbps) * 1000);
     return s;
 }
 

@@ -17,7 +17,7 @@ namespace melodex::trackinfo {
 struct FrameHeader {
     int version = 0;         // 10 = MPEG-1, 20 = MPEG-2, 25 = MPEG-2.5
     int layer = 0;           // 1, 2 or 3
-    int bitrateKbps = 0;
+    int bitrateKbps = 0;     // 0: free format, whose rate only its frame size tells
     int sampleRate = 0;      // Hz
     int channels = 0;        // 1 or 2
     int frameBytes = 0;      // the whole frame, header and padding included
@@ -25,21 +25,24 @@ struct FrameHeader {
 };
 
 // The four header bytes at p, or nothing when they are no valid frame header
-// (free-format bit rate, reserved values) or the frame is too short to hold
-// its side information.
-std::optional<FrameHeader> parseFrameHeader(const unsigned char* p);
+// (reserved values). A free-format header carries no bit rate: it is valid
+// only with freeFormatBytes, the stream's frame size without padding, which
+// only the distance between its frames tells.
+std::optional<FrameHeader> parseFrameHeader(const unsigned char* p, int freeFormatBytes = 0);
 
-// Frames of one stream share version, layer, sampling rate and channel count.
+// Frames of one stream share version, layer, sampling rate, channel count
+// and whether the rate is free.
 bool sameStream(const FrameHeader& a, const FrameHeader& b);
 
 struct StreamSummary {
     bool found = false;
     int64_t firstFrame = 0;  // offset of the first frame (a VBR header frame when there is one)
-    int64_t audioEnd = 0;    // end of the last whole frame
+    int64_t audioEnd = 0;    // end of the last whole frame (with a usable VBR header: where tags begin)
     int sampleRate = 0;
     int bitrateKbps = 0;
     int64_t totalSeconds = 0;
-    bool scanned = false;    // the frames were counted (VBR without a usable header)
+    int64_t frames = 0;      // audio frames, as the VBR header counts them or as walked
+    bool averagedRate = false; // the bit rate is the walked frames' average: their rates differ, or are free
 };
 
 // fileSize: the stream's length in bytes.
