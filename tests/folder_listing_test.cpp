@@ -1,5 +1,6 @@
 #include "common/folder_listing.h"
 
+#include <algorithm>
 #include <filesystem>
 
 #include <gtest/gtest.h>
@@ -75,4 +76,18 @@ TEST(ListSubfolders, KeepsVisibleFoldersAndLinksToThem)
     const std::vector<std::string> expected { "2 a", "10 b", "link", "Zed" };
     EXPECT_EQ(listing.names, expected);
     EXPECT_FALSE(listSubfolders((dir.path() / "missing").string()).ok);
+}
+
+// Sorting a folder must give the order of naturalLess itself, whatever the
+// names: digit runs with leading zeros, case, punctuation around digits.
+TEST(SortNaturally, AgreesWithNaturalLess)
+{
+    std::vector<std::string> names = { "10 x.mp3", "2 x.mp3", "02 x.mp3", "a.mp3", "B.mp3", "A.mp3", "track010",
+        "track9", "a", "ab", "01", "1", "0", "00", "x/1", "x-1", "x:1", "x1a", "x1", "x01b", "ｱ.mp3", "\xff", "9z",
+        "z9", "Z9", "z10", "1.5", "1.50", "1.05", "999999999999999999999", "1000000000000000000000" };
+    std::vector<std::string> expected = names;
+    std::sort(expected.begin(), expected.end(),
+              [](const std::string& a, const std::string& b) { return naturalLess(a, b); });
+    sortNaturally(names);
+    EXPECT_EQ(names, expected);
 }

@@ -38,6 +38,10 @@ bool hasMp3Extension(std::string_view name);
 // their bytes, so the order is total and stable.
 bool naturalLess(std::string_view a, std::string_view b);
 
+// Sorts names into natural order (the order naturalLess gives), faster than
+// sorting with it.
+void sortNaturally(std::vector<std::string>& names);
+
 // The folder and a name joined by "/", without doubling a trailing "/".
 std::string joinPath(std::string_view folder, std::string_view name);
 
