@@ -25,6 +25,7 @@
 #include "common/folder_path.h"
 #include "common/mount_table.h"
 #include "common/sjis.h"
+#include "listgen/out1.h"
 #include "window/widgets.h"
 
 namespace {
@@ -426,7 +427,7 @@ void frmMain1::Form_Load()
     QString numbers;
     for (int i = 0; i <= 10; ++i) {
         setListIndex(Combo1[i], i);
-        ColumnHeaders[i] = Combo1[0]->itemText(i).leftJustified(32, QLatin1Char(' '), true);
+        melodex::setColumnHeader(i, Combo1[0]->itemText(i).toStdString());
         // Every number has a blank line above it, so that each stands level
         // with its chooser, two lines further down.
         numbers += QStringLiteral("\r\n %1\r\n").arg(i + 1);

@@ -111,9 +111,6 @@ public:
     QString ColorR;
     QString ColorG;
     int16_t ColorB = 0;
-    // Header text of each column field, 32 characters padded with spaces;
-    // entry 11 ("なし") never has a header and stays null.
-    std::array<QString, 12> ColumnHeaders;
 
     // --- Reading and setting the controls ---
     // The item the combo box's text names, or -1 when the text (typed by the
@@ -129,7 +126,6 @@ public:
     const std::vector<std::string>& fileNames() const { return fileNames_; }
     // The folder Dir1 shows ("/" for the root).
     const std::string& dirPath() const { return dirPath_; }
-    const std::array<QString, 12>& columnHeaders() const { return ColumnHeaders; }
 
     // Where Drive1 takes its entries from (the system's mounts unless a test
     // says otherwise); the list is read again at once.
