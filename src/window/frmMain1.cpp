@@ -446,20 +446,19 @@ void frmMain1::Form_Load()
     std::error_code ec;
     const std::string start = std::filesystem::current_path(ec).native();
     if (ec)
-        tell(cannotOpenFolder(QString::fromLocal8Bit(ec.message())),
-             melodex::kOkOnly + melodex::kExclamation);
+        tell(cannotOpenFolder(QString::fromLocal8Bit(ec.message())), melodex::MessageIcon::Exclamation);
     if (ec || !openFolder(start))
         openFolder("/");
 }
 
-void frmMain1::tell(const QString& text, int buttons)
+void frmMain1::tell(const QString& text, melodex::MessageIcon icon)
 {
     // A box raised while the window is being built would stand alone on the
     // screen, before the window and without its icon.
     if (loading_)
-        startupMessages_.push_back({ text, buttons });
+        startupMessages_.push_back({ text, icon });
     else
-        dialogs_.messageBox(text, buttons);
+        dialogs_.messageBox(text, melodex::MessageButtons::Ok, icon);
 }
 
 void frmMain1::showEvent(QShowEvent* event)
@@ -471,8 +470,8 @@ void frmMain1::showEvent(QShowEvent* event)
     QTimer::singleShot(0, this, [this] {
         auto messages = std::move(startupMessages_);
         startupMessages_.clear();
-        for (const auto& [text, buttons] : messages)
-            dialogs_.messageBox(text, buttons);
+        for (const auto& [text, icon] : messages)
+            dialogs_.messageBox(text, melodex::MessageButtons::Ok, icon);
     });
 }
 
@@ -494,9 +493,9 @@ void frmMain1::cmdExit1_Click() { close(); }
 
 void frmMain1::m_exit_Click()
 {
-    if (dialogs_.messageBox(QStringLiteral("終了しますか？"), melodex::kOkCancel + melodex::kQuestion,
-                            QStringLiteral("終了確認"))
-        == melodex::kOk)
+    const auto answer = dialogs_.messageBox(QStringLiteral("終了しますか？"), melodex::MessageButtons::OkCancel,
+                                            melodex::MessageIcon::Question, QStringLiteral("終了確認"));
+    if (answer == melodex::MessageResult::Ok)
         close();
 }
 
@@ -562,7 +561,7 @@ bool frmMain1::showFolder(const std::string& path)
     auto files = subfolders.ok ? melodex::listMp3Files(path) : melodex::FolderListing {};
     if (!subfolders.ok || !files.ok) {
         const std::string& reason = subfolders.ok ? files.error : subfolders.error;
-        tell(cannotOpenFolder(decodedName(reason)), melodex::kOkOnly + melodex::kExclamation);
+        tell(cannotOpenFolder(decodedName(reason)), melodex::MessageIcon::Exclamation);
         return false;
     }
 

@@ -176,7 +176,7 @@ private:
     void refreshDrives();
     void selectDriveFor(const std::string& folder);
     bool showFolder(const std::string& path);
-    void tell(const QString& text, int buttons);
+    void tell(const QString& text, melodex::MessageIcon icon);
 
     melodex::Dialogs& dialogs_;
     TrackLibrary library_;
@@ -196,5 +196,5 @@ private:
     QIcon closedFolderIcon_;
 
     bool loading_ = true; // Form_Load has not finished
-    std::vector<std::pair<QString, int>> startupMessages_;
+    std::vector<std::pair<QString, melodex::MessageIcon>> startupMessages_;
 };

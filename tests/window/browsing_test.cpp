@@ -116,7 +116,7 @@ TEST_F(FolderTest, AnUnreadableDriveKeepsTheDriveAndFolderShown)
     EXPECT_EQ(window->Drive1->currentIndex(), 1) << "the innermost mount holding the folder";
     EXPECT_EQ(window->Drive1->itemText(1), QString::fromStdString(musicPath + " [MUSIC]"));
 
-    dialogs.answerMessage(kOk);
+    dialogs.answerMessage();
     window->Drive1->setCurrentIndex(2); // as a pick from the list does
     window->Drive1_Change();
     ASSERT_EQ(dialogs.shown.size(), 1u);
@@ -154,7 +154,7 @@ TEST_F(FolderTest, AnUnreadableFolderChangesNothingAndSaysWhy)
     const QStringList dirsBefore = itemTexts(window->Dir1);
     // The folder vanishes after it was listed: a permission bit would not stop root.
     fs::remove(music.path() / "disc 2");
-    dialogs.answerMessage(kOk);
+    dialogs.answerMessage();
     window->Dir1->setCurrentRow(window->Dir1->count() - 1);
     QTest::keyClick(window->Dir1, Qt::Key_Return);
 
@@ -168,7 +168,7 @@ TEST_F(FolderTest, AnUnreadableFolderChangesNothingAndSaysWhy)
     EXPECT_EQ(window->strFileCount->text(), QStringLiteral("12"));
 
     // A path that is a file, not a folder.
-    dialogs.answerMessage(kOk);
+    dialogs.answerMessage();
     EXPECT_FALSE(window->openFolder(musicPath + "/notes.txt"));
     EXPECT_EQ(window->FolderPath, musicPath);
 }

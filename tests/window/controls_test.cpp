@@ -58,16 +58,17 @@ TEST_F(ShownWindowTest, AltEPressesTheExitButton)
 
 TEST_F(ShownWindowTest, ExitMenuAsksAndCancelKeepsTheWindow)
 {
-    dialogs.answerMessage(kCancel);
+    dialogs.answerMessage(MessageResult::Cancel);
     window->m_exit->trigger();
     ASSERT_EQ(dialogs.shown.size(), 1u);
     EXPECT_EQ(dialogs.shown[0].text, QStringLiteral("終了しますか？"));
     EXPECT_EQ(dialogs.shown[0].caption, QStringLiteral("終了確認"));
-    EXPECT_EQ(dialogs.shown[0].buttons, 33);
+    EXPECT_EQ(dialogs.shown[0].buttons, MessageButtons::OkCancel);
+    EXPECT_EQ(dialogs.shown[0].icon, MessageIcon::Question);
     EXPECT_TRUE(window->isVisible());
     EXPECT_EQ(frees, 0);
 
-    dialogs.answerMessage(kOk);
+    dialogs.answerMessage();
     window->m_exit->trigger();
     EXPECT_FALSE(window->isVisible());
     EXPECT_EQ(frees, 1);

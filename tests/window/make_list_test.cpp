@@ -34,11 +34,11 @@ TEST_F(MakeListTest, EmptyFolderIsRefusedWithAMessage)
     TempDir dir("melodex-window-list");
     dir.write("notes.txt", "not music");
     open(dir);
-    dialogs.answerMessage(kOk);
+    dialogs.answerMessage();
     makeList();
     const ShownBox& box = onlyBox();
     EXPECT_EQ(box.text, QStringLiteral("MP3ファイルがありません"));
-    EXPECT_EQ(box.buttons, kOkOnly);
+    EXPECT_EQ(box.buttons, MessageButtons::Ok);
     EXPECT_EQ(box.caption, QStringLiteral("Melodex"));
     EXPECT_FALSE(std::filesystem::exists(dir.path() / "list.htm"));
 }
@@ -63,11 +63,11 @@ TEST_F(MakeListTest, WritesWhatTheCommandLineWritesForTheSameSettings)
     find<QRadioButton>("Option1(1)")->click();
     find<QLineEdit>("strTitle1")->setText(QStringLiteral("Björk <live> & 日本"));
 
-    dialogs.answerMessage(kOk);
+    dialogs.answerMessage();
     makeList();
     const ShownBox& box = onlyBox();
     EXPECT_EQ(box.text, QStringLiteral("Success"));
-    EXPECT_EQ(box.buttons, kOkOnly);
+    EXPECT_EQ(box.buttons, MessageButtons::Ok);
     EXPECT_EQ(box.caption, QStringLiteral("Melodex"));
 
     std::ostringstream out, err;
@@ -93,11 +93,11 @@ TEST_F(MakeListTest, FailureNamesTheReasonAndKeepsThePreviousList)
     combo->setEditText(QStringLiteral("曲名"));
     ASSERT_EQ(frmMain1::listIndex(combo), -1);
 
-    dialogs.answerMessage(kOk);
+    dialogs.answerMessage();
     makeList();
     const ShownBox& box = onlyBox();
     EXPECT_EQ(box.text, QStringLiteral("file i/o error\ncolumn 2 has no valid field"));
-    EXPECT_EQ(box.buttons, kOkOnly);
+    EXPECT_EQ(box.buttons, MessageButtons::Ok);
     EXPECT_EQ(box.caption, QStringLiteral("Melodex"));
     EXPECT_EQ(readFile(dir.path() / "list.htm"), "previous");
 }
@@ -110,7 +110,7 @@ TEST_F(MakeListTest, RefusedOutputNameIsShownWithItsReason)
     ASSERT_TRUE(window->openFolder((root.path() / "music").string()));
     find<QLineEdit>("strOutFile1")->setText(QStringLiteral("../x.htm"));
 
-    dialogs.answerMessage(kOk);
+    dialogs.answerMessage();
     makeList();
     const ShownBox& box = onlyBox();
     const std::string reason = checkOutputName("../x.htm").value_or("");

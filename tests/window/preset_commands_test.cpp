@@ -179,7 +179,7 @@ TEST_F(PresetTest, TwentyCharactersAcceptedTwentyOneRefused)
         dialogs.shown.clear();
         dialogs.answerInput(c.name);
         if (!c.accepted)
-            dialogs.answerMessage(kOk);
+            dialogs.answerMessage();
         window->m_save_2->trigger();
         const bool saved = IniSectionNames() == std::vector<std::string> { c.name.toStdString() };
         EXPECT_EQ(saved, c.accepted) << c.name.toStdString();
@@ -187,7 +187,7 @@ TEST_F(PresetTest, TwentyCharactersAcceptedTwentyOneRefused)
             ASSERT_EQ(dialogs.shown.size(), 2u);
             EXPECT_EQ(dialogs.shown[1].text, kTooLong + QStringLiteral("\r\n保存されませんでした"));
             EXPECT_EQ(dialogs.shown[1].caption, QStringLiteral("Error"));
-            EXPECT_EQ(dialogs.shown[1].buttons, kOkOnly);
+            EXPECT_EQ(dialogs.shown[1].buttons, MessageButtons::Ok);
         }
         std::filesystem::remove(iniPath());
     }
@@ -196,7 +196,7 @@ TEST_F(PresetTest, TwentyCharactersAcceptedTwentyOneRefused)
     changeEverything();
     dialogs.shown.clear();
     dialogs.answerInput(QString(21, u'x'));
-    dialogs.answerMessage(kOk);
+    dialogs.answerMessage();
     window->m_read_2->trigger();
     ASSERT_EQ(dialogs.shown.size(), 2u);
     EXPECT_EQ(dialogs.shown[1].text, kTooLong + QStringLiteral("\r\n読み込みできませんでした"));
@@ -207,21 +207,21 @@ TEST_F(PresetTest, TwentyCharactersAcceptedTwentyOneRefused)
 TEST_F(PresetTest, FailedSaveIsReportedOnce)
 {
     std::filesystem::create_directory(iniPath());
-    dialogs.answerMessage(kOk);
+    dialogs.answerMessage();
     window->m_save_1[2]->trigger();
     ASSERT_EQ(dialogs.shown.size(), 1u);
     EXPECT_EQ(dialogs.shown[0].text, QStringLiteral("設定を保存できませんでした\r\n")
                                          + QString::fromStdString(iniPath().string())
                                          + QStringLiteral(": Is a directory"));
     EXPECT_EQ(dialogs.shown[0].caption, QStringLiteral("Error"));
-    EXPECT_EQ(dialogs.shown[0].buttons, kOkOnly);
+    EXPECT_EQ(dialogs.shown[0].buttons, MessageButtons::Ok);
 }
 
 TEST_F(PresetTest, FailedLoadShowsWhyAndKeepsTheControls)
 {
     changeEverything();
     std::filesystem::create_directory(iniPath());
-    dialogs.answerMessage(kOk);
+    dialogs.answerMessage();
     window->m_read_1[0]->trigger();
     ASSERT_EQ(dialogs.shown.size(), 1u);
     EXPECT_EQ(dialogs.shown[0].text, QStringLiteral("設定を読み込めませんでした\r\n")

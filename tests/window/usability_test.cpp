@@ -82,7 +82,7 @@ TEST_F(ShownWindowTest, ReturnPressesTheFocusedButtonOnly)
     };
     for (const Case& c : cases) {
         if (c.presses)
-            dialogs.answerMessage(kOk);
+            dialogs.answerMessage();
         c.button->setFocus();
         QTest::keyClick(c.button, c.key);
         EXPECT_EQ(dialogs.shown.size(), c.presses ? 1u : 0u)
@@ -198,14 +198,15 @@ TEST_F(WindowTest, AStartFolderThatCannotBeReadIsReportedOnceTheWindowIsUp)
     EXPECT_EQ(other->dirPath(), "/");
     EXPECT_TRUE(dialogs.shown.empty()) << "a box before the window exists";
 
-    dialogs.answerMessage(kOk);
+    dialogs.answerMessage();
     other->show();
     EXPECT_TRUE(QTest::qWaitFor([this] { return !dialogs.shown.empty(); }, 2000));
     QCoreApplication::processEvents();
     ASSERT_EQ(dialogs.shown.size(), 1u);
     EXPECT_TRUE(dialogs.shown[0].text.startsWith(QStringLiteral("フォルダを開けません。")))
         << dialogs.shown[0].text.toStdString();
-    EXPECT_EQ(dialogs.shown[0].buttons, kOkOnly + kExclamation);
+    EXPECT_EQ(dialogs.shown[0].buttons, MessageButtons::Ok);
+    EXPECT_EQ(dialogs.shown[0].icon, MessageIcon::Exclamation);
 }
 
 // Closes the next modal box once it is up, noting the texts of its buttons.
@@ -233,19 +234,19 @@ TEST(QtJapanese, StandardButtonsSpeakJapaneseWhenTheTranslationIsInstalled)
     QCoreApplication::installTranslator(&japanese);
     QtDialogs dialogs;
     struct Case {
-        int buttons;
+        MessageButtons buttons;
+        MessageIcon icon;
         QStringList expected; // sorted
     };
     const Case cases[] = {
-        { kOkOnly + kExclamation, { "OK" } },
-        { kOkCancel + kQuestion, { "OK", "キャンセル" } },
-        { kYesNo, { "いいえ(&N)", "はい(&Y)" } },
+        { MessageButtons::Ok, MessageIcon::Exclamation, { "OK" } },
+        { MessageButtons::OkCancel, MessageIcon::Question, { "OK", "キャンセル" } },
     };
     for (const Case& c : cases) {
         QStringList seen;
         noteButtonsOfNextBox(seen);
-        dialogs.messageBox(QStringLiteral("終了しますか？"), c.buttons);
-        EXPECT_EQ(seen, c.expected) << c.buttons;
+        dialogs.messageBox(QStringLiteral("終了しますか？"), c.buttons, c.icon);
+        EXPECT_EQ(seen, c.expected) << c.expected.join(' ').toStdString();
     }
     QStringList seen;
     noteButtonsOfNextBox(seen);
