@@ -1,8 +1,10 @@
 #pragma once
 // Small departures from Qt's stock controls, where the stock look or
-// behaviour would hide something from the user.
+// behaviour would hide something from the user or fall out of step with the
+// window, and how the window reads a combo box.
 
 #include <functional>
+#include <utility>
 
 #include <QComboBox>
 #include <QGroupBox>

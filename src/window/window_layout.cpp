@@ -303,6 +303,7 @@ void frmMain1::createControls()
     makeFolderIcons();
 }
 
+// The members the handlers work with, taken by name from what the table made.
 void frmMain1::findControls()
 {
     findControl(this, Drive1, "Drive1");
