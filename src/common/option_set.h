@@ -12,12 +12,6 @@ namespace melodex {
 inline constexpr int kColumnCount = 11;
 inline constexpr int kFieldNone = 11; // "なし": the column shows nothing
 
-// Column field items, in chooser order; the position is the field number.
-inline constexpr std::array<std::string_view, 12> kColumnFieldItems = {
-    "ファイル名", "トラック名", "アーティスト名", "アルバム名", "作成年", "コメント",
-    "ジャンル名", "ファイルサイズ", "トータルタイム", "ビットレート", "サンプリングレート", "なし",
-};
-
 struct PaletteColor {
     std::string_view name;
     std::string_view code; // RRRGGGBBB, three decimal digits each

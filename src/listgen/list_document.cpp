@@ -195,9 +195,10 @@ ListResult write(const OptionSet& options, const std::string& folder, const std:
     line(out, "<TH NOWRAP ALIGN=\"right\">#</TH>");
     for (int i = 0; i < n; ++i) {
         const int field = options.columns[static_cast<std::size_t>(i)];
-        if (field != kFieldNone)
-            line(out, "<TH NOWRAP>", sjis::fromUtf8(trimSpaces(kColumnFieldItems[static_cast<std::size_t>(field)])),
-                 "</TH>");
+        if (field != kFieldNone) {
+            const std::string& header = ColumnHeaders()[static_cast<std::size_t>(field)];
+            line(out, "<TH NOWRAP>", sjis::fromUtf8(trimSpaces(header)), "</TH>");
+        }
     }
     line(out, "</TR>");
 

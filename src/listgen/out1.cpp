@@ -127,21 +127,45 @@ std::string TotalSizeText(int64_t bytes)
     return sizeInUnit(bytes, kSizeByte);
 }
 
-const std::array<std::string, 12>& ColumnHeaders()
+namespace {
+
+// A fixed text of 32 characters, as a header entry holds it: cut after the
+// 32nd character, never inside one, or padded with spaces.
+std::string fixedHeaderText(std::string_view utf8)
 {
-    static const std::array<std::string, 12> headers = [] {
-        std::array<std::string, 12> h;
-        for (int i = 0; i < kFieldNone; ++i) {
-            std::string text(kColumnFieldItems[static_cast<std::size_t>(i)]);
-            std::size_t chars = 0;
-            for (unsigned char c : text)
-                chars += (c & 0xC0) != 0x80;
-            text.append(chars < kColumnHeaderWidth ? kColumnHeaderWidth - chars : 0, ' ');
-            h[static_cast<std::size_t>(i)] = text;
+    std::size_t chars = 0;
+    std::size_t end = 0;
+    for (; end < utf8.size(); ++end) {
+        const bool startsCharacter = (static_cast<unsigned char>(utf8[end]) & 0xC0) != 0x80;
+        if (startsCharacter && ++chars > kColumnHeaderWidth) {
+            --chars;
+            break;
         }
+    }
+    std::string text(utf8.substr(0, end));
+    text.append(kColumnHeaderWidth - chars, ' ');
+    return text;
+}
+
+std::array<std::string, 12>& headerTable()
+{
+    static std::array<std::string, 12> headers = [] {
+        std::array<std::string, 12> h;
+        for (int i = 0; i < kFieldNone; ++i)
+            h[static_cast<std::size_t>(i)] = fixedHeaderText(kColumnFieldItems[static_cast<std::size_t>(i)]);
         return h;
     }();
     return headers;
+}
+
+} // namespace
+
+const std::array<std::string, 12>& ColumnHeaders() { return headerTable(); }
+
+void setColumnHeader(int field, std::string_view text)
+{
+    if (field >= 0 && field < static_cast<int>(headerTable().size()))
+        headerTable()[static_cast<std::size_t>(field)] = fixedHeaderText(text);
 }
 
 } // namespace melodex

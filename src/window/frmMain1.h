@@ -12,7 +12,6 @@
 #include <vector>
 
 #include <QIcon>
-#include <QLabel>
 #include <QMainWindow>
 #include <QString>
 
@@ -24,8 +23,8 @@
 class QAction;
 class QComboBox;
 class QGroupBox;
+class QLabel;
 class QListWidget;
-class QListWidgetItem;
 class QLineEdit;
 class QMenu;
 class QPushButton;
@@ -40,96 +39,13 @@ struct TrackLibrary {
     std::function<int32_t()> free = vbmp3_free;
 };
 
-// A label whose lines stand at a fixed pitch, whatever the font's own line
-// height: the column numbers must stay level with their choosers.
-class LinePitchLabel : public QLabel {
-    Q_OBJECT
-public:
-    LinePitchLabel(int pitch, QWidget* parent) : QLabel(parent), pitch_(pitch) { }
-
-protected:
-    void paintEvent(QPaintEvent* event) override;
-
-private:
-    int pitch_;
-};
-
+// The controls carry their fixed names as objectName ("Combo1(3)"), which is
+// how anything outside the window finds one.
 class frmMain1 : public QMainWindow {
     Q_OBJECT
 public:
     explicit frmMain1(melodex::Dialogs& dialogs, TrackLibrary library = {}, QWidget* parent = nullptr);
     ~frmMain1() override;
-
-    // --- Controls, under their fixed names (objectName "Combo1(3)" etc.) ---
-    QComboBox* Drive1;
-    QListWidget* Dir1;
-    QListWidget* File1;
-    QLabel* Label5;
-    QLineEdit* strFileCount;
-    LinePitchLabel* Label1;
-    std::array<QComboBox*, 11> Combo1;
-    QLabel* Label3;
-    QLineEdit* strEnabled1;
-    QScrollBar* VScroll1;
-    QLabel* Label2;
-    QLineEdit* strTitle1;
-    QLabel* Label4;
-    QLineEdit* strOutFile1;
-    QListWidget* ColorList; // the palette's codes; a lookup table, never shown
-    QLabel* Label6;
-    QLabel* Label7;
-    QLabel* Label8;
-    QLabel* Label9;
-    std::array<QComboBox*, 4> ColorBox1;
-    std::array<QLabel*, 4> ColorSample1;
-    QLabel* Label10;
-    QLineEdit* strBorder1;
-    QScrollBar* VScroll2;
-    QGroupBox* Frame1;
-    std::array<QRadioButton*, 3> Option1;
-    QPushButton* cmdMakeList1;
-    QPushButton* cmdExit1;
-
-    // --- Menus ---
-    QAction* m_exit;
-    QMenu* m_save_title;
-    std::array<QAction*, 4> m_save_1;
-    QAction* m_save_sep;
-    QAction* m_save_2;
-    QMenu* m_read_title;
-    std::array<QAction*, 4> m_read_1;
-    QAction* m_read_sep;
-    QAction* m_read_2;
-
-    // --- State of the window ---
-    // The listed folder exactly as on disk, empty for the root "/", so that
-    // FolderPath + "/" + a file name addresses the file in any folder.
-    std::string FolderPath;
-    int16_t SizeUnit = 0; // 0 Byte, 1 KB, 2 MB
-    // Working values of the colour choosers: the code last shown in a sample.
-    QString ColorCode;
-    QString ColorR;
-    QString ColorG;
-    int16_t ColorB = 0;
-    // Header text of each column field, 32 characters padded with spaces;
-    // entry 11 ("なし") never has a header and stays null.
-    std::array<QString, 12> ColumnHeaders;
-
-    // --- Reading and setting the controls ---
-    // The item the combo box's text names, or -1 when the text (typed by the
-    // user) matches none of its items.
-    static int listIndex(const QComboBox* box);
-    // Selects an item (-1: none, with an empty text). A colour chooser's
-    // sample follows at once, even when the position does not change.
-    void setListIndex(QComboBox* box, int index);
-    // The Option set as the controls show it now.
-    melodex::OptionSet optionSetFromControls() const;
-    // The names in File1, in list order, as the file system holds them
-    // (bytes, possibly not UTF-8); File1 shows them decoded.
-    const std::vector<std::string>& fileNames() const { return fileNames_; }
-    // The folder Dir1 shows ("/" for the root).
-    const std::string& dirPath() const { return dirPath_; }
-    const std::array<QString, 12>& columnHeaders() const { return ColumnHeaders; }
 
     // Where Drive1 takes its entries from (the system's mounts unless a test
     // says otherwise); the list is read again at once.
@@ -138,10 +54,6 @@ public:
     // Opens a folder as if the user had opened it in Dir1. On failure the
     // window shows why and stays on the folder it showed; returns false.
     bool openFolder(const std::string& path);
-
-    // F5: reads the drive, folder and file lists again, after files changed
-    // on disk, keeping the highlighted folder and file where they still are.
-    void rereadFolder();
 
     // --- Handlers ---
     void Form_Load();
@@ -160,13 +72,19 @@ public:
     void m_save_2_Click();
     void m_read_2_Click();
 
-    // --- Commands built on the controls ---
-    bool MakeList();
-    void SaveOptionSet(const QString& name);
-    void LoadOptionSet(const QString& name);
-
-    melodex::Dialogs& dialogs() { return dialogs_; }
-    TrackLibrary& library() { return library_; }
+    // --- State that is not a control ---
+    // The listed folder exactly as on disk, empty for the root "/".
+    const std::string& folderPath() const { return FolderPath; }
+    // The folder Dir1 shows ("/" for the root).
+    const std::string& dirPath() const { return dirPath_; }
+    // The names in File1, in list order, as the file system holds them
+    // (bytes, possibly not UTF-8); File1 shows them decoded.
+    const std::vector<std::string>& fileNames() const { return fileNames_; }
+    int16_t sizeUnit() const { return SizeUnit; }
+    // The code of the colour last shown in a sample.
+    const QString& colorCode() const { return ColorCode; }
+    // The Option set as the controls show it now.
+    melodex::OptionSet optionSetFromControls() const;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -174,13 +92,68 @@ protected:
 
 private:
     void createControls();
+    void findControls();
+    void makeFolderIcons();
     void createMenus();
     void setTabOrder();
     void connectHandlers();
+
+    // Selects an item (-1: none, with an empty text). A colour chooser's
+    // sample follows at once, even when the position does not change.
+    void setListIndex(QComboBox* box, int index);
+
     void refreshDrives();
     void selectDriveFor(const std::string& folder);
     bool showFolder(const std::string& path);
-    void tell(const QString& text, int buttons);
+    // F5: reads the drive, folder and file lists again, after files changed
+    // on disk, keeping the highlighted folder and file where they still are.
+    void rereadFolder();
+    void tell(const QString& text, melodex::MessageIcon icon);
+
+    bool MakeList();
+    void SaveOptionSet(const QString& name);
+    void LoadOptionSet(const QString& name);
+
+    // --- Controls, under their fixed names ---
+    QComboBox* Drive1 = nullptr;
+    QListWidget* Dir1 = nullptr;
+    QListWidget* File1 = nullptr;
+    QLineEdit* strFileCount = nullptr;
+    QLabel* Label1 = nullptr;
+    std::array<QComboBox*, 11> Combo1 {};
+    QLineEdit* strEnabled1 = nullptr;
+    QScrollBar* VScroll1 = nullptr;
+    QLineEdit* strTitle1 = nullptr;
+    QLineEdit* strOutFile1 = nullptr;
+    QListWidget* ColorList = nullptr; // the palette's codes; a lookup table, never shown
+    std::array<QComboBox*, 4> ColorBox1 {};
+    std::array<QLabel*, 4> ColorSample1 {};
+    QLineEdit* strBorder1 = nullptr;
+    QScrollBar* VScroll2 = nullptr;
+    std::array<QRadioButton*, 3> Option1 {};
+    QPushButton* cmdMakeList1 = nullptr;
+    QPushButton* cmdExit1 = nullptr;
+
+    // --- Menus ---
+    QAction* m_exit = nullptr;
+    QMenu* m_save_title = nullptr;
+    std::array<QAction*, 4> m_save_1 {};
+    QAction* m_save_sep = nullptr;
+    QAction* m_save_2 = nullptr;
+    QMenu* m_read_title = nullptr;
+    std::array<QAction*, 4> m_read_1 {};
+    QAction* m_read_sep = nullptr;
+    QAction* m_read_2 = nullptr;
+
+    // --- Working values ---
+    // FolderPath + "/" + a file name addresses the file in any folder.
+    std::string FolderPath;
+    int16_t SizeUnit = 0; // 0 Byte, 1 KB, 2 MB
+    // Shared by the four colour choosers.
+    QString ColorCode;
+    QString ColorR;
+    QString ColorG;
+    int16_t ColorB = 0;
 
     melodex::Dialogs& dialogs_;
     TrackLibrary library_;
@@ -189,16 +162,16 @@ private:
     TrackTag trackTag_ {};
     StreamInfo streamInfo_ {};
 
-    std::string dirPath_;                // Dir1.Path
-    std::vector<std::string> dirPaths_;  // the folder each Dir1 row opens
+    std::string dirPath_; // Dir1.Path
+    std::vector<std::string> dirPaths_; // the folder each Dir1 row opens
     std::function<std::vector<melodex::MountedVolume>()> volumes_ = melodex::mountedVolumes;
     std::vector<std::string> drivePaths_; // the mount point of each Drive1 row
-    int driveIndex_ = -1;                // the drive shown before a change
+    int driveIndex_ = -1; // the drive shown before a change
     std::vector<std::string> fileNames_; // File1's entries as bytes
     std::vector<std::string> listedFiles_; // read for the folder being opened
     QIcon openFolderIcon_;
     QIcon closedFolderIcon_;
 
     bool loading_ = true; // Form_Load has not finished
-    std::vector<std::pair<QString, int>> startupMessages_;
+    std::vector<std::pair<QString, melodex::MessageIcon>> startupMessages_;
 };

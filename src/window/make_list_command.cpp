@@ -23,7 +23,7 @@ constexpr int kProgressStepMs = 50;
 void frmMain1::cmdMakeList1_Click()
 {
     if (File1->count() == 0) {
-        dialogs_.messageBox(kNoMp3Files, melodex::kOkOnly, melodex::kAppTitle);
+        dialogs_.messageBox(kNoMp3Files);
         return;
     }
     MakeList();
@@ -61,7 +61,7 @@ bool frmMain1::MakeList()
 
     switch (result.status) {
     case melodex::ListResult::Status::Success:
-        dialogs_.messageBox(kSuccess, melodex::kOkOnly, melodex::kAppTitle);
+        dialogs_.messageBox(kSuccess);
         return true;
     case melodex::ListResult::Status::Cancelled:
         // The user asked for it: nothing was written, nothing to report.
@@ -70,7 +70,6 @@ bool frmMain1::MakeList()
         break;
     }
     dialogs_.messageBox(kFileIoError + QStringLiteral("\n")
-                            + QString::fromUtf8(result.reason.data(), static_cast<qsizetype>(result.reason.size())),
-                        melodex::kOkOnly, melodex::kAppTitle);
+                        + QString::fromUtf8(result.reason.data(), static_cast<qsizetype>(result.reason.size())));
     return false;
 }

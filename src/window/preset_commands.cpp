@@ -18,6 +18,11 @@ const QString kDefaultPresetName = QStringLiteral("my_option");
 // half-width one, and so does a character outside the BMP.
 qsizetype characterCount(const QString& text) { return text.toUcs4().size(); }
 
+void showError(melodex::Dialogs& dialogs, const QString& text)
+{
+    dialogs.messageBox(text, melodex::MessageButtons::Ok, melodex::MessageIcon::None, kCaptionError);
+}
+
 } // namespace
 
 void frmMain1::SaveOptionSet(const QString& name)
@@ -27,10 +32,9 @@ void frmMain1::SaveOptionSet(const QString& name)
         return;
     melodex::IniWriteError error;
     if (!melodex::writeOptionSet(section, optionSetFromControls(), &error)) {
-        dialogs_.messageBox(QStringLiteral("設定を保存できませんでした\r\n")
+        showError(dialogs_, QStringLiteral("設定を保存できませんでした\r\n")
                                 + QString::fromStdString(error.path.string()) + QStringLiteral(": ")
-                                + QString::fromStdString(error.reason),
-                            melodex::kOkOnly, kCaptionError);
+                                + QString::fromStdString(error.reason));
     }
 }
 
@@ -41,10 +45,9 @@ void frmMain1::LoadOptionSet(const QString& name)
         // A file that is there but cannot be read is not "no such preset":
         // the controls keep what the user had, and the box says why.
         if (!read.error.reason.empty())
-            dialogs_.messageBox(QStringLiteral("設定を読み込めませんでした\r\n")
+            showError(dialogs_, QStringLiteral("設定を読み込めませんでした\r\n")
                                     + QString::fromStdString(read.error.path.string()) + QStringLiteral(": ")
-                                    + QString::fromStdString(read.error.reason),
-                                melodex::kOkOnly, kCaptionError);
+                                    + QString::fromStdString(read.error.reason));
         return;
     }
     const auto& loaded = read.options;
@@ -72,7 +75,7 @@ void frmMain1::m_save_2_Click()
     const QString name = dialogs_.inputBox(QStringLiteral("保存するキーを付けてください。"), QStringLiteral("設定保存"),
                                            kDefaultPresetName);
     if (characterCount(name) > kMaxPresetNameLength) {
-        dialogs_.messageBox(kNameTooLong + QStringLiteral("\r\n保存されませんでした"), melodex::kOkOnly, kCaptionError);
+        showError(dialogs_, kNameTooLong + QStringLiteral("\r\n保存されませんでした"));
         return;
     }
     SaveOptionSet(name);
@@ -83,8 +86,7 @@ void frmMain1::m_read_2_Click()
     const QString name = dialogs_.inputBox(QStringLiteral("読み出すキーを指定してください。"),
                                            QStringLiteral("設定読み込み"), kDefaultPresetName);
     if (characterCount(name) > kMaxPresetNameLength) {
-        dialogs_.messageBox(kNameTooLong + QStringLiteral("\r\n読み込みできませんでした"), melodex::kOkOnly,
-                            kCaptionError);
+        showError(dialogs_, kNameTooLong + QStringLiteral("\r\n読み込みできませんでした"));
         return;
     }
     LoadOptionSet(name);

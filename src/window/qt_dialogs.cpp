@@ -5,42 +5,30 @@
 
 namespace melodex {
 
-int QtDialogs::messageBox(const QString& text, int buttons, const QString& caption)
+MessageResult QtDialogs::messageBox(const QString& text, MessageButtons buttons, MessageIcon icon,
+                                    const QString& caption)
 {
     QMessageBox box(parent_);
     box.setWindowTitle(caption.isEmpty() ? kAppTitle : caption);
     box.setText(text);
 
-    switch (buttons & 0xF0) {
-    case kCritical: box.setIcon(QMessageBox::Critical); break;
-    case kQuestion: box.setIcon(QMessageBox::Question); break;
-    case kExclamation: box.setIcon(QMessageBox::Warning); break;
-    case kInformation: box.setIcon(QMessageBox::Information); break;
-    default: box.setIcon(QMessageBox::NoIcon); break;
+    switch (icon) {
+    case MessageIcon::Question: box.setIcon(QMessageBox::Question); break;
+    case MessageIcon::Exclamation: box.setIcon(QMessageBox::Warning); break;
+    case MessageIcon::None: box.setIcon(QMessageBox::NoIcon); break;
     }
 
-    switch (buttons & 0x0F) {
-    case kOkCancel:
+    switch (buttons) {
+    case MessageButtons::OkCancel:
         box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
         box.setDefaultButton(QMessageBox::Ok);
         box.setEscapeButton(QMessageBox::Cancel);
         break;
-    case kYesNo:
-        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
-        box.setDefaultButton(QMessageBox::Yes);
-        box.setEscapeButton(QMessageBox::No);
-        break;
-    default:
-        box.setStandardButtons(QMessageBox::Ok);
-        break;
+    case MessageButtons::Ok: box.setStandardButtons(QMessageBox::Ok); break;
     }
 
-    switch (box.exec()) {
-    case QMessageBox::Ok: return kOk;
-    case QMessageBox::Yes: return kYes;
-    case QMessageBox::No: return kNo;
-    default: return (buttons & 0x0F) == kYesNo ? kNo : kCancel;
-    }
+    // Closing the box by its frame is a Cancel wherever there is one.
+    return box.exec() == QMessageBox::Ok ? MessageResult::Ok : MessageResult::Cancel;
 }
 
 QString QtDialogs::inputBox(const QString& prompt, const QString& caption, const QString& defaultText)

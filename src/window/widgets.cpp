@@ -13,6 +13,32 @@
 
 namespace melodex {
 
+int listIndex(const QComboBox* box)
+{
+    const QString text = box->currentText();
+    const int current = box->currentIndex();
+    if (current >= 0 && box->itemText(current) == text)
+        return current;
+    return box->findText(text, Qt::MatchExactly | Qt::MatchCaseSensitive);
+}
+
+void DriveList::showPopup()
+{
+    refresh_();
+    QComboBox::showPopup();
+}
+
+void LinePitchLabel::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.setPen(palette().color(QPalette::WindowText));
+    const QStringList lines = text().split(QStringLiteral("\r\n"));
+    for (int i = 0; i < lines.size(); ++i) {
+        const QRect line(0, i * pitch_, width(), pitch_);
+        painter.drawText(line, Qt::AlignRight | Qt::AlignVCenter, lines[i].trimmed());
+    }
+}
+
 void UpDownBar::paintEvent(QPaintEvent* event)
 {
     QScrollBar::paintEvent(event);

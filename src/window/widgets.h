@@ -1,13 +1,52 @@
 #pragma once
 // Small departures from Qt's stock controls, where the stock look or
-// behaviour would hide something from the user.
+// behaviour would hide something from the user or fall out of step with the
+// window, and how the window reads a combo box.
 
+#include <functional>
+#include <utility>
+
+#include <QComboBox>
 #include <QGroupBox>
 #include <QIcon>
+#include <QLabel>
 #include <QScrollBar>
 #include <QStyledItemDelegate>
 
 namespace melodex {
+
+// The item the combo box's text names, or -1 when the text (typed by the
+// user) matches none of its items.
+int listIndex(const QComboBox* box);
+
+// Mounts come and go while the window is open: the list is read again each
+// time it drops down.
+class DriveList : public QComboBox {
+public:
+    DriveList(std::function<void()> refresh, QWidget* parent)
+        : QComboBox(parent)
+        , refresh_(std::move(refresh))
+    {
+    }
+    void showPopup() override;
+
+private:
+    std::function<void()> refresh_;
+};
+
+// A label whose lines stand at a fixed pitch, whatever the font's own line
+// height: the column numbers must stay level with their choosers.
+class LinePitchLabel : public QLabel {
+    Q_OBJECT
+public:
+    LinePitchLabel(int pitch, QWidget* parent) : QLabel(parent), pitch_(pitch) { }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    int pitch_;
+};
 
 // A scroll bar as short as its two arrows, used as up/down buttons. The
 // stock bar shows nothing when it has the focus, so the keyboard user would

@@ -18,14 +18,6 @@ namespace fs = std::filesystem;
 namespace melodex::test {
 namespace {
 
-QStringList itemTexts(const QListWidget* list)
-{
-    QStringList texts;
-    for (int i = 0; i < list->count(); ++i)
-        texts << list->item(i)->text().trimmed();
-    return texts;
-}
-
 // A folder with twelve MP3 files (one named in upper case), a hidden one, a
 // text file and a subfolder.
 class FolderTest : public WindowTest {
@@ -42,6 +34,8 @@ protected:
         musicPath = music.path().native();
     }
 
+    QComboBox* drives() const { return find<QComboBox>("Drive1"); }
+
     TempDir music { "melodex-window" };
     std::string musicPath;
 };
@@ -49,9 +43,9 @@ protected:
 TEST_F(FolderTest, OpeningAFolderUpdatesEverythingInOneStep)
 {
     ASSERT_TRUE(window->openFolder(musicPath));
-    EXPECT_EQ(window->FolderPath, musicPath);
-    EXPECT_EQ(window->strFileCount->text(), QStringLiteral("12"));
-    EXPECT_EQ(window->File1->count(), 12);
+    EXPECT_EQ(window->folderPath(), musicPath);
+    EXPECT_EQ(fileCount(), QStringLiteral("12"));
+    EXPECT_EQ(files()->count(), 12);
     std::vector<std::string> expected;
     for (int i = 1; i <= 11; ++i) {
         if (i == 1)
@@ -59,50 +53,50 @@ TEST_F(FolderTest, OpeningAFolderUpdatesEverythingInOneStep)
         expected.push_back("track " + std::to_string(i) + ".mp3");
     }
     EXPECT_EQ(window->fileNames(), expected);
-    EXPECT_EQ(window->File1->item(0)->text(), QStringLiteral("LOUD.MP3"));
-    EXPECT_EQ(window->File1->item(11)->text(), QStringLiteral("track 11.mp3"));
+    EXPECT_EQ(files()->item(0)->text(), QStringLiteral("LOUD.MP3"));
+    EXPECT_EQ(files()->item(11)->text(), QStringLiteral("track 11.mp3"));
 
     // Dir1: the folder among its ancestors, then its subfolders.
-    const QStringList dirs = itemTexts(window->Dir1);
+    const QStringList dirs = itemTexts(folders());
     ASSERT_GE(dirs.size(), 3);
     EXPECT_EQ(dirs.first(), QStringLiteral("/"));
     EXPECT_EQ(dirs.last(), QStringLiteral("disc 2"));
     EXPECT_EQ(dirs.at(dirs.size() - 2), QString::fromStdString(music.path().filename().native()));
-    EXPECT_EQ(window->Dir1->currentRow(), dirs.size() - 2);
-    EXPECT_EQ(window->Drive1->currentText().left(1), QStringLiteral("/"));
+    EXPECT_EQ(folders()->currentRow(), dirs.size() - 2);
+    EXPECT_EQ(drives()->currentText().left(1), QStringLiteral("/"));
 
     for (const auto& name : window->fileNames())
-        EXPECT_TRUE(fs::is_regular_file(window->FolderPath + "/" + name)) << name;
+        EXPECT_TRUE(fs::is_regular_file(window->folderPath() + "/" + name)) << name;
 }
 
 TEST_F(FolderTest, OpeningTheRootLeavesFolderPathEmpty)
 {
     ASSERT_TRUE(window->openFolder(musicPath));
     ASSERT_TRUE(window->openFolder("/"));
-    EXPECT_EQ(window->FolderPath, "");
+    EXPECT_EQ(window->folderPath(), "");
     EXPECT_EQ(window->dirPath(), "/");
     const auto rootFiles = listMp3Files("/");
-    EXPECT_EQ(window->File1->count(), static_cast<int>(rootFiles.names.size()));
-    EXPECT_EQ(window->strFileCount->text(), QString::number(rootFiles.names.size()));
-    EXPECT_EQ(itemTexts(window->Dir1).first(), QStringLiteral("/"));
-    EXPECT_EQ(window->Dir1->currentRow(), 0);
+    EXPECT_EQ(files()->count(), static_cast<int>(rootFiles.names.size()));
+    EXPECT_EQ(fileCount(), QString::number(rootFiles.names.size()));
+    EXPECT_EQ(itemTexts(folders()).first(), QStringLiteral("/"));
+    EXPECT_EQ(folders()->currentRow(), 0);
 }
 
 TEST_F(FolderTest, TheDriveListLeadsToItsRoot)
 {
     ASSERT_TRUE(window->openFolder(musicPath));
-    ASSERT_GE(window->Drive1->count(), 1);
-    EXPECT_EQ(window->Drive1->itemText(0).left(1), QStringLiteral("/"));
+    ASSERT_GE(drives()->count(), 1);
+    EXPECT_EQ(drives()->itemText(0).left(1), QStringLiteral("/"));
     // Dropping the list down reads the mounts again but keeps the shown drive.
-    const QString shown = window->Drive1->currentText();
-    window->Drive1->showPopup();
-    window->Drive1->hidePopup();
-    EXPECT_EQ(window->Drive1->currentText(), shown);
+    const QString shown = drives()->currentText();
+    drives()->showPopup();
+    drives()->hidePopup();
+    EXPECT_EQ(drives()->currentText(), shown);
     EXPECT_EQ(window->dirPath(), musicPath);
-    window->Drive1->setCurrentIndex(0);
+    drives()->setCurrentIndex(0);
     window->Drive1_Change();
     EXPECT_EQ(window->dirPath(), "/");
-    EXPECT_EQ(window->FolderPath, "");
+    EXPECT_EQ(window->folderPath(), "");
 }
 
 TEST_F(FolderTest, AnUnreadableDriveKeepsTheDriveAndFolderShown)
@@ -112,93 +106,93 @@ TEST_F(FolderTest, AnUnreadableDriveKeepsTheDriveAndFolderShown)
     window->setVolumeSource([&] {
         return std::vector<MountedVolume> { { "/", "" }, { musicPath, "MUSIC" }, { gone, "STICK" } };
     });
-    ASSERT_EQ(window->Drive1->count(), 3);
-    EXPECT_EQ(window->Drive1->currentIndex(), 1) << "the innermost mount holding the folder";
-    EXPECT_EQ(window->Drive1->itemText(1), QString::fromStdString(musicPath + " [MUSIC]"));
+    ASSERT_EQ(drives()->count(), 3);
+    EXPECT_EQ(drives()->currentIndex(), 1) << "the innermost mount holding the folder";
+    EXPECT_EQ(drives()->itemText(1), QString::fromStdString(musicPath + " [MUSIC]"));
 
-    dialogs.answerMessage(kOk);
-    window->Drive1->setCurrentIndex(2); // as a pick from the list does
+    dialogs.answerMessage();
+    drives()->setCurrentIndex(2); // as a pick from the list does
     window->Drive1_Change();
     ASSERT_EQ(dialogs.shown.size(), 1u);
     EXPECT_TRUE(dialogs.shown[0].text.contains(QStringLiteral("unplugged")));
-    EXPECT_EQ(window->Drive1->currentIndex(), 1);
-    EXPECT_EQ(window->FolderPath, musicPath);
-    EXPECT_EQ(window->File1->count(), 12);
+    EXPECT_EQ(drives()->currentIndex(), 1);
+    EXPECT_EQ(window->folderPath(), musicPath);
+    EXPECT_EQ(files()->count(), 12);
 
-    window->Drive1->setCurrentIndex(0);
+    drives()->setCurrentIndex(0);
     window->Drive1_Change();
-    EXPECT_EQ(window->FolderPath, "");
-    EXPECT_EQ(window->Drive1->currentIndex(), 0);
+    EXPECT_EQ(window->folderPath(), "");
+    EXPECT_EQ(drives()->currentIndex(), 0);
 }
 
 TEST_F(FolderTest, OpeningAFolderFromDir1WithTheKeyboard)
 {
     ASSERT_TRUE(window->openFolder(musicPath));
     fs::copy_file(music.path() / "LOUD.MP3", music.path() / "disc 2" / "intro.mp3");
-    window->Dir1->setCurrentRow(window->Dir1->count() - 1);
-    QTest::keyClick(window->Dir1, Qt::Key_Return);
-    EXPECT_EQ(window->FolderPath, musicPath + "/disc 2");
-    EXPECT_EQ(window->strFileCount->text(), QStringLiteral("1"));
+    folders()->setCurrentRow(folders()->count() - 1);
+    QTest::keyClick(folders(), Qt::Key_Return);
+    EXPECT_EQ(window->folderPath(), musicPath + "/disc 2");
+    EXPECT_EQ(fileCount(), QStringLiteral("1"));
 
     // And back up through an ancestor row.
-    const int parentRow = window->Dir1->currentRow() - 1;
-    window->Dir1->setCurrentRow(parentRow);
-    QTest::keyClick(window->Dir1, Qt::Key_Return);
-    EXPECT_EQ(window->FolderPath, musicPath);
-    EXPECT_EQ(window->strFileCount->text(), QStringLiteral("12"));
+    const int parentRow = folders()->currentRow() - 1;
+    folders()->setCurrentRow(parentRow);
+    QTest::keyClick(folders(), Qt::Key_Return);
+    EXPECT_EQ(window->folderPath(), musicPath);
+    EXPECT_EQ(fileCount(), QStringLiteral("12"));
 }
 
 TEST_F(FolderTest, AnUnreadableFolderChangesNothingAndSaysWhy)
 {
     ASSERT_TRUE(window->openFolder(musicPath));
-    const QStringList dirsBefore = itemTexts(window->Dir1);
+    const QStringList dirsBefore = itemTexts(folders());
     // The folder vanishes after it was listed: a permission bit would not stop root.
     fs::remove(music.path() / "disc 2");
-    dialogs.answerMessage(kOk);
-    window->Dir1->setCurrentRow(window->Dir1->count() - 1);
-    QTest::keyClick(window->Dir1, Qt::Key_Return);
+    dialogs.answerMessage();
+    folders()->setCurrentRow(folders()->count() - 1);
+    QTest::keyClick(folders(), Qt::Key_Return);
 
     ASSERT_EQ(dialogs.shown.size(), 1u);
     EXPECT_TRUE(dialogs.shown[0].text.contains(QStringLiteral("disc 2")));
     EXPECT_TRUE(dialogs.shown[0].text.contains(QString::fromLocal8Bit(std::strerror(ENOENT))));
-    EXPECT_EQ(window->FolderPath, musicPath);
+    EXPECT_EQ(window->folderPath(), musicPath);
     EXPECT_EQ(window->dirPath(), musicPath);
-    EXPECT_EQ(itemTexts(window->Dir1), dirsBefore);
-    EXPECT_EQ(window->File1->count(), 12);
-    EXPECT_EQ(window->strFileCount->text(), QStringLiteral("12"));
+    EXPECT_EQ(itemTexts(folders()), dirsBefore);
+    EXPECT_EQ(files()->count(), 12);
+    EXPECT_EQ(fileCount(), QStringLiteral("12"));
 
     // A path that is a file, not a folder.
-    dialogs.answerMessage(kOk);
+    dialogs.answerMessage();
     EXPECT_FALSE(window->openFolder(musicPath + "/notes.txt"));
-    EXPECT_EQ(window->FolderPath, musicPath);
+    EXPECT_EQ(window->folderPath(), musicPath);
 }
 
 TEST_F(FolderTest, NamesAreKeptAsTheFileSystemHoldsThem)
 {
-    const fs::path odd = music.path() / "mixed  ";       // trailing blanks belong to the name
+    const fs::path odd = music.path() / "mixed  "; // trailing blanks belong to the name
     fs::create_directory(odd);
-    std::ofstream(odd / "caf\xe9.mp3") << "x";           // Windows-1252, not UTF-8
+    std::ofstream(odd / "caf\xe9.mp3") << "x"; // Windows-1252, not UTF-8
     std::ofstream(odd / "sj_\x83\x65\x83\x58\x83\x67.mp3") << "x"; // CP932
     ASSERT_TRUE(window->openFolder(odd.native()));
-    EXPECT_EQ(window->FolderPath, odd.native());
+    EXPECT_EQ(window->folderPath(), odd.native());
     ASSERT_EQ(window->fileNames().size(), 2u);
     EXPECT_EQ(window->fileNames()[0], "caf\xe9.mp3");
     EXPECT_EQ(window->fileNames()[1], "sj_\x83\x65\x83\x58\x83\x67.mp3");
     // Shown as the page shows them.
-    EXPECT_EQ(window->File1->item(0)->text(), QStringLiteral("café.mp3"));
-    EXPECT_EQ(window->File1->item(1)->text(), QStringLiteral("sj_テスト.mp3"));
+    EXPECT_EQ(files()->item(0)->text(), QStringLiteral("café.mp3"));
+    EXPECT_EQ(files()->item(1)->text(), QStringLiteral("sj_テスト.mp3"));
     for (const auto& name : window->fileNames())
-        EXPECT_TRUE(fs::is_regular_file(window->FolderPath + "/" + name));
+        EXPECT_TRUE(fs::is_regular_file(window->folderPath() + "/" + name));
 }
 
 TEST_F(FolderTest, StartsInTheCurrentFolder)
 {
     const fs::path before = fs::current_path();
     fs::current_path(music.path());
-    auto other = makeWindow();
+    window = makeWindow();
     fs::current_path(before);
-    EXPECT_EQ(other->FolderPath, fs::canonical(music.path()).native());
-    EXPECT_EQ(other->strFileCount->text(), QStringLiteral("12"));
+    EXPECT_EQ(window->folderPath(), fs::canonical(music.path()).native());
+    EXPECT_EQ(fileCount(), QStringLiteral("12"));
 }
 
 } // namespace

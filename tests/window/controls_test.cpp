@@ -19,7 +19,7 @@ TEST_F(ShownWindowTest, TabRunsThroughTheControlsInOrderAndWraps)
         "strOutFile1", "cmdMakeList1", "strFileCount", "Option1(0)", "ColorBox1(0)", "ColorBox1(1)",
         "ColorBox1(2)", "ColorBox1(3)", "cmdExit1", "strBorder1", "VScroll2", "Drive1",
     };
-    window->Drive1->setFocus();
+    find<QWidget>("Drive1")->setFocus();
     ASSERT_EQ(name(QApplication::focusWidget()), QStringLiteral("Drive1"));
     QStringList visited;
     for (int i = 0; i < expected.size(); ++i) {
@@ -35,9 +35,8 @@ TEST_F(ShownWindowTest, TabRunsThroughTheControlsInOrderAndWraps)
 
 TEST_F(ShownWindowTest, EnterAndEscapePressNoButton)
 {
-    for (QWidget* w : { static_cast<QWidget*>(window->strTitle1), static_cast<QWidget*>(window->strOutFile1),
-                        static_cast<QWidget*>(window->Combo1[0]), static_cast<QWidget*>(window->ColorBox1[3]) }) {
-        w->setFocus();
+    for (const char* name : { "strTitle1", "strOutFile1", "Combo1(0)", "ColorBox1(3)" }) {
+        find<QWidget>(name)->setFocus();
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
     }
@@ -48,7 +47,7 @@ TEST_F(ShownWindowTest, EnterAndEscapePressNoButton)
 
 TEST_F(ShownWindowTest, AltEPressesTheExitButton)
 {
-    window->strTitle1->setFocus();
+    find<QWidget>("strTitle1")->setFocus();
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_E, Qt::AltModifier);
     // The button shows itself pressed for a moment before it clicks.
     EXPECT_TRUE(QTest::qWaitFor([this] { return !window->isVisible(); }, 2000));
@@ -58,17 +57,18 @@ TEST_F(ShownWindowTest, AltEPressesTheExitButton)
 
 TEST_F(ShownWindowTest, ExitMenuAsksAndCancelKeepsTheWindow)
 {
-    dialogs.answerMessage(kCancel);
-    window->m_exit->trigger();
+    dialogs.answerMessage(MessageResult::Cancel);
+    find<QAction>("m_exit")->trigger();
     ASSERT_EQ(dialogs.shown.size(), 1u);
     EXPECT_EQ(dialogs.shown[0].text, QStringLiteral("終了しますか？"));
     EXPECT_EQ(dialogs.shown[0].caption, QStringLiteral("終了確認"));
-    EXPECT_EQ(dialogs.shown[0].buttons, 33);
+    EXPECT_EQ(dialogs.shown[0].buttons, MessageButtons::OkCancel);
+    EXPECT_EQ(dialogs.shown[0].icon, MessageIcon::Question);
     EXPECT_TRUE(window->isVisible());
     EXPECT_EQ(frees, 0);
 
-    dialogs.answerMessage(kOk);
-    window->m_exit->trigger();
+    dialogs.answerMessage(MessageResult::Ok);
+    find<QAction>("m_exit")->trigger();
     EXPECT_FALSE(window->isVisible());
     EXPECT_EQ(frees, 1);
 }
@@ -107,65 +107,52 @@ TEST_F(WindowTest, PickingAColourPaintsOnlyItsOwnSample)
     for (const auto& pick : picks) {
         std::array<QColor, 4> before;
         for (int r = 0; r < 4; ++r)
-            before[r] = sampleColour(window->ColorSample1[r]);
-        window->ColorBox1[pick.chooser]->setCurrentIndex(pick.index); // as a pick from the list does
-        EXPECT_EQ(window->ColorCode, QString::fromLatin1(pick.code));
+            before[r] = sampleColour(colorSample(r));
+        colorBox(pick.chooser)->setCurrentIndex(pick.index); // as a pick from the list does
+        EXPECT_EQ(window->colorCode(), QString::fromLatin1(pick.code));
         for (int r = 0; r < 4; ++r)
-            EXPECT_EQ(sampleColour(window->ColorSample1[r]), r == pick.chooser ? pick.colour : before[r])
+            EXPECT_EQ(sampleColour(colorSample(r)), r == pick.chooser ? pick.colour : before[r])
                 << "chooser " << pick.chooser << ", sample " << r;
     }
-    EXPECT_EQ(window->ColorR, QStringLiteral("255"));
-    EXPECT_EQ(window->ColorG, QStringLiteral("255"));
-    EXPECT_EQ(window->ColorB, 0);
 }
 
 TEST_F(WindowTest, TypedTextMatchesNoItemAndLeavesTheSample)
 {
-    QComboBox* box = window->ColorBox1[3];
+    QComboBox* box = colorBox(3);
     box->lineEdit()->clear();
     QTest::keyClicks(box->lineEdit(), QStringLiteral("#ff00ff"));
     QTest::keyClick(box->lineEdit(), Qt::Key_Return);
-    EXPECT_EQ(frmMain1::listIndex(box), -1);
+    EXPECT_EQ(listIndex(box), -1);
     EXPECT_EQ(box->count(), 30) << "typing added an item";
-    EXPECT_EQ(sampleColour(window->ColorSample1[3]), QColor(255, 0, 0));
+    EXPECT_EQ(sampleColour(colorSample(3)), QColor(255, 0, 0));
     const OptionSet typed = window->optionSetFromControls();
     EXPECT_EQ(typed.colorIndex[3], -1);
     EXPECT_EQ(typed.colorText[3], "#ff00ff");
 
-    // Setting the position the box had before brings back its text and colour.
-    window->setListIndex(box, kRed);
-    EXPECT_EQ(box->currentText(), QStringLiteral("RED"));
-    EXPECT_EQ(frmMain1::listIndex(box), kRed);
-
     // Typing an item's exact text names that item; another letter case does not.
     box->setEditText(QStringLiteral("LIGHTBLUE"));
-    EXPECT_EQ(frmMain1::listIndex(box), 19);
+    EXPECT_EQ(listIndex(box), 19);
     box->setEditText(QStringLiteral("LightBlue"));
-    EXPECT_EQ(frmMain1::listIndex(box), -1);
+    EXPECT_EQ(listIndex(box), -1);
 
-    QComboBox* column = window->Combo1[4];
+    QComboBox* column = combo(4);
     column->lineEdit()->clear();
     typeText(column->lineEdit(), QStringLiteral("作成日"));
     QTest::keyClick(column->lineEdit(), Qt::Key_Return);
-    EXPECT_EQ(frmMain1::listIndex(column), -1);
+    EXPECT_EQ(listIndex(column), -1);
     EXPECT_EQ(column->count(), 12);
     EXPECT_EQ(window->optionSetFromControls().columns[4], -1);
 }
 
 TEST_F(WindowTest, NoSelectionLeavesTheSampleAsItWas)
 {
-    window->setListIndex(window->ColorBox1[1], 19);
-    window->setListIndex(window->ColorBox1[1], -1);
-    EXPECT_EQ(window->ColorBox1[1]->currentText(), QString());
-    EXPECT_EQ(frmMain1::listIndex(window->ColorBox1[1]), -1);
-    EXPECT_EQ(sampleColour(window->ColorSample1[1]), QColor(173, 216, 230));
+    QComboBox* box = colorBox(1);
+    box->setCurrentIndex(19);
+    box->setCurrentIndex(-1);
+    box->setEditText(QString());
     window->ColorBox1_Click(1); // raised again with nothing selected: still no failure
-    EXPECT_EQ(sampleColour(window->ColorSample1[1]), QColor(173, 216, 230));
-
-    // Positions outside the list are refused; the chooser keeps its colour.
-    window->setListIndex(window->ColorBox1[1], 30);
-    window->setListIndex(window->ColorBox1[1], -2);
-    EXPECT_EQ(frmMain1::listIndex(window->ColorBox1[1]), -1);
+    EXPECT_EQ(listIndex(box), -1);
+    EXPECT_EQ(sampleColour(colorSample(1)), QColor(173, 216, 230));
 }
 
 TEST_F(WindowTest, ScrollBarsRunInTheirRangesAndWriteTheirBoxes)
@@ -175,8 +162,8 @@ TEST_F(WindowTest, ScrollBarsRunInTheirRangesAndWriteTheirBoxes)
         QLineEdit* box;
         int min, max;
     };
-    for (const Bar& b : { Bar { window->VScroll1, window->strEnabled1, 1, 11 },
-                          Bar { window->VScroll2, window->strBorder1, 0, 15 } }) {
+    for (const Bar& b : { Bar { find<QScrollBar>("VScroll1"), find<QLineEdit>("strEnabled1"), 1, 11 },
+                          Bar { find<QScrollBar>("VScroll2"), find<QLineEdit>("strBorder1"), 0, 15 } }) {
         EXPECT_EQ(b.bar->singleStep(), 1);
         EXPECT_EQ(b.bar->pageStep(), 1);
         b.bar->setValue(b.min);
@@ -194,43 +181,47 @@ TEST_F(WindowTest, ScrollBarsRunInTheirRangesAndWriteTheirBoxes)
 
 TEST_F(ShownWindowTest, UpperArrowLowersAndLowerArrowRaises)
 {
-    QScrollBar* bar = window->VScroll2;
+    QScrollBar* bar = find<QScrollBar>("VScroll2");
     ASSERT_EQ(bar->value(), 1);
     const QPoint top(bar->width() / 2, 2);
     const QPoint bottom(bar->width() / 2, bar->height() - 3);
     QTest::mouseClick(bar, Qt::LeftButton, {}, bottom);
     QTest::mouseClick(bar, Qt::LeftButton, {}, bottom);
     EXPECT_EQ(bar->value(), 3);
-    EXPECT_EQ(window->strBorder1->text(), QStringLiteral("3"));
+    EXPECT_EQ(find<QLineEdit>("strBorder1")->text(), QStringLiteral("3"));
     QTest::mouseClick(bar, Qt::LeftButton, {}, top);
     EXPECT_EQ(bar->value(), 2);
     QTest::mouseClick(bar, Qt::LeftButton, {}, top);
     QTest::mouseClick(bar, Qt::LeftButton, {}, top);
     EXPECT_EQ(bar->value(), 0);
-    EXPECT_EQ(window->strBorder1->text(), QStringLiteral("0"));
+    EXPECT_EQ(find<QLineEdit>("strBorder1")->text(), QStringLiteral("0"));
 }
 
 TEST_F(ShownWindowTest, SizeUnitFollowsTheButtons)
 {
     const std::pair<int, int> clicks[] = { { 2, 2 }, { 1, 1 }, { 0, 0 }, { 2, 2 } };
     for (const auto& [button, unit] : clicks) {
-        QTest::mouseClick(window->Option1[button], Qt::LeftButton, {}, QPoint(6, window->Option1[button]->height() / 2));
-        EXPECT_EQ(window->SizeUnit, unit);
+        QTest::mouseClick(option(button), Qt::LeftButton, {}, QPoint(6, option(button)->height() / 2));
+        EXPECT_EQ(window->sizeUnit(), unit);
         for (int i = 0; i < 3; ++i)
-            EXPECT_EQ(window->Option1[i]->isChecked(), i == button);
+            EXPECT_EQ(option(i)->isChecked(), i == button);
     }
     EXPECT_EQ(window->optionSetFromControls().sizeUnit, 2);
 }
 
 TEST_F(WindowTest, TextBoxesTakeNoCharacterPastTheirLimit)
 {
-    const std::pair<QLineEdit*, int> limits[] = {
-        { window->strTitle1, 32 }, { window->strOutFile1, 16 }, { window->strEnabled1, 2 }, { window->strBorder1, 2 },
+    const std::pair<const char*, int> limits[] = {
+        { "strTitle1", 32 },
+        { "strOutFile1", 16 },
+        { "strEnabled1", 2 },
+        { "strBorder1", 2 },
     };
-    for (const auto& [box, limit] : limits)
-        EXPECT_EQ(box->maxLength(), limit) << box->objectName().toStdString();
-    typeText(window->strTitle1, QString(40, QChar(0x66F2))); // "曲" forty times
-    EXPECT_EQ(window->strTitle1->text(), QString(32, QChar(0x66F2)));
+    for (const auto& [name, limit] : limits)
+        EXPECT_EQ(find<QLineEdit>(name)->maxLength(), limit) << name;
+    QLineEdit* title = find<QLineEdit>("strTitle1");
+    typeText(title, QString(40, QChar(0x66F2))); // "曲" forty times
+    EXPECT_EQ(title->text(), QString(32, QChar(0x66F2)));
 }
 
 } // namespace

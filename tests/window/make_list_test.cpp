@@ -21,11 +21,15 @@ class MakeListTest : public WindowTest {
 protected:
     void open(const TempDir& dir) { ASSERT_TRUE(window->openFolder(dir.path().string())); }
     void makeList() { find<QPushButton>("cmdMakeList1")->click(); }
-    const ShownBox& onlyBox()
+    // The one box a run shows: a plain OK box under the program's name.
+    void expectOnlyBox(const QString& text)
     {
-        EXPECT_EQ(dialogs.shown.size(), 1u);
-        static const ShownBox none;
-        return dialogs.shown.empty() ? none : dialogs.shown.back();
+        ASSERT_EQ(dialogs.shown.size(), 1u);
+        const ShownBox& box = dialogs.shown.back();
+        EXPECT_EQ(box.text, text);
+        EXPECT_EQ(box.buttons, MessageButtons::Ok);
+        EXPECT_EQ(box.icon, MessageIcon::None);
+        EXPECT_EQ(box.caption, QStringLiteral("Melodex"));
     }
 };
 
@@ -34,12 +38,9 @@ TEST_F(MakeListTest, EmptyFolderIsRefusedWithAMessage)
     TempDir dir("melodex-window-list");
     dir.write("notes.txt", "not music");
     open(dir);
-    dialogs.answerMessage(kOk);
+    dialogs.answerMessage();
     makeList();
-    const ShownBox& box = onlyBox();
-    EXPECT_EQ(box.text, QStringLiteral("MP3ファイルがありません"));
-    EXPECT_EQ(box.buttons, kOkOnly);
-    EXPECT_EQ(box.caption, QStringLiteral("Melodex"));
+    expectOnlyBox(QStringLiteral("MP3ファイルがありません"));
     EXPECT_FALSE(std::filesystem::exists(dir.path() / "list.htm"));
 }
 
@@ -53,22 +54,18 @@ TEST_F(MakeListTest, WritesWhatTheCommandLineWritesForTheSameSettings)
 
     const int fields[] = { 0, 1, 2, 11, 7, 8, 9 };
     for (int k = 0; k < 7; ++k)
-        window->setListIndex(find<QComboBox>(QStringLiteral("Combo1(%1)").arg(k).toUtf8().constData()), fields[k]);
+        combo(k)->setCurrentIndex(fields[k]);
     find<QScrollBar>("VScroll1")->setValue(7);
     const int colours[] = { 16, 15, 3, 14 }; // LAVENDER, KHAKI, DARKBLUE, HOTPINK
     for (int r = 0; r < 4; ++r)
-        window->setListIndex(find<QComboBox>(QStringLiteral("ColorBox1(%1)").arg(r).toUtf8().constData()),
-                             colours[r]);
+        colorBox(r)->setCurrentIndex(colours[r]);
     find<QScrollBar>("VScroll2")->setValue(3);
-    find<QRadioButton>("Option1(1)")->click();
+    option(1)->click();
     find<QLineEdit>("strTitle1")->setText(QStringLiteral("Björk <live> & 日本"));
 
-    dialogs.answerMessage(kOk);
+    dialogs.answerMessage();
     makeList();
-    const ShownBox& box = onlyBox();
-    EXPECT_EQ(box.text, QStringLiteral("Success"));
-    EXPECT_EQ(box.buttons, kOkOnly);
-    EXPECT_EQ(box.caption, QStringLiteral("Melodex"));
+    expectOnlyBox(QStringLiteral("Success"));
 
     std::ostringstream out, err;
     const int code = cli::runCli({ "list", dir.path().string(), "--output", "cli.htm", "--columns",
@@ -89,16 +86,12 @@ TEST_F(MakeListTest, FailureNamesTheReasonAndKeepsThePreviousList)
     dir.write("list.htm", "previous");
     open(dir);
     // Typed text that names no field leaves the chooser without a valid one.
-    auto* combo = find<QComboBox>("Combo1(1)");
-    combo->setEditText(QStringLiteral("曲名"));
-    ASSERT_EQ(frmMain1::listIndex(combo), -1);
+    combo(1)->setEditText(QStringLiteral("曲名"));
+    ASSERT_EQ(listIndex(combo(1)), -1);
 
-    dialogs.answerMessage(kOk);
+    dialogs.answerMessage();
     makeList();
-    const ShownBox& box = onlyBox();
-    EXPECT_EQ(box.text, QStringLiteral("file i/o error\ncolumn 2 has no valid field"));
-    EXPECT_EQ(box.buttons, kOkOnly);
-    EXPECT_EQ(box.caption, QStringLiteral("Melodex"));
+    expectOnlyBox(QStringLiteral("file i/o error\ncolumn 2 has no valid field"));
     EXPECT_EQ(readFile(dir.path() / "list.htm"), "previous");
 }
 
@@ -110,11 +103,10 @@ TEST_F(MakeListTest, RefusedOutputNameIsShownWithItsReason)
     ASSERT_TRUE(window->openFolder((root.path() / "music").string()));
     find<QLineEdit>("strOutFile1")->setText(QStringLiteral("../x.htm"));
 
-    dialogs.answerMessage(kOk);
+    dialogs.answerMessage();
     makeList();
-    const ShownBox& box = onlyBox();
     const std::string reason = checkOutputName("../x.htm").value_or("");
-    EXPECT_EQ(box.text, QStringLiteral("file i/o error\n") + QString::fromStdString(reason));
+    expectOnlyBox(QStringLiteral("file i/o error\n") + QString::fromStdString(reason));
     EXPECT_FALSE(std::filesystem::exists(root.path() / "x.htm"));
     EXPECT_EQ(readFile(root.path() / "music/a.mp3"), "track");
 }
@@ -126,11 +118,11 @@ TEST_F(MakeListTest, LongRunShowsProgressAndCancelKeepsThePreviousList)
     for (int i = 1; i <= kFiles; ++i)
         dir.write(std::to_string(i) + ".mp3", "x");
     dir.write("list.htm", "previous");
-    open(dir);
 
     bool shown = false;
     int reads = 0;
-    window->library().getFileInfo = [&](const char*, TrackTag*, StreamInfo*) -> int32_t {
+    TrackLibrary slow;
+    slow.getFileInfo = [&](const char*, TrackTag*, StreamInfo*) -> int32_t {
         std::this_thread::sleep_for(std::chrono::milliseconds(120));
         if (++reads == 8) {
             auto* progress = window->findChild<QProgressDialog*>(QStringLiteral("MakeListProgress"));
@@ -141,6 +133,8 @@ TEST_F(MakeListTest, LongRunShowsProgressAndCancelKeepsThePreviousList)
         }
         return 1;
     };
+    window = makeWindow(slow);
+    open(dir);
     makeList(); // no box: the user cancelled
     EXPECT_TRUE(shown) << "a run of about a second shows its progress";
     EXPECT_EQ(reads, 8);

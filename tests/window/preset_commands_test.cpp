@@ -18,25 +18,17 @@ protected:
     std::filesystem::path iniPath() const { return ini_.iniPath(); }
     std::string iniBytes() const { return ini_.iniBytes(); }
 
-    QComboBox* combo(int k) const { return find<QComboBox>(QStringLiteral("Combo1(%1)").arg(k).toUtf8().constData()); }
-    QComboBox* colour(int r) const
-    {
-        return find<QComboBox>(QStringLiteral("ColorBox1(%1)").arg(r).toUtf8().constData());
-    }
-    QLabel* sample(int r) const { return find<QLabel>(QStringLiteral("ColorSample1(%1)").arg(r).toUtf8().constData()); }
-
     // Every control away from its start-up value.
     void changeEverything()
     {
         for (int k = 0; k < 11; ++k)
-            window->setListIndex(combo(k), 10 - k);
-        window->setListIndex(colour(0), 19); // LIGHTBLUE
-        window->setListIndex(colour(1), 11); // FORESTGREEN
-        window->setListIndex(colour(2), 25); // PURPLE
-        window->setListIndex(colour(3), 29); // YELLOW
+            combo(k)->setCurrentIndex(10 - k);
+        const int colours[] = { 19, 11, 25, 29 }; // LIGHTBLUE, FORESTGREEN, PURPLE, YELLOW
+        for (int r = 0; r < 4; ++r)
+            colorBox(r)->setCurrentIndex(colours[r]);
         find<QScrollBar>("VScroll1")->setValue(5);
         find<QScrollBar>("VScroll2")->setValue(12);
-        find<QRadioButton>("Option1(2)")->click();
+        option(2)->click();
         find<QLineEdit>("strTitle1")->setText(QStringLiteral("私の曲"));
         find<QLineEdit>("strOutFile1")->setText(QStringLiteral("index.htm"));
     }
@@ -44,20 +36,20 @@ protected:
     void expectEverythingChanged()
     {
         for (int k = 0; k < 11; ++k)
-            EXPECT_EQ(frmMain1::listIndex(combo(k)), 10 - k) << k;
+            EXPECT_EQ(listIndex(combo(k)), 10 - k) << k;
         const int colours[] = { 19, 11, 25, 29 };
-        const QColor samples[] = { QColor(173, 216, 230), QColor(34, 139, 34), QColor(128, 0, 128),
-                                   QColor(255, 255, 0) };
+        const QColor samples[]
+            = { QColor(173, 216, 230), QColor(34, 139, 34), QColor(128, 0, 128), QColor(255, 255, 0) };
         for (int r = 0; r < 4; ++r) {
-            EXPECT_EQ(frmMain1::listIndex(colour(r)), colours[r]) << r;
-            EXPECT_EQ(sampleColour(sample(r)), samples[r]) << r;
+            EXPECT_EQ(listIndex(colorBox(r)), colours[r]) << r;
+            EXPECT_EQ(sampleColour(colorSample(r)), samples[r]) << r;
         }
         EXPECT_EQ(find<QScrollBar>("VScroll1")->value(), 5);
         EXPECT_EQ(find<QLineEdit>("strEnabled1")->text(), QStringLiteral("5"));
         EXPECT_EQ(find<QScrollBar>("VScroll2")->value(), 12);
         EXPECT_EQ(find<QLineEdit>("strBorder1")->text(), QStringLiteral("12"));
-        EXPECT_TRUE(find<QRadioButton>("Option1(2)")->isChecked());
-        EXPECT_EQ(window->SizeUnit, 2);
+        EXPECT_TRUE(option(2)->isChecked());
+        EXPECT_EQ(window->sizeUnit(), 2);
         EXPECT_EQ(find<QLineEdit>("strTitle1")->text(), QStringLiteral("私の曲"));
         EXPECT_EQ(find<QLineEdit>("strOutFile1")->text(), QStringLiteral("index.htm"));
     }
@@ -67,8 +59,8 @@ protected:
         EXPECT_EQ(window->optionSetFromControls(), OptionSet {});
         const QColor samples[] = { QColor(255, 255, 255), QColor(255, 255, 255), QColor(0, 0, 0), QColor(255, 0, 0) };
         for (int r = 0; r < 4; ++r)
-            EXPECT_EQ(sampleColour(sample(r)), samples[r]) << r;
-        EXPECT_TRUE(find<QRadioButton>("Option1(0)")->isChecked());
+            EXPECT_EQ(sampleColour(colorSample(r)), samples[r]) << r;
+        EXPECT_TRUE(option(0)->isChecked());
     }
 
     // Constructed before SetUp and destroyed after TearDown: the window never
@@ -78,11 +70,11 @@ protected:
 
 TEST_F(PresetTest, Save1WritesTheNumberedSectionInTheStoredForms)
 {
-    window->setListIndex(combo(0), 3);
-    window->setListIndex(colour(2), -1); // a typed colour: no list position
-    find<QRadioButton>("Option1(1)")->click();
+    combo(0)->setCurrentIndex(3);
+    colorBox(2)->setEditText(QStringLiteral("#123456")); // a typed colour: no list position
+    option(1)->click();
     find<QLineEdit>("strTitle1")->setText(QStringLiteral("日本"));
-    window->m_save_1[0]->trigger();
+    find<QAction>("m_save_1(0)")->trigger();
     EXPECT_EQ(iniBytes(), "[save_key_ 0]\r\n"
                           "Combo_00= 3\r\nCombo_01= 1\r\nCombo_02= 2\r\nCombo_03= 3\r\nCombo_04= 4\r\n"
                           "Combo_05= 5\r\nCombo_06= 6\r\nCombo_07= 7\r\nCombo_08= 8\r\nCombo_09= 9\r\n"
@@ -96,26 +88,35 @@ TEST_F(PresetTest, Save1WritesTheNumberedSectionInTheStoredForms)
 TEST_F(PresetTest, LoadRestoresEveryValueThroughTheControlsHandlers)
 {
     changeEverything();
-    window->m_save_1[3]->trigger();
+    find<QAction>("m_save_1(3)")->trigger();
     auto fresh = makeWindow(); // a new start: every control at its start-up value
     window.swap(fresh);
     fresh.reset();
-    window->m_read_1[3]->trigger();
+    find<QAction>("m_read_1(3)")->trigger();
     expectEverythingChanged();
 
     // Loading the numbered name through the custom item reads the same section.
     dialogs.answerInput(QStringLiteral("save_key_ 3"));
-    window->setListIndex(combo(0), 0);
-    window->m_read_2->trigger();
-    EXPECT_EQ(frmMain1::listIndex(combo(0)), 10);
+    combo(0)->setCurrentIndex(0);
+    find<QAction>("m_read_2")->trigger();
+    EXPECT_EQ(listIndex(combo(0)), 10);
+}
+
+TEST_F(PresetTest, LoadPutsTheItemBackOverTextTypedIntoTheSameChooser)
+{
+    find<QAction>("m_save_1(0)")->trigger();
+    for (QComboBox* box : { combo(5), colorBox(3) })
+        box->setEditText(QStringLiteral("typed"));
+    find<QAction>("m_read_1(0)")->trigger();
+    expectStartUpValues();
 }
 
 TEST_F(PresetTest, NameNeverSavedLoadsEveryStartUpValue)
 {
     changeEverything();
-    window->m_save_1[0]->trigger();
+    find<QAction>("m_save_1(0)")->trigger();
     dialogs.answerInput(QStringLiteral("my_option"));
-    window->m_read_2->trigger();
+    find<QAction>("m_read_2")->trigger();
     expectStartUpValues();
     ASSERT_EQ(dialogs.shown.size(), 1u);
     EXPECT_EQ(dialogs.shown[0].text, QStringLiteral("読み出すキーを指定してください。"));
@@ -127,7 +128,7 @@ TEST_F(PresetTest, CustomNamesAreUsedAsTypedBlanksIncluded)
 {
     changeEverything();
     dialogs.answerInput(QStringLiteral(" a "));
-    window->m_save_2->trigger();
+    find<QAction>("m_save_2")->trigger();
     ASSERT_EQ(dialogs.shown.size(), 1u);
     EXPECT_EQ(dialogs.shown[0].text, QStringLiteral("保存するキーを付けてください。"));
     EXPECT_EQ(dialogs.shown[0].caption, QStringLiteral("設定保存"));
@@ -135,10 +136,10 @@ TEST_F(PresetTest, CustomNamesAreUsedAsTypedBlanksIncluded)
     EXPECT_EQ(iniBytes().rfind("[ a ]\r\n", 0), 0u);
 
     dialogs.answerInput(QStringLiteral("a"));
-    window->m_read_2->trigger();
+    find<QAction>("m_read_2")->trigger();
     expectStartUpValues();
     dialogs.answerInput(QStringLiteral(" a "));
-    window->m_read_2->trigger();
+    find<QAction>("m_read_2")->trigger();
     expectEverythingChanged();
 }
 
@@ -146,15 +147,15 @@ TEST_F(PresetTest, BlankEmptyAndCancelledNamesDoNothingSilently)
 {
     for (const char* name : { "", " ", "                    " }) { // "" is also what Cancel returns
         dialogs.answerInput(QString::fromUtf8(name));
-        window->m_save_2->trigger();
+        find<QAction>("m_save_2")->trigger();
     }
     EXPECT_FALSE(std::filesystem::exists(iniPath()));
 
-    window->m_save_1[0]->trigger();
+    find<QAction>("m_save_1(0)")->trigger();
     changeEverything();
     for (const char* name : { "", "   " }) {
         dialogs.answerInput(QString::fromUtf8(name));
-        window->m_read_2->trigger();
+        find<QAction>("m_read_2")->trigger();
     }
     expectEverythingChanged();
     for (const auto& box : dialogs.shown)
@@ -179,25 +180,25 @@ TEST_F(PresetTest, TwentyCharactersAcceptedTwentyOneRefused)
         dialogs.shown.clear();
         dialogs.answerInput(c.name);
         if (!c.accepted)
-            dialogs.answerMessage(kOk);
-        window->m_save_2->trigger();
+            dialogs.answerMessage();
+        find<QAction>("m_save_2")->trigger();
         const bool saved = IniSectionNames() == std::vector<std::string> { c.name.toStdString() };
         EXPECT_EQ(saved, c.accepted) << c.name.toStdString();
         if (!c.accepted) {
             ASSERT_EQ(dialogs.shown.size(), 2u);
             EXPECT_EQ(dialogs.shown[1].text, kTooLong + QStringLiteral("\r\n保存されませんでした"));
             EXPECT_EQ(dialogs.shown[1].caption, QStringLiteral("Error"));
-            EXPECT_EQ(dialogs.shown[1].buttons, kOkOnly);
+            EXPECT_EQ(dialogs.shown[1].buttons, MessageButtons::Ok);
         }
         std::filesystem::remove(iniPath());
     }
 
-    window->m_save_1[1]->trigger();
+    find<QAction>("m_save_1(1)")->trigger();
     changeEverything();
     dialogs.shown.clear();
     dialogs.answerInput(QString(21, u'x'));
-    dialogs.answerMessage(kOk);
-    window->m_read_2->trigger();
+    dialogs.answerMessage();
+    find<QAction>("m_read_2")->trigger();
     ASSERT_EQ(dialogs.shown.size(), 2u);
     EXPECT_EQ(dialogs.shown[1].text, kTooLong + QStringLiteral("\r\n読み込みできませんでした"));
     EXPECT_EQ(dialogs.shown[1].caption, QStringLiteral("Error"));
@@ -207,22 +208,22 @@ TEST_F(PresetTest, TwentyCharactersAcceptedTwentyOneRefused)
 TEST_F(PresetTest, FailedSaveIsReportedOnce)
 {
     std::filesystem::create_directory(iniPath());
-    dialogs.answerMessage(kOk);
-    window->m_save_1[2]->trigger();
+    dialogs.answerMessage();
+    find<QAction>("m_save_1(2)")->trigger();
     ASSERT_EQ(dialogs.shown.size(), 1u);
     EXPECT_EQ(dialogs.shown[0].text, QStringLiteral("設定を保存できませんでした\r\n")
                                          + QString::fromStdString(iniPath().string())
                                          + QStringLiteral(": Is a directory"));
     EXPECT_EQ(dialogs.shown[0].caption, QStringLiteral("Error"));
-    EXPECT_EQ(dialogs.shown[0].buttons, kOkOnly);
+    EXPECT_EQ(dialogs.shown[0].buttons, MessageButtons::Ok);
 }
 
 TEST_F(PresetTest, FailedLoadShowsWhyAndKeepsTheControls)
 {
     changeEverything();
     std::filesystem::create_directory(iniPath());
-    dialogs.answerMessage(kOk);
-    window->m_read_1[0]->trigger();
+    dialogs.answerMessage();
+    find<QAction>("m_read_1(0)")->trigger();
     ASSERT_EQ(dialogs.shown.size(), 1u);
     EXPECT_EQ(dialogs.shown[0].text, QStringLiteral("設定を読み込めませんでした\r\n")
                                          + QString::fromStdString(iniPath().string())
@@ -238,22 +239,23 @@ TEST_F(PresetTest, HandEditedValuesOutOfRangeFallBackKeyByKey)
                               "Enabled=0\r\nBorder=40000\r\nFileSize=5\r\nTitle=t\r\n");
     changeEverything();
     dialogs.answerInput(QStringLiteral("p"));
-    window->m_read_2->trigger();
-    EXPECT_EQ(frmMain1::listIndex(combo(0)), 0);
-    EXPECT_EQ(frmMain1::listIndex(combo(1)), -1);
+    find<QAction>("m_read_2")->trigger();
+    EXPECT_EQ(listIndex(combo(0)), 0);
+    EXPECT_EQ(listIndex(combo(1)), -1);
     EXPECT_EQ(combo(1)->currentText(), QString());
-    EXPECT_EQ(frmMain1::listIndex(combo(2)), 7);
-    EXPECT_EQ(frmMain1::listIndex(colour(0)), 28);
-    EXPECT_EQ(frmMain1::listIndex(colour(1)), -1);
-    EXPECT_EQ(colour(1)->currentText(), QString());
-    EXPECT_EQ(frmMain1::listIndex(colour(2)), 0);
-    EXPECT_EQ(frmMain1::listIndex(colour(3)), 1);
-    EXPECT_EQ(sampleColour(sample(3)), QColor(0, 0, 255));
+    EXPECT_EQ(listIndex(combo(2)), 7);
+    EXPECT_EQ(listIndex(colorBox(0)), 28);
+    EXPECT_EQ(listIndex(colorBox(1)), -1);
+    EXPECT_EQ(colorBox(1)->currentText(), QString());
+    EXPECT_EQ(sampleColour(colorSample(1)), QColor(34, 139, 34)) << "no colour: the sample keeps its own";
+    EXPECT_EQ(listIndex(colorBox(2)), 0);
+    EXPECT_EQ(listIndex(colorBox(3)), 1);
+    EXPECT_EQ(sampleColour(colorSample(3)), QColor(0, 0, 255));
     EXPECT_EQ(find<QScrollBar>("VScroll1")->value(), 11);
     EXPECT_EQ(find<QLineEdit>("strEnabled1")->text(), QStringLiteral("11"));
     EXPECT_EQ(find<QScrollBar>("VScroll2")->value(), 1);
     EXPECT_EQ(find<QLineEdit>("strBorder1")->text(), QStringLiteral("1"));
-    EXPECT_EQ(window->SizeUnit, 0);
+    EXPECT_EQ(window->sizeUnit(), 0);
     EXPECT_EQ(find<QLineEdit>("strTitle1")->text(), QStringLiteral("t"));
     EXPECT_EQ(find<QLineEdit>("strOutFile1")->text(), QStringLiteral("list.htm"));
 }

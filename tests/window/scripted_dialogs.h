@@ -13,34 +13,40 @@ namespace melodex::test {
 
 struct ShownBox {
     bool input = false; // an input box, else a message box
-    QString text;       // the message, or the input box's prompt
-    int buttons = 0;
-    QString caption;
+    QString text; // the message, or the input box's prompt
+    MessageButtons buttons = MessageButtons::Ok;
+    MessageIcon icon = MessageIcon::None;
+    QString caption; // as the box shows it
     QString defaultText;
 };
 
 class ScriptedDialogs : public Dialogs {
 public:
-    // The answer of the next message box (kOk, kCancel ...).
-    void answerMessage(int button) { answers_.push_back({ false, button, {} }); }
-    // The text the next input box returns (empty: cancelled).
-    void answerInput(const QString& text) { answers_.push_back({ true, 0, text }); }
-
-    int messageBox(const QString& text, int buttons, const QString& caption) override
+    // The answer of the next message box.
+    void answerMessage(MessageResult button = MessageResult::Ok)
     {
-        shown.push_back({ false, text, buttons, caption, {} });
+        answers_.push_back({ false, button, {} });
+    }
+    // The text the next input box returns (empty: cancelled).
+    void answerInput(const QString& text) { answers_.push_back({ true, MessageResult::Ok, text }); }
+
+    MessageResult messageBox(const QString& text, MessageButtons buttons, MessageIcon icon,
+                             const QString& caption) override
+    {
+        shown.push_back({ false, text, buttons, icon, caption.isEmpty() ? kAppTitle : caption, {} });
         if (answers_.empty() || answers_.front().input) {
             ADD_FAILURE() << "unexpected message box: " << text.toStdString();
-            return kOk;
+            return MessageResult::Ok;
         }
-        const int button = answers_.front().button;
+        const MessageResult button = answers_.front().button;
         answers_.pop_front();
         return button;
     }
 
     QString inputBox(const QString& prompt, const QString& caption, const QString& defaultText) override
     {
-        shown.push_back({ true, prompt, 0, caption, defaultText });
+        shown.push_back({ true, prompt, MessageButtons::Ok, MessageIcon::None,
+                          caption.isEmpty() ? kAppTitle : caption, defaultText });
         if (answers_.empty() || !answers_.front().input) {
             ADD_FAILURE() << "unexpected input box: " << prompt.toStdString();
             return {};
@@ -58,7 +64,7 @@ public:
 private:
     struct Answer {
         bool input;
-        int button;
+        MessageResult button;
         QString text;
     };
     std::deque<Answer> answers_;

@@ -5,9 +5,11 @@
 #include <QApplication>
 #include <QFontInfo>
 #include <QGroupBox>
+#include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
 
+#include "listgen/out1.h"
 #include "window_fixture.h"
 
 namespace melodex::test {
@@ -16,32 +18,28 @@ namespace {
 TEST_F(WindowTest, StartsWithEveryOptionAtItsDefault)
 {
     for (int k = 0; k < 11; ++k) {
-        auto* combo = find<QComboBox>(QStringLiteral("Combo1(%1)").arg(k).toUtf8().constData());
-        ASSERT_NE(combo, nullptr);
-        EXPECT_EQ(frmMain1::listIndex(combo), k);
-        EXPECT_EQ(combo->count(), 12);
+        ASSERT_NE(combo(k), nullptr);
+        EXPECT_EQ(listIndex(combo(k)), k);
+        EXPECT_EQ(combo(k)->count(), 12);
     }
-    EXPECT_EQ(find<QComboBox>("Combo1(0)")->currentText(), QStringLiteral("ファイル名"));
-    EXPECT_EQ(find<QComboBox>("Combo1(10)")->currentText(), QStringLiteral("サンプリングレート"));
-    EXPECT_EQ(find<QComboBox>("Combo1(3)")->itemText(11), QStringLiteral("なし"));
+    EXPECT_EQ(combo(0)->currentText(), QStringLiteral("ファイル名"));
+    EXPECT_EQ(combo(10)->currentText(), QStringLiteral("サンプリングレート"));
+    EXPECT_EQ(combo(3)->itemText(11), QStringLiteral("なし"));
 
     EXPECT_EQ(find<QScrollBar>("VScroll1")->value(), 11);
     EXPECT_EQ(find<QLineEdit>("strEnabled1")->text(), QStringLiteral("11"));
     EXPECT_EQ(find<QScrollBar>("VScroll2")->value(), 1);
     EXPECT_EQ(find<QLineEdit>("strBorder1")->text(), QStringLiteral("1"));
-    EXPECT_TRUE(find<QRadioButton>("Option1(0)")->isChecked());
-    EXPECT_EQ(window->SizeUnit, 0);
+    EXPECT_TRUE(option(0)->isChecked());
+    EXPECT_EQ(window->sizeUnit(), 0);
     EXPECT_EQ(find<QLineEdit>("strTitle1")->text(), QString());
     EXPECT_EQ(find<QLineEdit>("strOutFile1")->text(), QStringLiteral("list.htm"));
 
     const char* colours[] = { "WHITE", "WHITE", "BLACK", "RED" };
     const QColor samples[] = { QColor(255, 255, 255), QColor(255, 255, 255), QColor(0, 0, 0), QColor(255, 0, 0) };
     for (int r = 0; r < 4; ++r) {
-        const auto* box = find<QComboBox>(QStringLiteral("ColorBox1(%1)").arg(r).toUtf8().constData());
-        EXPECT_EQ(box->currentText(), QString::fromLatin1(colours[r])) << r;
-        EXPECT_EQ(sampleColour(find<QLabel>(QStringLiteral("ColorSample1(%1)").arg(r).toUtf8().constData())),
-                  samples[r])
-            << r;
+        EXPECT_EQ(colorBox(r)->currentText(), QString::fromLatin1(colours[r])) << r;
+        EXPECT_EQ(sampleColour(colorSample(r)), samples[r]) << r;
     }
 
     const OptionSet defaults;
@@ -57,15 +55,16 @@ TEST_F(WindowTest, NumbersTheColumnChoosersInLabel1)
                              "\r\n 9\r\n\r\n 10\r\n\r\n 11\r\n"));
 }
 
-TEST_F(WindowTest, FillsColumnHeadersButTheLast)
+TEST_F(WindowTest, FillsColumnHeadersFromTheChooserButTheLast)
 {
-    const char* items[] = { "ファイル名", "トラック名", "アーティスト名", "アルバム名", "作成年", "コメント",
-                            "ジャンル名", "ファイルサイズ", "トータルタイム", "ビットレート", "サンプリングレート" };
+    setColumnHeader(3, "x");
+    window = makeWindow();
     for (int i = 0; i < 11; ++i) {
-        const QString item = QString::fromUtf8(items[i]);
-        EXPECT_EQ(window->ColumnHeaders[i], item + QString(32 - item.size(), QLatin1Char(' '))) << i;
+        const QString item = combo(0)->itemText(i);
+        EXPECT_EQ(QString::fromStdString(ColumnHeaders()[i]), item + QString(32 - item.size(), QLatin1Char(' ')))
+            << i;
     }
-    EXPECT_TRUE(window->ColumnHeaders[11].isNull());
+    EXPECT_EQ(ColumnHeaders()[11], "");
 }
 
 TEST_F(WindowTest, ShowsTheFixedTexts)
@@ -87,18 +86,17 @@ TEST_F(WindowTest, ShowsTheFixedTexts)
     EXPECT_EQ(find<QPushButton>("cmdExit1")->text(), QStringLiteral("終了(&E)"));
     EXPECT_EQ(find<QPushButton>("cmdExit1")->shortcut(), QKeySequence(QStringLiteral("Alt+E")));
 
-    QStringList menus;
-    for (QAction* action : window->menuBar()->actions())
-        menus << action->text();
-    EXPECT_EQ(menus, QStringList({ "終了", "設定保存", "設定読込" }));
-    QStringList save;
-    for (QAction* action : window->m_save_title->actions())
-        save << (action->isSeparator() ? QStringLiteral("-") : action->text());
-    EXPECT_EQ(save, QStringList({ "save1", "save2", "save3", "save4", "-", "カスタム" }));
-    QStringList read;
-    for (QAction* action : window->m_read_title->actions())
-        read << (action->isSeparator() ? QStringLiteral("-") : action->text());
-    EXPECT_EQ(read, QStringList({ "read1", "read2", "read3", "read4", "-", "カスタム" }));
+    const auto entries = [](const QWidget* menu) {
+        QStringList texts;
+        for (const QAction* action : menu->actions())
+            texts << (action->isSeparator() ? QStringLiteral("-") : action->text());
+        return texts;
+    };
+    EXPECT_EQ(entries(window->menuBar()), QStringList({ "終了", "設定保存", "設定読込" }));
+    EXPECT_EQ(entries(find<QMenu>("m_save_title")),
+              QStringList({ "save1", "save2", "save3", "save4", "-", "カスタム" }));
+    EXPECT_EQ(entries(find<QMenu>("m_read_title")),
+              QStringList({ "read1", "read2", "read3", "read4", "-", "カスタム" }));
 }
 
 } // namespace
@@ -114,16 +112,17 @@ TEST_F(WindowTest, EveryCaptionFitsItsControl)
         GTEST_SKIP() << "the window's font is not installed: " << window->font().family().toStdString();
     std::vector<QWidget*> controls;
     for (QLabel* label : window->findChildren<QLabel*>())
-        if (!label->text().isEmpty() && label != window->Label1)
+        if (!label->text().isEmpty() && label->objectName() != QStringLiteral("Label1"))
             controls.push_back(label);
     for (QAbstractButton* button : window->findChildren<QAbstractButton*>())
         controls.push_back(button);
-    controls.insert(controls.end(), window->Combo1.begin(), window->Combo1.end());
-    controls.insert(controls.end(), window->ColorBox1.begin(), window->ColorBox1.end());
+    for (QComboBox* box : window->findChildren<QComboBox*>())
+        if (box->isEditable())
+            controls.push_back(box);
     ASSERT_GE(controls.size(), 30u);
     for (QWidget* w : controls)
         EXPECT_LE(w->sizeHint().width(), w->width()) << w->objectName().toStdString();
-    const QGroupBox* frame = window->Frame1;
+    const QGroupBox* frame = find<QGroupBox>("Frame1");
     EXPECT_LE(frame->fontMetrics().horizontalAdvance(frame->title()), frame->width());
 }
 

@@ -37,14 +37,6 @@ int rowOf(const QListWidget* list, const QString& text)
     return -1;
 }
 
-QStringList texts(const QListWidget* list)
-{
-    QStringList all;
-    for (int i = 0; i < list->count(); ++i)
-        all << list->item(i)->text().trimmed();
-    return all;
-}
-
 class ShownFolderTest : public ShownWindowTest {
 protected:
     void SetUp() override
@@ -62,7 +54,7 @@ protected:
 
 TEST_F(ShownWindowTest, StartsWithTheFocusOnTheDriveList)
 {
-    EXPECT_EQ(QApplication::focusWidget(), window->Drive1);
+    EXPECT_EQ(QApplication::focusWidget(), find<QWidget>("Drive1"));
 }
 
 TEST_F(ShownWindowTest, ReturnPressesTheFocusedButtonOnly)
@@ -70,40 +62,43 @@ TEST_F(ShownWindowTest, ReturnPressesTheFocusedButtonOnly)
     TempDir empty("melodex-usability");
     ASSERT_TRUE(window->openFolder(empty.path().native()));
     struct Case {
-        QPushButton* button;
+        const char* button;
         Qt::Key key;
         bool presses;
     };
     const Case cases[] = {
-        { window->cmdMakeList1, Qt::Key_Return, true },
-        { window->cmdMakeList1, Qt::Key_Enter, true }, // the keypad's
-        { window->cmdMakeList1, Qt::Key_Escape, false },
-        { window->cmdExit1, Qt::Key_Escape, false },
+        { "cmdMakeList1", Qt::Key_Return, true },
+        { "cmdMakeList1", Qt::Key_Enter, true }, // the keypad's
+        { "cmdMakeList1", Qt::Key_Escape, false },
+        { "cmdExit1", Qt::Key_Escape, false },
     };
     for (const Case& c : cases) {
         if (c.presses)
-            dialogs.answerMessage(kOk);
-        c.button->setFocus();
-        QTest::keyClick(c.button, c.key);
-        EXPECT_EQ(dialogs.shown.size(), c.presses ? 1u : 0u)
-            << c.button->objectName().toStdString() << " " << c.key;
+            dialogs.answerMessage();
+        auto* button = find<QPushButton>(c.button);
+        button->setFocus();
+        QTest::keyClick(button, c.key);
+        EXPECT_EQ(dialogs.shown.size(), c.presses ? 1u : 0u) << c.button << " " << c.key;
         if (!dialogs.shown.empty()) {
             EXPECT_EQ(dialogs.shown[0].text, QStringLiteral("MP3ファイルがありません"));
         }
         dialogs.shown.clear();
     }
     EXPECT_TRUE(window->isVisible());
-    window->cmdExit1->setFocus();
-    QTest::keyClick(window->cmdExit1, Qt::Key_Return);
+    auto* exit = find<QPushButton>("cmdExit1");
+    exit->setFocus();
+    QTest::keyClick(exit, Qt::Key_Return);
     EXPECT_FALSE(window->isVisible());
     EXPECT_EQ(frees, 1);
 }
 
 TEST_F(ShownWindowTest, TheUpDownArrowsShowTheFocus)
 {
-    const std::pair<QWidget*, QScrollBar*> steps[] = { { window->strEnabled1, window->VScroll1 },
-                                                        { window->strBorder1, window->VScroll2 } };
-    for (const auto& [before, bar] : steps) {
+    const std::pair<const char*, const char*> steps[]
+        = { { "strEnabled1", "VScroll1" }, { "strBorder1", "VScroll2" } };
+    for (const auto& [boxName, barName] : steps) {
+        auto* before = find<QWidget>(boxName);
+        auto* bar = find<QScrollBar>(barName);
         const QImage unfocused = bar->grab().toImage();
         before->setFocus();
         QTest::keyClick(before, Qt::Key_Tab);
@@ -119,9 +114,9 @@ TEST_F(ShownWindowTest, CutNamesShowInFullAsToolTips)
     for (const std::string& name : { std::string("00 short.mp3"), longName, std::string("02 short.mp3") })
         dir.write(name, "x");
     ASSERT_TRUE(window->openFolder(dir.path().native()));
-    ASSERT_EQ(window->File1->count(), 3);
-    EXPECT_EQ(tipAt(window->File1, 0), QString()) << "a name that fits has no tip";
-    EXPECT_EQ(tipAt(window->File1, 1), QString::fromStdString(longName));
+    ASSERT_EQ(files()->count(), 3);
+    EXPECT_EQ(tipAt(files(), 0), QString()) << "a name that fits has no tip";
+    EXPECT_EQ(tipAt(files(), 1), QString::fromStdString(longName));
     QToolTip::hideText(); // after a moment
     EXPECT_TRUE(QTest::qWaitFor([] { return !QToolTip::isVisible(); }, 2000));
 
@@ -130,33 +125,33 @@ TEST_F(ShownWindowTest, CutNamesShowInFullAsToolTips)
     const std::string longFolder = std::string(60, 'd');
     fs::create_directory(dir.path() / longFolder);
     ASSERT_TRUE(window->openFolder(dir.path().native()));
-    EXPECT_EQ(tipAt(window->Dir1, rowOf(window->Dir1, QString::fromStdString(longFolder))),
+    EXPECT_EQ(tipAt(folders(), rowOf(folders(), QString::fromStdString(longFolder))),
               QString::fromStdString(longFolder));
     QToolTip::hideText();
 }
 
 TEST_F(ShownFolderTest, TheOpenFolderStaysMarkedWhileTheHighlightMoves)
 {
-    const int open = rowOf(window->Dir1, QString::fromStdString(music.path().filename().native()));
-    const int child = rowOf(window->Dir1, QStringLiteral("disc 1"));
+    const int open = rowOf(folders(), QString::fromStdString(music.path().filename().native()));
+    const int child = rowOf(folders(), QStringLiteral("disc 1"));
     ASSERT_GE(open, 0);
     ASSERT_GT(child, open);
-    const auto image = [&](int row) { return window->Dir1->item(row)->icon().pixmap(14).toImage(); };
+    const auto image = [&](int row) { return folders()->item(row)->icon().pixmap(14).toImage(); };
     EXPECT_NE(image(open), image(child)) << "open and closed folders look alike";
 
     // A single click highlights a subfolder but opens nothing.
-    QTest::mouseClick(window->Dir1->viewport(), Qt::LeftButton, {},
-                      window->Dir1->visualItemRect(window->Dir1->item(child)).center());
-    EXPECT_EQ(window->Dir1->currentRow(), child);
-    EXPECT_EQ(window->FolderPath, music.path().native());
-    for (int row = 0; row < window->Dir1->count(); ++row)
-        EXPECT_EQ(window->Dir1->item(row)->font().bold(), row == open) << row;
+    QTest::mouseClick(folders()->viewport(), Qt::LeftButton, {},
+                      folders()->visualItemRect(folders()->item(child)).center());
+    EXPECT_EQ(folders()->currentRow(), child);
+    EXPECT_EQ(window->folderPath(), music.path().native());
+    for (int row = 0; row < folders()->count(); ++row)
+        EXPECT_EQ(folders()->item(row)->font().bold(), row == open) << row;
 }
 
 TEST_F(ShownFolderTest, F5ReadsTheListsAgainAndKeepsTheSelection)
 {
-    window->File1->setCurrentRow(1); // b.mp3
-    window->Dir1->setCurrentRow(rowOf(window->Dir1, QStringLiteral("disc 2")));
+    files()->setCurrentRow(1); // b.mp3
+    folders()->setCurrentRow(rowOf(folders(), QStringLiteral("disc 2")));
     fs::remove(music.path() / "a.mp3");
     music.write("d.mp3", "x");
     fs::remove(music.path() / "disc 1");
@@ -164,25 +159,25 @@ TEST_F(ShownFolderTest, F5ReadsTheListsAgainAndKeepsTheSelection)
 
     QTest::keyClick(window.get(), Qt::Key_F5);
     EXPECT_EQ(window->fileNames(), (std::vector<std::string> { "b.mp3", "c.mp3", "d.mp3" }));
-    EXPECT_EQ(window->strFileCount->text(), QStringLiteral("3"));
-    EXPECT_EQ(window->File1->currentItem()->text(), QStringLiteral("b.mp3"));
-    EXPECT_TRUE(texts(window->Dir1).contains(QStringLiteral("disc 3")));
-    EXPECT_FALSE(texts(window->Dir1).contains(QStringLiteral("disc 1")));
-    EXPECT_EQ(window->Dir1->currentItem()->text().trimmed(), QStringLiteral("disc 2"));
-    EXPECT_EQ(window->FolderPath, music.path().native());
+    EXPECT_EQ(fileCount(), QStringLiteral("3"));
+    EXPECT_EQ(files()->currentItem()->text(), QStringLiteral("b.mp3"));
+    EXPECT_TRUE(itemTexts(folders()).contains(QStringLiteral("disc 3")));
+    EXPECT_FALSE(itemTexts(folders()).contains(QStringLiteral("disc 1")));
+    EXPECT_EQ(folders()->currentItem()->text().trimmed(), QStringLiteral("disc 2"));
+    EXPECT_EQ(window->folderPath(), music.path().native());
 
     // The selected file is gone: nothing else gets selected in its place.
     fs::remove(music.path() / "b.mp3");
     QTest::keyClick(window.get(), Qt::Key_F5);
-    EXPECT_TRUE(window->File1->selectedItems().isEmpty());
-    EXPECT_EQ(window->strFileCount->text(), QStringLiteral("2"));
+    EXPECT_TRUE(files()->selectedItems().isEmpty());
+    EXPECT_EQ(fileCount(), QStringLiteral("2"));
 
     // The open folder itself is gone: the nearest folder left, without a box.
     ASSERT_TRUE(window->openFolder((music.path() / "disc 2").native()));
     fs::remove(music.path() / "disc 2");
     QTest::keyClick(window.get(), Qt::Key_F5);
-    EXPECT_EQ(window->FolderPath, music.path().native());
-    EXPECT_EQ(window->strFileCount->text(), QStringLiteral("2"));
+    EXPECT_EQ(window->folderPath(), music.path().native());
+    EXPECT_EQ(fileCount(), QStringLiteral("2"));
     EXPECT_TRUE(dialogs.shown.empty());
 }
 
@@ -198,14 +193,15 @@ TEST_F(WindowTest, AStartFolderThatCannotBeReadIsReportedOnceTheWindowIsUp)
     EXPECT_EQ(other->dirPath(), "/");
     EXPECT_TRUE(dialogs.shown.empty()) << "a box before the window exists";
 
-    dialogs.answerMessage(kOk);
+    dialogs.answerMessage();
     other->show();
     EXPECT_TRUE(QTest::qWaitFor([this] { return !dialogs.shown.empty(); }, 2000));
     QCoreApplication::processEvents();
     ASSERT_EQ(dialogs.shown.size(), 1u);
     EXPECT_TRUE(dialogs.shown[0].text.startsWith(QStringLiteral("フォルダを開けません。")))
         << dialogs.shown[0].text.toStdString();
-    EXPECT_EQ(dialogs.shown[0].buttons, kOkOnly + kExclamation);
+    EXPECT_EQ(dialogs.shown[0].buttons, MessageButtons::Ok);
+    EXPECT_EQ(dialogs.shown[0].icon, MessageIcon::Exclamation);
 }
 
 // Closes the next modal box once it is up, noting the texts of its buttons.
@@ -233,19 +229,19 @@ TEST(QtJapanese, StandardButtonsSpeakJapaneseWhenTheTranslationIsInstalled)
     QCoreApplication::installTranslator(&japanese);
     QtDialogs dialogs;
     struct Case {
-        int buttons;
+        MessageButtons buttons;
+        MessageIcon icon;
         QStringList expected; // sorted
     };
     const Case cases[] = {
-        { kOkOnly + kExclamation, { "OK" } },
-        { kOkCancel + kQuestion, { "OK", "キャンセル" } },
-        { kYesNo, { "いいえ(&N)", "はい(&Y)" } },
+        { MessageButtons::Ok, MessageIcon::Exclamation, { "OK" } },
+        { MessageButtons::OkCancel, MessageIcon::Question, { "OK", "キャンセル" } },
     };
     for (const Case& c : cases) {
         QStringList seen;
         noteButtonsOfNextBox(seen);
-        dialogs.messageBox(QStringLiteral("終了しますか？"), c.buttons);
-        EXPECT_EQ(seen, c.expected) << c.buttons;
+        dialogs.messageBox(QStringLiteral("終了しますか？"), c.buttons, c.icon);
+        EXPECT_EQ(seen, c.expected) << c.expected.join(' ').toStdString();
     }
     QStringList seen;
     noteButtonsOfNextBox(seen);

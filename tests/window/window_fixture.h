@@ -3,6 +3,7 @@
 
 #include <memory>
 
+#include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QLabel>
@@ -16,6 +17,7 @@
 
 #include "scripted_dialogs.h"
 #include "window/frmMain1.h"
+#include "window/widgets.h"
 
 namespace melodex::test {
 
@@ -28,21 +30,33 @@ protected:
         EXPECT_TRUE(dialogs.done()) << "a scripted answer was never asked for";
     }
 
-    std::unique_ptr<frmMain1> makeWindow()
+    std::unique_ptr<frmMain1> makeWindow(TrackLibrary library = {})
     {
-        TrackLibrary library;
         library.init = [this] { ++inits; return 1; };
         library.free = [this] { ++frees; return 1; };
         return std::make_unique<frmMain1>(dialogs, library);
     }
 
-    template <typename T>
-    T* find(const char* name) const
+    // A control of the window by its fixed name ("Combo1(3)").
+    template <typename T> T* find(const QString& name) const
     {
-        T* child = window->findChild<T*>(QString::fromUtf8(name));
-        EXPECT_NE(child, nullptr) << "no control named " << name;
+        T* child = window->findChild<T*>(name);
+        EXPECT_NE(child, nullptr) << "no control named " << name.toStdString();
         return child;
     }
+    template <typename T> T* find(const char* name) const { return find<T>(QString::fromUtf8(name)); }
+    template <typename T> T* find(const char* array, int index) const
+    {
+        return find<T>(QStringLiteral("%1(%2)").arg(QLatin1String(array)).arg(index));
+    }
+
+    QComboBox* combo(int k) const { return find<QComboBox>("Combo1", k); }
+    QComboBox* colorBox(int r) const { return find<QComboBox>("ColorBox1", r); }
+    QLabel* colorSample(int r) const { return find<QLabel>("ColorSample1", r); }
+    QRadioButton* option(int i) const { return find<QRadioButton>("Option1", i); }
+    QListWidget* folders() const { return find<QListWidget>("Dir1"); }
+    QListWidget* files() const { return find<QListWidget>("File1"); }
+    QString fileCount() const { return find<QLineEdit>("strFileCount")->text(); }
 
     ScriptedDialogs dialogs;
     int inits = 0;
@@ -67,6 +81,15 @@ inline void typeText(QWidget* widget, const QString& text)
 {
     for (const QChar c : text)
         QTest::sendKeyEvent(QTest::Click, widget, Qt::Key_unknown, QString(c), Qt::NoModifier);
+}
+
+// The rows of a list as the user reads them, without their indentation.
+inline QStringList itemTexts(const QListWidget* list)
+{
+    QStringList texts;
+    for (int i = 0; i < list->count(); ++i)
+        texts << list->item(i)->text().trimmed();
+    return texts;
 }
 
 inline QColor sampleColour(const QLabel* sample) { return sample->palette().color(QPalette::Window); }
