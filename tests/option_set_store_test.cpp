@@ -35,14 +35,6 @@ OptionSet changedOptions()
 
 } // namespace
 
-TEST(SignColumn, BlankBeforeZeroAndPositive)
-{
-    EXPECT_EQ(signColumn(3), " 3");
-    EXPECT_EQ(signColumn(0), " 0");
-    EXPECT_EQ(signColumn(-1), "-1");
-    EXPECT_EQ(signColumn(29), " 29");
-}
-
 TEST(NumberedPresetName, PrefixBlankDigit)
 {
     EXPECT_EQ(numberedPresetName(0), "save_key_ 0");

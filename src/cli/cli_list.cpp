@@ -17,6 +17,7 @@
 #include "cli/cli_presets.h"
 #include "common/folder_listing.h"
 #include "common/folder_path.h"
+#include "common/text_rules.h"
 #include "listgen/list_document.h"
 #include "trackinfo/vbmp3.h"
 
@@ -27,24 +28,12 @@ constexpr std::array<std::string_view, 12> kFieldNames = {
     "file", "track", "artist", "album", "year", "comment", "genre", "size", "time", "bitrate", "samplerate", "none",
 };
 
-std::string lower(std::string s)
-{
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return s;
-}
-
-std::string trim(const std::string& s)
-{
-    const auto b = s.find_first_not_of(" \t");
-    return b == std::string::npos ? std::string() : s.substr(b, s.find_last_not_of(" \t") - b + 1);
-}
-
 std::vector<std::string> splitList(const std::string& s)
 {
     std::vector<std::string> items;
     std::stringstream in(s);
     for (std::string item; std::getline(in, item, ',');)
-        items.push_back(lower(trim(item)));
+        items.push_back(asciiLower(std::string(trim(item, kBlanks))));
     if (!s.empty() && s.back() == ',')
         items.emplace_back();
     return items;
@@ -289,7 +278,7 @@ std::optional<std::string> applyListOptions(const ListOptions& given, OptionSet&
                 + std::to_string(names.size());
         for (std::size_t r = 0; r < names.size(); ++r) {
             const auto found = std::find_if(kPalette.begin(), kPalette.end(),
-                                            [&](const PaletteColor& c) { return lower(std::string(c.name)) == names[r]; });
+                [&](const PaletteColor& c) { return asciiLower(std::string(c.name)) == names[r]; });
             if (found == kPalette.end())
                 return "--colors: \"" + names[r] + "\" is not a palette colour";
             set.colorIndex[r] = static_cast<int>(found - kPalette.begin());
@@ -303,7 +292,7 @@ std::optional<std::string> applyListOptions(const ListOptions& given, OptionSet&
         set.borderText = std::to_string(*given.border);
     }
     if (given.unit) {
-        const std::string unit = lower(trim(*given.unit));
+        const std::string unit = asciiLower(std::string(trim(*given.unit, kBlanks)));
         if (unit == "byte")
             set.sizeUnit = kSizeByte;
         else if (unit == "kb")

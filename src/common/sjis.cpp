@@ -102,11 +102,6 @@ void toUnicodeReplacement(const void*, UConverterToUnicodeArgs* args, const char
     ucnv_cbToUWriteUChars(args, kReplacement, 1, 0, status);
 }
 
-bool isLeadByte(unsigned char b)
-{
-    return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
-}
-
 bool isTrailByte(unsigned char b)
 {
     return (b >= 0x40 && b <= 0x7E) || (b >= 0x80 && b <= 0xFC);
@@ -434,6 +429,11 @@ int windows1252Score(std::string_view s)
 }
 
 } // namespace
+
+bool isLeadByte(unsigned char b)
+{
+    return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+}
 
 // Printable ASCII is the same bytes in UTF-8 and CP932; most tag texts and
 // file names are nothing else, and they need no converter.

@@ -30,6 +30,10 @@ std::size_t utf8SequenceLength(std::string_view s, std::size_t i);
 // True when the bytes are valid UTF-8.
 bool isUtf8(std::string_view bytes);
 
+// True for the first byte of a double-byte character. Its trail byte may look
+// like ASCII ("ゾ" is 83 5D, and 5D is "]"), so byte scans must skip it.
+bool isLeadByte(unsigned char b);
+
 // True when the bytes are a complete, valid CP932 text.
 bool isValid(std::string_view cp932);
 

@@ -9,9 +9,10 @@
 
 #include "common/atomic_file.h"
 #include "common/folder_listing.h"
-#include "trackinfo/read_ahead.h"
 #include "common/sjis.h"
+#include "common/text_rules.h"
 #include "listgen/out1.h"
+#include "trackinfo/read_ahead.h"
 
 namespace melodex {
 namespace {
@@ -39,16 +40,8 @@ constexpr std::array<bool, 256> escapedBytes(bool unquoted)
 constexpr std::array<bool, 256> kEscaped = escapedBytes(false);
 constexpr std::array<bool, 256> kEscapedUnquoted = escapedBytes(true);
 
-std::string trimSpaces(std::string_view s)
-{
-    const auto first = s.find_first_not_of(' ');
-    if (first == std::string_view::npos)
-        return {};
-    return std::string(s.substr(first, s.find_last_not_of(' ') - first + 1));
-}
-
 // Text typed by the user or taken from the file system, made safe for the
-// page and encoded: escaping comes first, so every "&" ICU writes for a
+// page and encoded: escaping comes first, so every "&" the codec writes for a
 // character CP932 lacks is a reference and every other one was escaped.
 std::string userText(std::string_view utf8, HtmlText kind = HtmlText::Plain)
 {
@@ -132,7 +125,7 @@ void cell(std::string& out, int field, const std::string& escapedFileName, const
         textCell(out, TrimNul(tag.GenreName), "left");
         break;
     case 7:
-        line(out, "<TD NOWRAP ALIGN=\"right\">", trimSpaces(SizeText(fileBytes, sizeUnit)), "</TD>");
+        line(out, "<TD NOWRAP ALIGN=\"right\">", trim(SizeText(fileBytes, sizeUnit)), "</TD>");
         break;
     case 8:
         line(out, "<TD NOWRAP ALIGN=\"right\">", SecToTime(info.TotalSeconds), "</TD>");
@@ -196,7 +189,7 @@ ListResult write(const OptionSet& options, const std::string& folder, const std:
     for (int i = 0; i < n; ++i) {
         const int field = options.columns[static_cast<std::size_t>(i)];
         if (field != kFieldNone)
-            line(out, "<TH NOWRAP>", sjis::fromUtf8(trimSpaces(kColumnFieldItems[static_cast<std::size_t>(field)])),
+            line(out, "<TH NOWRAP>", sjis::fromUtf8(trim(kColumnFieldItems[static_cast<std::size_t>(field)])),
                  "</TH>");
     }
     line(out, "</TR>");
@@ -268,12 +261,12 @@ int32_t readTrackWithVbmp3(const std::string& path, TrackTag& tag, StreamInfo& i
 
 std::string listDocumentPath(const std::string& folder, const std::string& outFile)
 {
-    return joinPath(folder, trimSpaces(outFile));
+    return joinPath(folder, trim(outFile));
 }
 
 std::optional<std::string> checkOutputName(std::string_view outFile)
 {
-    const std::string name = trimSpaces(outFile);
+    const std::string name(trim(outFile));
     if (name.empty())
         return "no output file name";
     if (name == "." || name == "..")

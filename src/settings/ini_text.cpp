@@ -1,6 +1,7 @@
 #include "settings/ini_text.h"
 
 #include "common/sjis.h"
+#include "common/text_rules.h"
 
 #include <cstdint>
 #include <optional>
@@ -10,9 +11,7 @@
 namespace melodex::initext {
 namespace {
 
-bool isLeadByte(unsigned char b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
-char asciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 bool isPlainAscii(std::string_view s)
 {
@@ -145,7 +144,7 @@ std::string encodeSectionName(std::string_view utf8)
     std::string out;
     out.reserve(bytes.size());
     for (std::size_t i = 0; i < bytes.size(); ++i) {
-        if (isLeadByte(static_cast<unsigned char>(bytes[i])) && i + 1 < bytes.size()) {
+        if (sjis::isLeadByte(static_cast<unsigned char>(bytes[i])) && i + 1 < bytes.size()) {
             out += bytes[i];
             out += bytes[++i];
         } else if (bytes[i] == ']') {
@@ -160,10 +159,7 @@ std::string encodeSectionName(std::string_view utf8)
 std::string sectionKey(std::string_view cp932)
 {
     // Nearly every name is plain ASCII, and 80,000 of them must compare fast.
-    std::string key = isPlainAscii(cp932) ? std::string(cp932) : decode(cp932);
-    for (char& c : key)
-        c = asciiLower(c);
-    return key;
+    return asciiLower(isPlainAscii(cp932) ? std::string(cp932) : decode(cp932));
 }
 
 std::string quoteIfNeeded(std::string_view text)

@@ -1,6 +1,7 @@
 #include "settings/ini_utl.h"
 
 #include "common/sjis.h"
+#include "common/text_rules.h"
 #include "settings/ini_text.h"
 #include "settings/profile_file.h"
 
@@ -26,13 +27,6 @@ std::filesystem::path& fileOverride()
 {
     static std::filesystem::path path;
     return path;
-}
-
-std::string asciiLower(std::string s)
-{
-    std::transform(s.begin(), s.end(), s.begin(),
-                   [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; });
-    return s;
 }
 
 std::filesystem::path runningExecutable()

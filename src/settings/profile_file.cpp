@@ -2,6 +2,7 @@
 
 #include "common/atomic_file.h"
 #include "common/sjis.h"
+#include "common/text_rules.h"
 #include "settings/ini_text.h"
 
 #include <algorithm>
@@ -30,17 +31,15 @@ constexpr std::string_view kBom = "\xEF\xBB\xBF";
 // holds it longer than this has hung, and waiting on it would hang us too.
 constexpr auto kLockWait = std::chrono::seconds(10);
 
-bool isLeadByte(unsigned char b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
-char asciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+using sjis::isLeadByte;
 
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t';
+}
 std::string_view trimBlanks(std::string_view s)
 {
-    while (!s.empty() && isBlank(s.front()))
-        s.remove_prefix(1);
-    while (!s.empty() && isBlank(s.back()))
-        s.remove_suffix(1);
-    return s;
+    return trim(s, kBlanks);
 }
 
 // The profile functions take off one pair of quotes around a value, so a
