@@ -205,32 +205,6 @@ TEST_F(IniFileTest, SectionNamesInFileOrderOnce)
     EXPECT_EQ(IniSectionNames(), (std::vector<std::string> { "b", " a ", "日本" }));
 }
 
-TEST_F(IniGetStringTest, ResolvesOnlyWellFormedReferencesToPrintableCharacters)
-{
-    struct Case {
-        const char* stored;
-        const char* expected;
-    };
-    const Case cases[] = {
-        { "AT&T", "AT&T" }, // the Windows program's files never escaped "&"
-        { "R&B &amp; Soul", "R&B & Soul" },
-        { "&amp;#65;", "&#65;" },
-        { "&#12354;&#x3042;&#X3042;&#065;", "あああA" },
-        { "&#1114111;", "\U0010FFFF" },
-        { "a&#0;b", "a&#0;b" },
-        { "&#9;&#10;&#13;&#x1F;&#127;", "&#9;&#10;&#13;&#x1F;&#127;" },
-        { "&#55296;&#xDFFF;", "&#55296;&#xDFFF;" },
-        { "&#1114112;&#99999999999;&#x110000;", "&#1114112;&#99999999999;&#x110000;" },
-        { "&#;&#x;&#65 &lt; &", "&#;&#x;&#65 &lt; &" },
-    };
-    std::string ini = "[s]\r\n";
-    for (std::size_t i = 0; i < std::size(cases); ++i)
-        ini += "k" + std::to_string(i) + "=" + cases[i].stored + "\r\n";
-    writeIni(ini);
-    for (std::size_t i = 0; i < std::size(cases); ++i)
-        EXPECT_EQ(IniGetString("s", "k" + std::to_string(i), ""), cases[i].expected) << cases[i].stored;
-}
-
 TEST_F(IniFileTest, SectionNamesAreComparedAsTheUserSeesThem)
 {
     // ア is 83 41 and ヂ is 83 61: two names, though the trail bytes differ only in case.

@@ -45,7 +45,7 @@ constexpr std::array<bool, 256> kEscapedUnquoted = escapedBytes(true);
 // character CP932 lacks is a reference and every other one was escaped.
 std::string userText(std::string_view utf8, HtmlText kind = HtmlText::Plain)
 {
-    return sjis::fromUtf8(escapeHtml(utf8, kind));
+    return sjis::encode(escapeHtml(utf8, kind), sjis::Amp::Keep);
 }
 
 // File names are bytes, decided as tag texts are: names written by Japanese
@@ -189,7 +189,7 @@ ListResult write(const OptionSet& options, const std::string& folder, const std:
     for (int i = 0; i < n; ++i) {
         const int field = options.columns[static_cast<std::size_t>(i)];
         if (field != kFieldNone)
-            line(out, "<TH NOWRAP>", sjis::fromUtf8(trim(kColumnFieldItems[static_cast<std::size_t>(field)])),
+            line(out, "<TH NOWRAP>", sjis::encode(trim(kColumnFieldItems[static_cast<std::size_t>(field)])),
                  "</TH>");
     }
     line(out, "</TR>");
@@ -236,9 +236,9 @@ ListResult write(const OptionSet& options, const std::string& folder, const std:
     const std::string totalsCell = "</TD><TD NOWRAP WIDTH=100 ALIGN=\"center\">";
     line(out, "</TABLE><P><P><HR><P>");
     line(out, tableLine);
-    line(out, "<TR><TD NOWRAP WIDTH=150>", sjis::fromUtf8("ファイル総数"), totalsCell, spacedDecimal(count), "</TD></TR>");
-    line(out, "<TR><TD NOWRAP WIDTH=150>", sjis::fromUtf8("総ファイル容量"), totalsCell, totalSize, "</TD></TR>");
-    line(out, "<TR><TD NOWRAP WIDTH=150>", sjis::fromUtf8("総演奏時間"), totalsCell, SecToTime(totalSeconds),
+    line(out, "<TR><TD NOWRAP WIDTH=150>", sjis::encode("ファイル総数"), totalsCell, spacedDecimal(count), "</TD></TR>");
+    line(out, "<TR><TD NOWRAP WIDTH=150>", sjis::encode("総ファイル容量"), totalsCell, totalSize, "</TD></TR>");
+    line(out, "<TR><TD NOWRAP WIDTH=150>", sjis::encode("総演奏時間"), totalsCell, SecToTime(totalSeconds),
          "</TD></TR>");
     line(out, "</TABLE>");
     line(out, "<P><P><P><FONT COLOR=\"", titleColor, "\" >");

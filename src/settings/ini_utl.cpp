@@ -66,7 +66,7 @@ std::optional<std::filesystem::path> findIgnoringCase(const std::filesystem::pat
 
 const std::string* findKey(const IniValues& values, const std::string& key)
 {
-    const std::string name = initext::encode(key);
+    const std::string name = sjis::encode(key);
     for (const auto& [k, v] : values) {
         if (profile::sameName(k, name))
             return &v;
@@ -110,7 +110,7 @@ std::string IniSection::getString(const std::string& key, const std::string& def
         return defaultValue;
     // Cut before decoding, never inside a reference: a cut "&#12354;" would
     // come back as the text "&#123".
-    return initext::decode(std::string_view(*value).substr(0, sjis::cutLength(*value, kIniReadableBytes)));
+    return sjis::decode(std::string_view(*value).substr(0, sjis::cutLength(*value, kIniReadableBytes)));
 }
 
 std::optional<IniSection> IniGetSection(const std::string& section, IniError* error)
@@ -157,7 +157,7 @@ bool IniPutSection(const std::string& section, const IniValues& values, IniError
         IniValues encoded;
         encoded.reserve(values.size());
         for (const auto& [key, value] : values)
-            encoded.emplace_back(initext::encode(key), initext::encode(value));
+            encoded.emplace_back(sjis::encode(key), sjis::encode(value));
         profile::FileError e;
         if (profile::writeProfileSection(initext::encodeSectionName(section), encoded, path, &e))
             return true;
@@ -176,7 +176,10 @@ bool IniPutString(const std::string& section, const std::string& key, const std:
     return IniPutSection(section, { { key, value } }, error);
 }
 
-std::size_t IniStoredSize(const std::string& value) { return initext::encode(value).size(); }
+std::size_t IniStoredSize(const std::string& value)
+{
+    return sjis::encode(value).size();
+}
 
 std::optional<std::vector<std::string>> IniSectionNames(IniError* error)
 {
@@ -191,7 +194,7 @@ std::optional<std::vector<std::string>> IniSectionNames(IniError* error)
         }
         std::vector<std::string> names;
         for (const auto& name : profile::profileSectionNames(profile->text))
-            names.push_back(initext::decode(name));
+            names.push_back(sjis::decode(name));
         return names;
     } catch (const std::exception& e) {
         if (error)

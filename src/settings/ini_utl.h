@@ -1,6 +1,6 @@
 #pragma once
 // The program's INI file. Strings are UTF-8; the file holds CP932 written by
-// initext::encode, so preset files carry over from the system they were made
+// sjis::encode, so preset files carry over from the system they were made
 // on and every text loads back as it was saved.
 //
 // Where the file is: beside the executable, named after its base name in
