@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 using namespace melodex;
 using melodex::test::IniFileTest;
 using melodex::test::readFile;
@@ -190,13 +192,25 @@ TEST_F(IniPutStringTest, ConfigFolderThatCannotBeMadeIsReported)
     EXPECT_FALSE(error.reason.empty());
 }
 
-TEST_F(IniPutStringTest, WritesThroughALinkToTheFileItNames)
+TEST_F(IniPutStringTest, WritesThroughALinkToTheFileItNamesAndKeepsItsPermissions)
 {
-    const auto real = dir_.write("shared.ini", "[s]\r\n");
-    std::filesystem::create_symlink(real, iniPath());
-    ASSERT_TRUE(IniPutString("s", "k", "1"));
-    EXPECT_TRUE(std::filesystem::is_symlink(iniPath()));
-    EXPECT_EQ(readFile(real), "[s]\r\nk=1\r\n");
+    std::filesystem::create_directory(dir_.path() / "shared");
+    const auto real = dir_.write("shared/melodex.ini", "[s]\r\n");
+    ::chmod(real.c_str(), 0600);
+    std::filesystem::create_symlink("shared/melodex.ini", dir_.path() / "chain");
+    const std::pair<const char*, std::filesystem::path> links[] = {
+        { "absolute", real },
+        { "relative", "shared/melodex.ini" },
+        { "a link to a link", "chain" },
+    };
+    for (const auto& [what, to] : links) {
+        std::filesystem::remove(iniPath());
+        std::filesystem::create_symlink(to, iniPath());
+        ASSERT_TRUE(IniPutString("s", "k", what)) << what;
+        EXPECT_EQ(std::filesystem::read_symlink(iniPath()), to) << what;
+        EXPECT_EQ(readFile(real), "[s]\r\nk=" + std::string(what) + "\r\n") << what;
+        EXPECT_EQ(std::filesystem::status(real).permissions(), std::filesystem::perms(0600)) << what;
+    }
 }
 
 TEST_F(IniFileTest, SectionNamesInFileOrderOnce)

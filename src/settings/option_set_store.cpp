@@ -91,8 +91,6 @@ PresetRead readPreset(const std::string& name)
     return result;
 }
 
-std::optional<OptionSet> readOptionSet(const std::string& name) { return readPreset(name).options; }
-
 void settleNumberBoxes(OptionSet& loaded, const OptionSet& before)
 {
     if (loaded.enabledColumns != before.enabledColumns)

@@ -38,7 +38,6 @@ struct PresetRead {
 
 // The preset, read from one state of the file.
 PresetRead readPreset(const std::string& name);
-std::optional<OptionSet> readOptionSet(const std::string& name);
 
 // What the two number boxes show once their scroll bars have taken the values of
 // loaded, starting from before: a scroll bar that moves rewrites its box with

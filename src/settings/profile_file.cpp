@@ -299,10 +299,10 @@ bool readFd(int fd, std::size_t sizeHint, std::string& text)
 
 bool hasBom(std::string_view text) { return text.substr(0, kBom.size()) == kBom; }
 
-bool fail(WriteError* error, const std::filesystem::path& path, std::string reason)
+bool fail(FileError* error, const std::filesystem::path& path, std::string reason)
 {
     if (error)
-        *error = WriteError { path, std::move(reason) };
+        *error = FileError { path, std::move(reason) };
     return false;
 }
 
@@ -412,14 +412,12 @@ std::string editedText(std::string text, std::string_view section, const KeyValu
     return text;
 }
 
-bool replaceFile(const std::filesystem::path& target, std::string_view bytes, std::optional<mode_t> mode,
-                 WriteError* error)
+// Through links to the file they name, keeping its permissions and owner.
+bool replaceFile(const std::filesystem::path& file, std::string_view bytes, FileError* error)
 {
-    AtomicFile::Options options;
-    options.mode = mode;
     std::string reason;
-    if (!replaceFileAtomically(target.string(), bytes, &reason, options))
-        return fail(error, target, std::move(reason));
+    if (!replaceFileAtomically(file.string(), bytes, &reason))
+        return fail(error, file, std::move(reason));
     return true;
 }
 
@@ -510,46 +508,8 @@ int parseProfileInt(std::string_view value, int defaultValue)
     return result;
 }
 
-namespace {
-
-// The value of key in section; nothing when the file cannot be read or the
-// section or the key is absent.
-std::optional<std::string> findValue(std::string_view section, std::string_view key,
-                                     const std::filesystem::path& file)
-{
-    const auto profile = readProfile(file);
-    if (!profile)
-        return std::nullopt;
-    const auto values = findProfileSection(profile->text, section);
-    if (!values)
-        return std::nullopt;
-    for (const auto& [name, value] : *values) {
-        if (sameName(name, key))
-            return value;
-    }
-    return std::nullopt;
-}
-
-} // namespace
-
-int getProfileInt(std::string_view section, std::string_view key, int defaultValue,
-                  const std::filesystem::path& file)
-{
-    const auto value = findValue(section, key, file);
-    return value ? parseProfileInt(*value, defaultValue) : defaultValue;
-}
-
-std::string getProfileString(std::string_view section, std::string_view key, std::string_view defaultValue,
-                             std::size_t size, const std::filesystem::path& file)
-{
-    std::string value = findValue(section, key, file).value_or(std::string(defaultValue));
-    const std::size_t room = size == 0 ? 0 : size - 1;
-    value.resize(sjis::cutLength(value, room));
-    return value;
-}
-
-bool writeProfileSection(std::string_view section, const KeyValues& values, const std::filesystem::path& file,
-                         WriteError* error)
+bool writeProfileSection(
+    std::string_view section, const KeyValues& values, const std::filesystem::path& file, FileError* error)
 {
     if (const auto why = unstorable(section, "k", ""))
         return fail(error, file, *why);
@@ -564,56 +524,37 @@ bool writeProfileSection(std::string_view section, const KeyValues& values, cons
     }
     std::reverse(unique.begin(), unique.end());
 
+    // The configuration folder of a user who never saved is not there yet.
     std::error_code ec;
-    std::filesystem::path target = file;
-    // Write through a link to the file it names; renaming over the link would
-    // cut the user's file loose.
-    if (isLink(target)) {
-        target = std::filesystem::canonical(file, ec);
+    const std::filesystem::path folder = file.parent_path();
+    if (!folder.empty() && !std::filesystem::exists(folder, ec)) {
+        std::filesystem::create_directories(folder, ec);
         if (ec)
-            return fail(error, file, openFailure(file, ec.value()));
-    } else if (!target.parent_path().empty() && !std::filesystem::exists(target.parent_path(), ec)) {
-        std::filesystem::create_directories(target.parent_path(), ec);
-        if (ec)
-            return fail(error, target, ec.message());
+            return fail(error, file, ec.message());
     }
 
+    // The lock is on the file a link names, which is also the file replaced.
     bool missing = false;
-    auto opened = openLocked(target, LOCK_EX, true, missing, error);
+    auto opened = openLocked(file, LOCK_EX, true, missing, error);
     if (!opened)
-        return missing ? fail(error, target, std::strerror(ENOENT)) : false;
+        return missing ? fail(error, file, std::strerror(ENOENT)) : false;
     std::string text;
     // Never replace a file whose contents we could not read.
     if (!readFd(opened->fd.get(), static_cast<std::size_t>(opened->st.st_size), text))
-        return fail(error, target, std::strerror(errno));
+        return fail(error, file, std::strerror(errno));
     const bool bom = hasBom(text);
     std::string edited = editedText(text.substr(bom ? kBom.size() : 0), section, unique);
     if (bom)
         edited.insert(0, kBom);
     if (edited == text && !opened->created)
         return true;
-    std::optional<mode_t> mode;
-    if (!opened->created)
-        mode = opened->st.st_mode & 07777;
-    if (!replaceFile(target, edited, mode, error)) {
+    if (!replaceFile(file, edited, error)) {
         // The empty file made to be locked is no file of the user's.
         if (opened->created)
-            ::unlink(target.c_str());
+            ::unlink(file.c_str());
         return false;
     }
     return true;
-}
-
-bool writeProfileString(std::string_view section, std::string_view key, std::string_view value,
-                        const std::filesystem::path& file, WriteError* error)
-{
-    return writeProfileSection(section, { { std::string(key), std::string(value) } }, file, error);
-}
-
-std::vector<std::string> getProfileSectionNames(const std::filesystem::path& file)
-{
-    const auto profile = readProfile(file);
-    return profile ? profileSectionNames(profile->text) : std::vector<std::string> {};
 }
 
 } // namespace melodex::profile
