@@ -325,90 +325,114 @@ std::optional<std::string> unstorable(std::string_view section, std::string_view
     return std::nullopt;
 }
 
+// Where a write changes the text: the value of each key it sets that the
+// first section of that name holds, and the line after which the others go.
+struct SectionEdit {
+    struct Replacement {
+        std::size_t begin, end;
+        const std::string* value;
+    };
+    bool found = false;
+    Line last; // the text's last line
+    Line after; // the section's last key line (or other line), else its header
+    std::vector<Replacement> replacements;
+    std::vector<bool> done; // per value: set by a replacement
+};
+
+// One pass over the file whatever its size, and only up to the section's end.
+SectionEdit findSectionEdit(std::string_view text, std::string_view section, const KeyValues& values)
+{
+    SectionEdit edit;
+    edit.done.assign(values.size(), false);
+    const std::string wanted = initext::sectionKey(section);
+    for (std::size_t pos = 0; pos < text.size();) {
+        const Line line = lineAt(text, pos, edit.found);
+        pos = line.next;
+        edit.last = line;
+        if (line.kind == Line::Section) {
+            if (edit.found)
+                break;
+            if (initext::sectionKey(line.name) == wanted) {
+                edit.found = true;
+                edit.after = line;
+            }
+            continue;
+        }
+        if (!edit.found)
+            continue;
+        if (line.kind == Line::Key) {
+            // The first line of a key is the one the readers see.
+            for (std::size_t i = 0; i < values.size(); ++i) {
+                if (!edit.done[i] && sameName(line.name, values[i].first)) {
+                    edit.replacements.push_back({ line.valueBegin, line.end, &values[i].second });
+                    edit.done[i] = true;
+                    break;
+                }
+            }
+        }
+        if (line.kind == Line::Key || line.kind == Line::Other)
+            edit.after = line;
+    }
+    return edit;
+}
+
+std::string keyLine(const std::pair<std::string, std::string>& kv, std::string_view eol)
+{
+    return kv.first + "=" + kv.second + std::string(eol);
+}
+
+// The section added at the end, after a blank line.
+void appendSection(std::string& text, std::string_view section, const KeyValues& values, std::string_view eol,
+    const Line& last)
+{
+    std::string add;
+    if (!text.empty() && text.back() != '\n' && text.back() != '\r')
+        add += eol;
+    const std::string_view lastLine = std::string_view(text).substr(last.begin, last.end - last.begin);
+    if (!text.empty() && !trimBlanks(lastLine).empty())
+        add += eol;
+    add += "[" + std::string(section) + "]" + std::string(eol);
+    for (const auto& kv : values)
+        add += keyLine(kv, eol);
+    text += add;
+}
+
+// Everything up to "=" stays as it was, so only the values change; keys the
+// section lacks follow its last key.
+void setKeys(std::string& text, const SectionEdit& edit, const KeyValues& values, std::string_view eol)
+{
+    // From the back, so the positions in front stay true.
+    std::ptrdiff_t shift = 0;
+    for (auto r = edit.replacements.rbegin(); r != edit.replacements.rend(); ++r) {
+        text.replace(r->begin, r->end - r->begin, *r->value);
+        shift += static_cast<std::ptrdiff_t>(r->value->size());
+        shift -= static_cast<std::ptrdiff_t>(r->end - r->begin);
+    }
+    std::string add;
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        if (!edit.done[i])
+            add += keyLine(values[i], eol);
+    }
+    if (add.empty())
+        return;
+    if (edit.after.next == edit.after.end) // the file's last line has no line break
+        add.insert(0, eol);
+    text.insert(static_cast<std::size_t>(static_cast<std::ptrdiff_t>(edit.after.next) + shift), add);
+}
+
 // The text with every key of values set in the first section of that name,
-// or that section added at the end. One pass over the file whatever its size.
+// or that section added at the end.
 std::string editedText(std::string text, std::string_view section, const KeyValues& values)
 {
     // New lines follow the file's own line breaks; a new file gets CR LF, as
     // on the system the files are shared with.
     const bool lfOnly = text.find('\n') != std::string::npos && text.find("\r\n") == std::string::npos;
     const std::string_view eol = lfOnly ? "\n" : "\r\n";
-    auto keyLine = [&](const auto& kv) { return kv.first + "=" + kv.second + std::string(eol); };
-
-    const std::string wanted = initext::sectionKey(section);
-    std::optional<Line> header;
-    Line last;
-    struct Replacement {
-        std::size_t begin, end;
-        const std::string* value;
-    };
-    std::vector<Replacement> replacements;
-    std::vector<bool> done(values.size(), false);
-    Line after;
-    for (std::size_t pos = 0; pos < text.size();) {
-        const Line line = lineAt(text, pos, header.has_value());
-        pos = line.next;
-        last = line;
-        if (line.kind == Line::Section) {
-            if (header)
-                break;
-            if (initext::sectionKey(line.name) == wanted) {
-                header = line;
-                after = line;
-            }
-            continue;
-        }
-        if (!header)
-            continue;
-        if (line.kind == Line::Key) {
-            // The first line of a key is the one the readers see.
-            for (std::size_t i = 0; i < values.size(); ++i) {
-                if (!done[i] && sameName(line.name, values[i].first)) {
-                    replacements.push_back({ line.valueBegin, line.end, &values[i].second });
-                    done[i] = true;
-                    break;
-                }
-            }
-        }
-        if (line.kind == Line::Key || line.kind == Line::Other)
-            after = line;
-    }
-
-    if (!header) {
-        std::string add;
-        if (!text.empty() && text.back() != '\n' && text.back() != '\r')
-            add += eol;
-        const std::string_view lastLine = std::string_view(text).substr(last.begin, last.end - last.begin);
-        if (!text.empty() && !trimBlanks(lastLine).empty())
-            add += eol;
-        add += "[" + std::string(section) + "]" + std::string(eol);
-        for (const auto& kv : values)
-            add += keyLine(kv);
-        return text + add;
-    }
-
-    // Everything up to "=" stays as it was, so only the values change; from
-    // the back, so the positions in front stay true.
-    std::ptrdiff_t shift = 0;
-    for (auto r = replacements.rbegin(); r != replacements.rend(); ++r) {
-        text.replace(r->begin, r->end - r->begin, *r->value);
-        shift += static_cast<std::ptrdiff_t>(r->value->size());
-        shift -= static_cast<std::ptrdiff_t>(r->end - r->begin);
-    }
-    std::string add;
-    if (after.next == after.end) // the file's last line has no line break
-        add += eol;
-    bool adding = false;
-    for (std::size_t i = 0; i < values.size(); ++i) {
-        if (!done[i]) {
-            add += keyLine(values[i]);
-            adding = true;
-        }
-    }
-    if (!adding)
-        return text;
-    after.next = static_cast<std::size_t>(static_cast<std::ptrdiff_t>(after.next) + shift);
-    text.insert(after.next, add);
+    const SectionEdit edit = findSectionEdit(text, section, values);
+    if (edit.found)
+        setKeys(text, edit, values, eol);
+    else
+        appendSection(text, section, values, eol, edit.last);
     return text;
 }
 
