@@ -32,15 +32,31 @@ TEST_F(IniPath, ReadersAndWriterUseAFileWhoseNameIsUpperCaseOnDisk)
     EXPECT_FALSE(std::filesystem::exists(iniPath())); // no second file beside it
 }
 
-TEST_F(IniPath, FallsBackToTheConfigFolderWhenTheExecutablesFolderIsNotThere)
+TEST_F(IniPath, AnInstalledProgramKeepsItsSettingsInTheConfigFolder)
 {
-    // Stands for an installed program's folder, which a user cannot write;
-    // permissions cannot show it when the tests run as root.
-    setIniProgram(dir_.path() / "usr" / "bin" / "melodex");
-    const auto expected = config_.path() / "melodex" / "melodex.ini";
-    EXPECT_EQ(IniFilePath(), expected);
+    const auto config = config_.path() / "melodex" / "melodex.ini";
+    const auto ownUsr = dir_.path() / "usr" / "bin";
+    std::filesystem::create_directories(ownUsr);
+    const std::pair<std::filesystem::path, std::filesystem::path> cases[] = {
+        // A folder that is not there stands for one the user cannot write;
+        // permissions cannot show that when the tests run as root.
+        { dir_.path() / "missing" / "melodex", config },
+        // Root can write these, but they hold programs, not settings.
+        { "/usr/bin/melodex", config },
+        { "/usr/local/bin/melodex", config },
+        { "/bin/melodex", config },
+        { "/sbin/melodex", config },
+        { "/opt/melodex/bin/melodex", config },
+        // "usr" inside a folder of one's own is no system folder.
+        { ownUsr / "melodex", ownUsr / "melodex.ini" },
+    };
+    for (const auto& [exe, expected] : cases) {
+        setIniProgram(exe);
+        EXPECT_EQ(IniFilePath(), expected) << exe;
+    }
+    setIniProgram("/usr/bin/melodex");
     ASSERT_TRUE(IniPutString("p", "Title", "t"));
-    EXPECT_EQ(readFile(expected), "[p]\r\nTitle=t\r\n");
+    EXPECT_EQ(readFile(config), "[p]\r\nTitle=t\r\n");
     EXPECT_EQ(IniGetString("p", "Title", ""), "t");
 }
 

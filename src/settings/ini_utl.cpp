@@ -48,6 +48,22 @@ std::filesystem::path configFolder()
     return std::filesystem::path(home ? home : "/") / ".config" / "melodex";
 }
 
+// Where a package or `make install` puts programs. Root can write there, but
+// settings do not belong beside /usr/bin/melodex; a user-owned prefix named
+// at build time (~/.local) is no place for them either.
+bool isSystemFolder(const std::filesystem::path& folder)
+{
+    const auto within = [&](const std::filesystem::path& prefix) {
+        return std::mismatch(prefix.begin(), prefix.end(), folder.begin(), folder.end()).first
+            == prefix.end();
+    };
+    for (const char* prefix : { "/usr", "/bin", "/sbin", "/opt", MELODEX_INSTALL_BINDIR }) {
+        if (within(prefix))
+            return true;
+    }
+    return false;
+}
+
 // The file in folder whose name is name but for ASCII letter case; the exact
 // spelling wins when several differ only in case.
 std::optional<std::filesystem::path> findIgnoringCase(const std::filesystem::path& folder, const std::string& name)
@@ -91,7 +107,7 @@ std::filesystem::path IniFilePath()
 
     if (auto existing = findIgnoringCase(folder, name))
         return *existing;
-    if (!folder.empty() && ::access(folder.c_str(), W_OK) == 0)
+    if (!folder.empty() && !isSystemFolder(folder) && ::access(folder.c_str(), W_OK) == 0)
         return folder / name;
     const std::filesystem::path config = configFolder();
     return findIgnoringCase(config, name).value_or(config / name);
