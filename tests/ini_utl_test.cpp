@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 using namespace melodex;
 using melodex::test::IniFileTest;
 using melodex::test::readFile;
@@ -30,15 +32,31 @@ TEST_F(IniPath, ReadersAndWriterUseAFileWhoseNameIsUpperCaseOnDisk)
     EXPECT_FALSE(std::filesystem::exists(iniPath())); // no second file beside it
 }
 
-TEST_F(IniPath, FallsBackToTheConfigFolderWhenTheExecutablesFolderIsNotThere)
+TEST_F(IniPath, AnInstalledProgramKeepsItsSettingsInTheConfigFolder)
 {
-    // Stands for an installed program's folder, which a user cannot write;
-    // permissions cannot show it when the tests run as root.
-    setIniProgram(dir_.path() / "usr" / "bin" / "melodex");
-    const auto expected = config_.path() / "melodex" / "melodex.ini";
-    EXPECT_EQ(IniFilePath(), expected);
+    const auto config = config_.path() / "melodex" / "melodex.ini";
+    const auto ownUsr = dir_.path() / "usr" / "bin";
+    std::filesystem::create_directories(ownUsr);
+    const std::pair<std::filesystem::path, std::filesystem::path> cases[] = {
+        // A folder that is not there stands for one the user cannot write;
+        // permissions cannot show that when the tests run as root.
+        { dir_.path() / "missing" / "melodex", config },
+        // Root can write these, but they hold programs, not settings.
+        { "/usr/bin/melodex", config },
+        { "/usr/local/bin/melodex", config },
+        { "/bin/melodex", config },
+        { "/sbin/melodex", config },
+        { "/opt/melodex/bin/melodex", config },
+        // "usr" inside a folder of one's own is no system folder.
+        { ownUsr / "melodex", ownUsr / "melodex.ini" },
+    };
+    for (const auto& [exe, expected] : cases) {
+        setIniProgram(exe);
+        EXPECT_EQ(IniFilePath(), expected) << exe;
+    }
+    setIniProgram("/usr/bin/melodex");
     ASSERT_TRUE(IniPutString("p", "Title", "t"));
-    EXPECT_EQ(readFile(expected), "[p]\r\nTitle=t\r\n");
+    EXPECT_EQ(readFile(config), "[p]\r\nTitle=t\r\n");
     EXPECT_EQ(IniGetString("p", "Title", ""), "t");
 }
 
@@ -190,45 +208,31 @@ TEST_F(IniPutStringTest, ConfigFolderThatCannotBeMadeIsReported)
     EXPECT_FALSE(error.reason.empty());
 }
 
-TEST_F(IniPutStringTest, WritesThroughALinkToTheFileItNames)
+TEST_F(IniPutStringTest, WritesThroughALinkToTheFileItNamesAndKeepsItsPermissions)
 {
-    const auto real = dir_.write("shared.ini", "[s]\r\n");
-    std::filesystem::create_symlink(real, iniPath());
-    ASSERT_TRUE(IniPutString("s", "k", "1"));
-    EXPECT_TRUE(std::filesystem::is_symlink(iniPath()));
-    EXPECT_EQ(readFile(real), "[s]\r\nk=1\r\n");
+    std::filesystem::create_directory(dir_.path() / "shared");
+    const auto real = dir_.write("shared/melodex.ini", "[s]\r\n");
+    ::chmod(real.c_str(), 0600);
+    std::filesystem::create_symlink("shared/melodex.ini", dir_.path() / "chain");
+    const std::pair<const char*, std::filesystem::path> links[] = {
+        { "absolute", real },
+        { "relative", "shared/melodex.ini" },
+        { "a link to a link", "chain" },
+    };
+    for (const auto& [what, to] : links) {
+        std::filesystem::remove(iniPath());
+        std::filesystem::create_symlink(to, iniPath());
+        ASSERT_TRUE(IniPutString("s", "k", what)) << what;
+        EXPECT_EQ(std::filesystem::read_symlink(iniPath()), to) << what;
+        EXPECT_EQ(readFile(real), "[s]\r\nk=" + std::string(what) + "\r\n") << what;
+        EXPECT_EQ(std::filesystem::status(real).permissions(), std::filesystem::perms(0600)) << what;
+    }
 }
 
 TEST_F(IniFileTest, SectionNamesInFileOrderOnce)
 {
     writeIni("[b]\r\n[ a ]\r\n;[c]\r\n[B]\r\n[\x93\xfa\x96\x7b]\r\n");
     EXPECT_EQ(IniSectionNames(), (std::vector<std::string> { "b", " a ", "日本" }));
-}
-
-TEST_F(IniGetStringTest, ResolvesOnlyWellFormedReferencesToPrintableCharacters)
-{
-    struct Case {
-        const char* stored;
-        const char* expected;
-    };
-    const Case cases[] = {
-        { "AT&T", "AT&T" }, // the Windows program's files never escaped "&"
-        { "R&B &amp; Soul", "R&B & Soul" },
-        { "&amp;#65;", "&#65;" },
-        { "&#12354;&#x3042;&#X3042;&#065;", "あああA" },
-        { "&#1114111;", "\U0010FFFF" },
-        { "a&#0;b", "a&#0;b" },
-        { "&#9;&#10;&#13;&#x1F;&#127;", "&#9;&#10;&#13;&#x1F;&#127;" },
-        { "&#55296;&#xDFFF;", "&#55296;&#xDFFF;" },
-        { "&#1114112;&#99999999999;&#x110000;", "&#1114112;&#99999999999;&#x110000;" },
-        { "&#;&#x;&#65 &lt; &", "&#;&#x;&#65 &lt; &" },
-    };
-    std::string ini = "[s]\r\n";
-    for (std::size_t i = 0; i < std::size(cases); ++i)
-        ini += "k" + std::to_string(i) + "=" + cases[i].stored + "\r\n";
-    writeIni(ini);
-    for (std::size_t i = 0; i < std::size(cases); ++i)
-        EXPECT_EQ(IniGetString("s", "k" + std::to_string(i), ""), cases[i].expected) << cases[i].stored;
 }
 
 TEST_F(IniFileTest, SectionNamesAreComparedAsTheUserSeesThem)

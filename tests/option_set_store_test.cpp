@@ -35,14 +35,6 @@ OptionSet changedOptions()
 
 } // namespace
 
-TEST(SignColumn, BlankBeforeZeroAndPositive)
-{
-    EXPECT_EQ(signColumn(3), " 3");
-    EXPECT_EQ(signColumn(0), " 0");
-    EXPECT_EQ(signColumn(-1), "-1");
-    EXPECT_EQ(signColumn(29), " 29");
-}
-
 TEST(NumberedPresetName, PrefixBlankDigit)
 {
     EXPECT_EQ(numberedPresetName(0), "save_key_ 0");
@@ -70,15 +62,15 @@ TEST_F(WriteOptionSet, RoundTripAndOtherPresetsKept)
     const std::string before = iniBytes();
     ASSERT_TRUE(writeOptionSet("a", OptionSet {}));
     EXPECT_EQ(iniBytes(), before);
-    EXPECT_EQ(readOptionSet("b"), changedOptions());
-    EXPECT_EQ(readOptionSet("a"), OptionSet {});
+    EXPECT_EQ(readPreset("b").options, changedOptions());
+    EXPECT_EQ(readPreset("a").options, OptionSet {});
 }
 
 TEST_F(WriteOptionSet, BlankNamesWriteNothing)
 {
     for (const char* name : { "", " ", "     " }) {
         EXPECT_TRUE(writeOptionSet(name, changedOptions()));
-        EXPECT_FALSE(readOptionSet(name).has_value());
+        EXPECT_FALSE(readPreset(name).options.has_value());
     }
     EXPECT_FALSE(std::filesystem::exists(iniPath()));
 }
@@ -95,7 +87,7 @@ TEST_F(WriteOptionSet, FailureReportsTheFirstError)
 TEST_F(ReadOptionSet, AbsentNameGivesEveryStartUpValue)
 {
     writeIni("[other]\r\nCombo_00= 5\r\n");
-    const auto s = readOptionSet("never saved");
+    const auto s = readPreset("never saved").options;
     ASSERT_TRUE(s);
     EXPECT_EQ(*s, OptionSet {});
 }
@@ -110,7 +102,7 @@ TEST_F(ReadOptionSet, MissingKeysTakeTheirDefaults)
     expected.border = 3;
     expected.borderText = "3";
     expected.title = "x";
-    EXPECT_EQ(readOptionSet("p"), expected);
+    EXPECT_EQ(readPreset("p").options, expected);
 }
 
 TEST_F(ReadOptionSet, UnusableHandEditedValuesAreIgnoredOneByOne)
@@ -124,11 +116,11 @@ TEST_F(ReadOptionSet, UnusableHandEditedValuesAreIgnoredOneByOne)
     expected.colorIndex = { 28, 28, -1, 29 };
     expected.colorText = { "WHITE", "WHITE", "", "YELLOW" };
     expected.title = "kept";
-    EXPECT_EQ(readOptionSet("p"), expected);
+    EXPECT_EQ(readPreset("p").options, expected);
 
     // A number box whose number is unusable takes the default text too.
     writeIni("[p]\r\nEnabled=x\r\nBorder=-1\r\nFileSize=2\r\n");
-    const auto s = readOptionSet("p");
+    const auto s = readPreset("p").options;
     EXPECT_EQ(s->enabledText, "11");
     EXPECT_EQ(s->enabledColumns, 11);
     EXPECT_EQ(s->borderText, "1");
@@ -162,7 +154,7 @@ TEST_F(WriteOptionSet, TextsLoadBackExactly)
         s.title = text;
         s.outFile = text;
         ASSERT_TRUE(writeOptionSet("p", s)) << text;
-        const auto loaded = readOptionSet("p");
+        const auto loaded = readPreset("p").options;
         EXPECT_EQ(loaded->title, text);
         EXPECT_EQ(loaded->outFile, text);
     }
@@ -236,8 +228,8 @@ TEST_F(WriteOptionSet, ConcurrentSavesKeepEveryKeyAndReadersSeeWholePresets)
     done = true;
     reader.join();
 
-    EXPECT_EQ(readOptionSet("a"), options("a", kRounds - 1));
-    EXPECT_EQ(readOptionSet("b"), options("b", kRounds - 1));
+    EXPECT_EQ(readPreset("a").options, options("a", kRounds - 1));
+    EXPECT_EQ(readPreset("b").options, options("b", kRounds - 1));
     const std::string bytes = iniBytes();
     EXPECT_EQ(std::count(bytes.begin(), bytes.end(), '\n'), 2 * 21 + 1) << bytes; // a blank line between
 }

@@ -37,13 +37,10 @@ TEST(NumberPatterns, RoundHalfAwayFromZeroAndGroup)
     }
 }
 
-TEST(DecimalForms, SpacedHasRoomForTheSign)
+TEST(PlainDecimal, DigitsAndSignOnly)
 {
     EXPECT_EQ(plainDecimal(128), "128");
     EXPECT_EQ(plainDecimal(-3), "-3");
-    EXPECT_EQ(spacedDecimal(0), " 0");
-    EXPECT_EQ(spacedDecimal(12), " 12");
-    EXPECT_EQ(spacedDecimal(-3), "-3");
 }
 
 TEST(SecToTime, GoesPastNinetyNineHours)

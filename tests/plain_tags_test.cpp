@@ -49,7 +49,7 @@ using Shown = std::array<std::string, 6>;
 
 std::string shown(std::string_view field)
 {
-    return sjis::resolveReferences(sjis::toUtf8(TrimNul(field)));
+    return sjis::decode(TrimNul(field));
 }
 
 Shown shownOf(const Reading& r)

@@ -37,7 +37,10 @@ const nlohmann::json& expectedFiles()
 }
 
 // What the list shows for a field: up to the NUL, decoded, references resolved.
-std::string shown(std::string_view field) { return sjis::resolveReferences(sjis::toUtf8(TrimNul(field))); }
+std::string shown(std::string_view field)
+{
+    return sjis::decode(TrimNul(field));
+}
 
 template <std::size_t N>
 std::string shown(const char (&field)[N])

@@ -50,7 +50,7 @@ std::array<std::string_view, 6> tagTexts(const TrackTag& tag)
 
 std::string readableText(std::string_view field)
 {
-    return sjis::resolveReferences(sjis::toUtf8(TrimNul(field)));
+    return sjis::decode(TrimNul(field));
 }
 
 constexpr std::array<const char*, 6> kJsonTextKeys = {

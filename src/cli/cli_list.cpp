@@ -17,6 +17,7 @@
 #include "cli/cli_presets.h"
 #include "common/folder_listing.h"
 #include "common/folder_path.h"
+#include "common/text_rules.h"
 #include "listgen/list_document.h"
 #include "trackinfo/vbmp3.h"
 
@@ -27,24 +28,12 @@ constexpr std::array<std::string_view, 12> kFieldNames = {
     "file", "track", "artist", "album", "year", "comment", "genre", "size", "time", "bitrate", "samplerate", "none",
 };
 
-std::string lower(std::string s)
-{
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return s;
-}
-
-std::string trim(const std::string& s)
-{
-    const auto b = s.find_first_not_of(" \t");
-    return b == std::string::npos ? std::string() : s.substr(b, s.find_last_not_of(" \t") - b + 1);
-}
-
 std::vector<std::string> splitList(const std::string& s)
 {
     std::vector<std::string> items;
     std::stringstream in(s);
     for (std::string item; std::getline(in, item, ',');)
-        items.push_back(lower(trim(item)));
+        items.push_back(asciiLower(std::string(trim(item, kBlanks))));
     if (!s.empty() && s.back() == ',')
         items.emplace_back();
     return items;
@@ -161,21 +150,23 @@ std::vector<std::string> foldersToList(const std::string& root, std::ostream& er
     return std::move(folders.names);
 }
 
-void runList(Context& ctx, const std::string& folderArg, const std::optional<std::string>& preset,
-             const ListOptions& given, bool recursive)
+// The Option set of a run: the preset's, then the options given. Nothing,
+// with the reason on stderr and the exit code set, when one is refused.
+std::optional<OptionSet> runOptions(
+    Context& ctx, const std::optional<std::string>& preset, const ListOptions& given)
 {
     OptionSet options;
     if (preset) {
         if (auto error = loadPreset(*preset, options)) {
             ctx.err << "list: " << *error << "\n";
             ctx.exitCode = kExitFailure;
-            return;
+            return std::nullopt;
         }
     }
     if (auto error = applyListOptions(given, options)) {
         ctx.err << "list: " << *error << "\n";
         ctx.exitCode = kExitUsage;
-        return;
+        return std::nullopt;
     }
     // A preset file may come from anywhere; its OutFile is held to the rule
     // --output is, before anything is read or written.
@@ -183,75 +174,104 @@ void runList(Context& ctx, const std::string& folderArg, const std::optional<std
         if (auto why = checkOutputName(options.outFile)) {
             ctx.err << "list: --preset " << *preset << ": OutFile: " << *why << "\n";
             ctx.exitCode = kExitFailure;
-            return;
+            return std::nullopt;
         }
     }
+    return options;
+}
+
+void reportFolder(Context& ctx, const OptionSet& options, const std::string& folder, const FolderOutcome& o)
+{
+    switch (o.kind) {
+    case FolderOutcome::Written:
+        ctx.err << "Success: " << listDocumentPath(folder, options.outFile) << " (" << o.files << " files)\n";
+        ctx.exitCode = kExitOk;
+        break;
+    case FolderOutcome::NoMp3Files:
+        ctx.err << "no MP3 files in " << shownFolder(folder) << "\n";
+        ctx.exitCode = kExitNoMp3Files;
+        break;
+    case FolderOutcome::Unreadable:
+        ctx.exitCode = kExitFailure;
+        break;
+    case FolderOutcome::WriteFailed:
+        ctx.exitCode = kExitWriteFailed;
+        break;
+    case FolderOutcome::Cancelled:
+        ctx.err << "interrupted: the previous list is unchanged\n";
+        ctx.exitCode = kExitFailure;
+        break;
+    }
+}
+
+// What a recursive run did: one summary line, and the exit code of the worst
+// outcome.
+struct RunSummary {
+    int written = 0, failed = 0, unreadable = 0, files = 0;
+    bool cancelled = false;
+};
+
+void reportSummary(Context& ctx, const RunSummary& s)
+{
+    ctx.err << s.written << (s.written == 1 ? " list" : " lists") << " written (" << s.files << " files)";
+    if (s.failed)
+        ctx.err << ", " << s.failed << " failed";
+    if (s.unreadable)
+        ctx.err << ", " << s.unreadable << (s.unreadable == 1 ? " folder" : " folders") << " unreadable";
+    if (s.cancelled)
+        ctx.err << ", interrupted";
+    ctx.err << "\n";
+    if (s.failed)
+        ctx.exitCode = kExitWriteFailed;
+    else if (s.cancelled || s.unreadable)
+        ctx.exitCode = kExitFailure;
+    else if (s.written == 0)
+        ctx.exitCode = kExitNoMp3Files;
+    else
+        ctx.exitCode = kExitOk;
+}
+
+RunSummary listRecursively(
+    Context& ctx, const OptionSet& options, const std::string& root, TrackTag& tag, StreamInfo& info)
+{
+    RunSummary s;
+    for (const std::string& f : foldersToList(root, ctx.err)) {
+        const FolderOutcome o = listFolder(ctx, options, f, tag, info);
+        if (o.kind == FolderOutcome::Written) {
+            ++s.written;
+            s.files += o.files;
+            ctx.err << "wrote " << listDocumentPath(f, options.outFile) << " (" << o.files << " files)\n";
+        } else if (o.kind == FolderOutcome::WriteFailed) {
+            ++s.failed;
+        } else if (o.kind == FolderOutcome::Unreadable) {
+            ++s.unreadable;
+        } else if (o.kind == FolderOutcome::Cancelled) {
+            s.cancelled = true;
+            break;
+        }
+    }
+    return s;
+}
+
+void runList(Context& ctx, const std::string& folderArg, const std::optional<std::string>& preset,
+    const ListOptions& given, bool recursive)
+{
+    const std::optional<OptionSet> options = runOptions(ctx, preset, given);
+    if (!options)
+        return;
     const std::string folder = listedFolder(folderArg);
     InterruptGuard guard;
     vbmp3_init();
     TrackTag tag {};
     StreamInfo info {};
-
-    if (!recursive) {
-        const FolderOutcome o = listFolder(ctx, options, folder, tag, info);
-        switch (o.kind) {
-        case FolderOutcome::Written:
-            ctx.err << "Success: " << listDocumentPath(folder, options.outFile) << " (" << o.files << " files)\n";
-            ctx.exitCode = kExitOk;
-            break;
-        case FolderOutcome::NoMp3Files:
-            ctx.err << "no MP3 files in " << shownFolder(folder) << "\n";
-            ctx.exitCode = kExitNoMp3Files;
-            break;
-        case FolderOutcome::Unreadable:
-            ctx.exitCode = kExitFailure;
-            break;
-        case FolderOutcome::WriteFailed:
-            ctx.exitCode = kExitWriteFailed;
-            break;
-        case FolderOutcome::Cancelled:
-            ctx.err << "interrupted: the previous list is unchanged\n";
-            ctx.exitCode = kExitFailure;
-            break;
-        }
+    if (recursive) {
+        const RunSummary summary = listRecursively(ctx, *options, folder, tag, info);
         vbmp3_free();
-        return;
+        reportSummary(ctx, summary);
+    } else {
+        reportFolder(ctx, *options, folder, listFolder(ctx, *options, folder, tag, info));
+        vbmp3_free();
     }
-
-    int written = 0, failed = 0, unreadable = 0, files = 0;
-    bool cancelled = false;
-    for (const std::string& f : foldersToList(folder, ctx.err)) {
-        const FolderOutcome o = listFolder(ctx, options, f, tag, info);
-        if (o.kind == FolderOutcome::Written) {
-            ++written;
-            files += o.files;
-            ctx.err << "wrote " << listDocumentPath(f, options.outFile) << " (" << o.files << " files)\n";
-        } else if (o.kind == FolderOutcome::WriteFailed) {
-            ++failed;
-        } else if (o.kind == FolderOutcome::Unreadable) {
-            ++unreadable;
-        } else if (o.kind == FolderOutcome::Cancelled) {
-            cancelled = true;
-            break;
-        }
-    }
-    vbmp3_free();
-    ctx.err << written << (written == 1 ? " list" : " lists") << " written (" << files << " files)";
-    if (failed)
-        ctx.err << ", " << failed << " failed";
-    if (unreadable)
-        ctx.err << ", " << unreadable << (unreadable == 1 ? " folder" : " folders") << " unreadable";
-    if (cancelled)
-        ctx.err << ", interrupted";
-    ctx.err << "\n";
-    if (failed)
-        ctx.exitCode = kExitWriteFailed;
-    else if (cancelled || unreadable)
-        ctx.exitCode = kExitFailure;
-    else if (written == 0)
-        ctx.exitCode = kExitNoMp3Files;
-    else
-        ctx.exitCode = kExitOk;
 }
 
 } // namespace
@@ -289,7 +309,7 @@ std::optional<std::string> applyListOptions(const ListOptions& given, OptionSet&
                 + std::to_string(names.size());
         for (std::size_t r = 0; r < names.size(); ++r) {
             const auto found = std::find_if(kPalette.begin(), kPalette.end(),
-                                            [&](const PaletteColor& c) { return lower(std::string(c.name)) == names[r]; });
+                [&](const PaletteColor& c) { return asciiLower(std::string(c.name)) == names[r]; });
             if (found == kPalette.end())
                 return "--colors: \"" + names[r] + "\" is not a palette colour";
             set.colorIndex[r] = static_cast<int>(found - kPalette.begin());
@@ -303,7 +323,7 @@ std::optional<std::string> applyListOptions(const ListOptions& given, OptionSet&
         set.borderText = std::to_string(*given.border);
     }
     if (given.unit) {
-        const std::string unit = lower(trim(*given.unit));
+        const std::string unit = asciiLower(std::string(trim(*given.unit, kBlanks)));
         if (unit == "byte")
             set.sizeUnit = kSizeByte;
         else if (unit == "kb")

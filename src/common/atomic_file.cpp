@@ -194,8 +194,7 @@ bool AtomicFile::createTemporary()
 {
     // A new file gets 0666 less the umask from the kernel itself; reading the
     // umask would mean setting it, for every thread at once.
-    const bool modeKnown = existing_ || options_.mode.has_value();
-    const mode_t createMode = modeKnown ? 0600 : 0666;
+    const mode_t createMode = existing_ ? 0600 : 0666;
 
     if (options_.unnamed && unnamedFilesLinkable()) {
         fd_ = ::openat(dirFd_, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, createMode);
@@ -233,8 +232,8 @@ bool AtomicFile::createTemporary()
     // cannot (FAT) refusing them is no reason to fail.
     if (existing_ && (existingUid_ != ::geteuid() || existingGid_ != ::getegid()))
         (void)::fchown(fd_, existingUid_, existingGid_); // root replacing a user's file leaves it the user's
-    if (modeKnown)
-        ::fchmod(fd_, options_.mode.value_or(existingMode_));
+    if (existing_)
+        ::fchmod(fd_, existingMode_);
     return true;
 }
 

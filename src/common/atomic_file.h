@@ -3,9 +3,9 @@
 // contents go into a temporary file in the target's folder and take the
 // target's place only when complete, so readers see the old file or the new
 // one, never a part. A failure, a cancel, a signal or a power cut leaves the
-// old file as it was.
+// old file as it was. The new file takes the permissions and owner of the one
+// it replaces; a file that is new gets 0666 less the process's umask.
 
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -14,9 +14,6 @@
 namespace melodex {
 
 struct AtomicFileOptions {
-    // The new file's permissions. Unset: those of the file it replaces, or
-    // for a new file 0666 less the process's umask.
-    std::optional<mode_t> mode;
     // What our temporaries begin with. A temporary left by a killed run
     // is removed by the next one only when it is empty or begins with
     // this, so a user's own file that happens to match the name pattern

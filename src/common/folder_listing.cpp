@@ -1,5 +1,7 @@
 #include "common/folder_listing.h"
 
+#include "common/text_rules.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -14,7 +16,6 @@
 namespace melodex {
 namespace {
 
-unsigned char lower(unsigned char c) { return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + 32) : c; }
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
 // -1, 0 or 1 for two digit runs compared as numbers (leading zeros ignored).
@@ -47,7 +48,7 @@ std::string naturalKey(std::string_view name)
     key.reserve(name.size() + 4);
     for (std::size_t i = 0; i < name.size();) {
         if (!isDigit(name[i])) {
-            key += static_cast<char>(lower(static_cast<unsigned char>(name[i])));
+            key += asciiLower(name[i]);
             ++i;
             continue;
         }
@@ -72,7 +73,7 @@ bool hasMp3Extension(std::string_view name)
     if (name.size() < 4)
         return false;
     const std::string_view ext = name.substr(name.size() - 4);
-    return ext[0] == '.' && lower(ext[1]) == 'm' && lower(ext[2]) == 'p' && ext[3] == '3';
+    return ext[0] == '.' && asciiLower(ext[1]) == 'm' && asciiLower(ext[2]) == 'p' && ext[3] == '3';
 }
 
 bool naturalLess(std::string_view a, std::string_view b)
@@ -94,8 +95,8 @@ bool naturalLess(std::string_view a, std::string_view b)
             j = je;
             continue;
         }
-        const unsigned char ca = lower(static_cast<unsigned char>(a[i]));
-        const unsigned char cb = lower(static_cast<unsigned char>(b[j]));
+        const auto ca = static_cast<unsigned char>(asciiLower(a[i]));
+        const auto cb = static_cast<unsigned char>(asciiLower(b[j]));
         if (ca != cb)
             return ca < cb;
         ++i;

@@ -1,6 +1,8 @@
 #include "common/sjis.h"
 
 #include <algorithm>
+#include <array>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -8,6 +10,7 @@
 
 #include <unicode/ucnv.h>
 #include <unicode/ucnv_cb.h>
+#include <unicode/uset.h>
 #include <unicode/ustring.h>
 #include <unicode/utf8.h>
 
@@ -53,19 +56,6 @@ UConverter* windows1252()
     return conv.get();
 }
 
-std::u16string utf8ToUtf16(std::string_view utf8)
-{
-    std::u16string out(utf8.size(), u'\0');
-    int32_t length = 0;
-    UErrorCode status = U_ZERO_ERROR;
-    u_strFromUTF8WithSub(reinterpret_cast<UChar*>(out.data()), static_cast<int32_t>(out.size()), &length,
-        utf8.data(), static_cast<int32_t>(utf8.size()), 0xFFFD, nullptr, &status);
-    if (U_FAILURE(status))
-        return {};
-    out.resize(static_cast<std::size_t>(length));
-    return out;
-}
-
 std::string utf16ToUtf8(std::u16string_view utf16)
 {
     std::string out(utf16.size() * 3, '\0');
@@ -102,9 +92,38 @@ void toUnicodeReplacement(const void*, UConverterToUnicodeArgs* args, const char
     ucnv_cbToUWriteUChars(args, kReplacement, 1, 0, status);
 }
 
-bool isLeadByte(unsigned char b)
+// ICU's table follows IBM's PC code pages and swaps three controls (1A is
+// U+001C, 1C is U+007F, 7F is U+001A); Windows, whose files and tags we
+// share, reads every ASCII byte as itself. None of the three is ever a trail
+// byte.
+constexpr bool isSwappedByIcu(unsigned char b)
 {
-    return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+    return b == 0x1A || b == 0x1C || b == 0x7F;
+}
+
+// CP932 to UTF-8. Bytes that are not CP932 become U+FFFD, or with
+// !replaceInvalid make it fail.
+std::optional<std::string> cp932ToUtf8(std::string_view cp932, bool replaceInvalid)
+{
+    UConverter* conv = converter();
+    UErrorCode status = U_ZERO_ERROR;
+    if (replaceInvalid)
+        ucnv_setToUCallBack(conv, toUnicodeReplacement, nullptr, nullptr, nullptr, &status);
+    else
+        ucnv_setToUCallBack(conv, UCNV_TO_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &status);
+    std::u16string out(cp932.size() + 1, u'\0');
+    status = U_ZERO_ERROR;
+    const int32_t length = ucnv_toUChars(conv, reinterpret_cast<UChar*>(out.data()),
+        static_cast<int32_t>(out.size()), cp932.data(), static_cast<int32_t>(cp932.size()), &status);
+    if (U_FAILURE(status))
+        return std::nullopt;
+    out.resize(static_cast<std::size_t>(length));
+    if (std::any_of(cp932.begin(), cp932.end(),
+            [](char c) { return isSwappedByIcu(static_cast<unsigned char>(c)); })) {
+        for (char16_t& c : out)
+            c = c == 0x1C ? 0x1A : c == 0x7F ? 0x1C : c == 0x1A ? 0x7F : c;
+    }
+    return utf16ToUtf8(out);
 }
 
 bool isTrailByte(unsigned char b)
@@ -435,73 +454,187 @@ int windows1252Score(std::string_view s)
 
 } // namespace
 
-// Printable ASCII is the same bytes in UTF-8 and CP932; most tag texts and
-// file names are nothing else, and they need no converter.
+bool isLeadByte(unsigned char b)
+{
+    return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+}
+
 namespace
 {
+
+// Printable ASCII is the same bytes in UTF-8 and CP932; most tag texts and
+// file names are nothing else, and they need no converter.
 bool isPrintableAscii(std::string_view s)
 {
     return std::all_of(s.begin(), s.end(), [](char c) { return c >= 0x20 && c <= 0x7E; });
 }
-} // namespace
 
-std::string fromUtf8(std::string_view utf8, Amp amp)
+// The characters CP932 holds both ways, all of them in the BMP. The
+// converter alone would not do: its escaping callback silently drops the
+// default-ignorable characters it cannot convert (U+200D that joins an emoji
+// sequence, the variation selector of "❤️"), and it maps a few private-use
+// characters one way (U+F86F to the bytes of "№"). Neither would read back.
+class RoundTripSet
 {
-    if (isPrintableAscii(utf8) && (amp == Amp::Keep || utf8.find('&') == std::string_view::npos))
-        return std::string(utf8);
-    std::u16string text = utf8ToUtf16(utf8);
-    if (amp == Amp::Reference) {
-        std::u16string escaped;
-        escaped.reserve(text.size());
-        for (char16_t c : text) {
-            if (c == u'&')
-                escaped += u"&amp;";
-            else
-                escaped += c;
+public:
+    RoundTripSet()
+    {
+        UErrorCode status = U_ZERO_ERROR;
+        const ConverterPtr conv = openConverter(kConverterName);
+        const std::unique_ptr<USet, decltype(&uset_close)> set(uset_openEmpty(), &uset_close);
+        ucnv_getUnicodeSet(conv.get(), set.get(), UCNV_ROUNDTRIP_SET, &status);
+        if (U_FAILURE(status))
+            throw std::runtime_error(
+                std::string("ICU cannot list the CP932 characters: ") + u_errorName(status));
+        for (int32_t i = 0, n = uset_getItemCount(set.get()); i < n; ++i) {
+            UChar32 first = 0;
+            UChar32 last = 0;
+            uset_getItem(set.get(), i, &first, &last, nullptr, 0, &status);
+            for (UChar32 c = first; c <= last && c <= 0xFFFF; ++c)
+                bits_[static_cast<std::size_t>(c) >> 6] |= uint64_t { 1 } << (c & 63);
         }
-        text.swap(escaped);
     }
+
+    bool contains(UChar32 c) const
+    {
+        return c >= 0 && c <= 0xFFFF && ((bits_[static_cast<std::size_t>(c) >> 6] >> (c & 63)) & 1) != 0;
+    }
+
+private:
+    std::array<uint64_t, 0x10000 / 64> bits_ {};
+};
+
+const RoundTripSet& roundTrips()
+{
+    static const RoundTripSet set;
+    return set;
+}
+
+// Converts characters that all round-trip, so no callback is ever needed.
+void appendCp932(std::string& out, std::u16string_view utf16)
+{
+    if (utf16.empty())
+        return;
     UConverter* conv = converter();
     UErrorCode status = U_ZERO_ERROR;
-    ucnv_setFromUCallBack(conv, UCNV_FROM_U_CALLBACK_ESCAPE, UCNV_ESCAPE_XML_DEC, nullptr, nullptr, &status);
-    // A reference is at most "&#1114111;" (10 bytes) for one or two UTF-16 units.
-    std::string out(text.size() * 10 + 16, '\0');
+    ucnv_setFromUCallBack(conv, UCNV_FROM_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &status);
+    const std::size_t at = out.size();
+    out.resize(at + utf16.size() * 2 + 1); // at most two bytes a UTF-16 unit
     status = U_ZERO_ERROR;
-    const int32_t length = ucnv_fromUChars(conv, out.data(), static_cast<int32_t>(out.size()),
-        reinterpret_cast<const UChar*>(text.data()), static_cast<int32_t>(text.size()), &status);
+    const int32_t length = ucnv_fromUChars(conv, out.data() + at, static_cast<int32_t>(out.size() - at),
+        reinterpret_cast<const UChar*>(utf16.data()), static_cast<int32_t>(utf16.size()), &status);
     if (U_FAILURE(status))
         throw std::runtime_error(std::string("CP932 conversion failed: ") + u_errorName(status));
-    out.resize(static_cast<std::size_t>(length));
+    out.resize(at + static_cast<std::size_t>(length));
+}
+
+// A character a reference may stand for: never one that could break a line,
+// end a C string or pass for half of a UTF-16 pair. encode writes controls
+// as themselves, so no reference it writes is refused.
+bool mayResolveTo(uint32_t cp)
+{
+    return cp > 0x1F && cp != 0x7F && !(cp >= 0xD800 && cp <= 0xDFFF) && cp <= 0x10FFFF;
+}
+
+// The character of the numeric reference at s[i] ("&#...;") and its length.
+std::optional<std::pair<uint32_t, std::size_t>> numericReference(std::string_view s, std::size_t i)
+{
+    std::size_t j = i + 2;
+    if (j > s.size() || s[i + 1] != '#')
+        return std::nullopt;
+    const bool hex = j < s.size() && (s[j] == 'x' || s[j] == 'X');
+    if (hex)
+        ++j;
+    const std::size_t digits = j;
+    uint32_t cp = 0;
+    for (; j < s.size(); ++j) {
+        const char c = s[j];
+        int d = -1;
+        if (c >= '0' && c <= '9')
+            d = c - '0';
+        else if (hex && c >= 'a' && c <= 'f')
+            d = c - 'a' + 10;
+        else if (hex && c >= 'A' && c <= 'F')
+            d = c - 'A' + 10;
+        if (d < 0)
+            break;
+        cp = cp * (hex ? 16 : 10) + static_cast<uint32_t>(d);
+        if (cp > 0x10FFFF)
+            return std::nullopt; // also keeps the sum from wrapping
+    }
+    if (j == digits || j >= s.size() || s[j] != ';' || !mayResolveTo(cp))
+        return std::nullopt;
+    return std::pair { cp, j + 1 - i };
+}
+
+} // namespace
+
+std::string encode(std::string_view utf8, Amp amp)
+{
+    const bool escapeAmp = amp == Amp::Reference;
+    if (isPrintableAscii(utf8) && (!escapeAmp || utf8.find('&') == std::string_view::npos))
+        return std::string(utf8);
+    const RoundTripSet& held = roundTrips();
+    std::string out;
+    out.reserve(utf8.size() + 16);
+    // What round-trips goes to the converter in runs, ASCII included (it is
+    // the same bytes in CP932, but for the three controls ICU swaps): one
+    // call for most texts.
+    std::u16string run;
+    run.reserve(utf8.size());
+    const auto* s = reinterpret_cast<const uint8_t*>(utf8.data());
+    const auto length = static_cast<int32_t>(utf8.size());
+    for (int32_t i = 0; i < length;) {
+        if (isSwappedByIcu(s[i])) {
+            appendCp932(out, run);
+            run.clear();
+            out += static_cast<char>(s[i++]);
+            continue;
+        }
+        if (s[i] < 0x80) {
+            if (s[i] == '&' && escapeAmp)
+                run += u"&amp;";
+            else
+                run += static_cast<char16_t>(s[i]);
+            ++i;
+            continue;
+        }
+        UChar32 c = 0;
+        U8_NEXT(s, i, length, c);
+        if (held.contains(c)) {
+            run += static_cast<char16_t>(c);
+            continue;
+        }
+        appendCp932(out, run);
+        run.clear();
+        // A sequence that is not UTF-8 stands for U+FFFD, which CP932 lacks.
+        out += "&#" + std::to_string(c < 0 ? 0xFFFD : c) + ";";
+    }
+    appendCp932(out, run);
     return out;
 }
 
-std::string toUtf8(std::string_view cp932)
+std::string decode(std::string_view cp932)
 {
-    if (isPrintableAscii(cp932))
-        return std::string(cp932);
-    UConverter* conv = converter();
-    UErrorCode status = U_ZERO_ERROR;
-    ucnv_setToUCallBack(conv, toUnicodeReplacement, nullptr, nullptr, nullptr, &status);
-    std::u16string out(cp932.size() + 1, u'\0');
-    status = U_ZERO_ERROR;
-    const int32_t length = ucnv_toUChars(conv, reinterpret_cast<UChar*>(out.data()),
-        static_cast<int32_t>(out.size()), cp932.data(), static_cast<int32_t>(cp932.size()), &status);
-    if (U_FAILURE(status))
-        return {};
-    out.resize(static_cast<std::size_t>(length));
-    return utf16ToUtf8(out);
-}
-
-bool isValid(std::string_view cp932)
-{
-    UConverter* conv = converter();
-    UErrorCode status = U_ZERO_ERROR;
-    ucnv_setToUCallBack(conv, UCNV_TO_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &status);
-    std::u16string out(cp932.size() + 1, u'\0');
-    status = U_ZERO_ERROR;
-    ucnv_toUChars(conv, reinterpret_cast<UChar*>(out.data()), static_cast<int32_t>(out.size()), cp932.data(),
-        static_cast<int32_t>(cp932.size()), &status);
-    return U_SUCCESS(status);
+    std::string text = isPrintableAscii(cp932) ? std::string(cp932) : cp932ToUtf8(cp932, true).value_or("");
+    if (text.find('&') == std::string::npos)
+        return text;
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        if (text[i] != '&') {
+            out += text[i++];
+        } else if (text.compare(i, 5, "&amp;") == 0) {
+            out += '&';
+            i += 5;
+        } else if (const auto ref = numericReference(text, i)) {
+            appendUtf8(out, ref->first);
+            i += ref->second;
+        } else {
+            out += text[i++];
+        }
+    }
+    return out;
 }
 
 std::size_t cutLength(std::string_view cp932, std::size_t maxBytes)
@@ -563,17 +696,7 @@ std::optional<std::string> cp932Reading(std::string_view bytes, bool dropCutLead
     const std::optional<int> score = cp932Score(cp932);
     if (!score || *score <= windows1252Score(bytes))
         return std::nullopt;
-    UConverter* conv = converter();
-    UErrorCode status = U_ZERO_ERROR;
-    ucnv_setToUCallBack(conv, UCNV_TO_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &status);
-    std::u16string out(cp932.size() + 1, u'\0');
-    status = U_ZERO_ERROR;
-    const int32_t length = ucnv_toUChars(conv, reinterpret_cast<UChar*>(out.data()),
-        static_cast<int32_t>(out.size()), cp932.data(), static_cast<int32_t>(cp932.size()), &status);
-    if (U_FAILURE(status))
-        return std::nullopt;
-    out.resize(static_cast<std::size_t>(length));
-    return utf16ToUtf8(out);
+    return cp932ToUtf8(cp932, false);
 }
 
 } // namespace
@@ -631,57 +754,6 @@ std::string legacyToUtf8(std::string_view bytes, bool dropCutLead)
     if (auto text = cp932Reading(bytes, dropCutLead))
         return std::move(*text);
     return windows1252ToUtf8(bytes);
-}
-
-std::string resolveReferences(std::string_view s)
-{
-    std::string out;
-    out.reserve(s.size());
-    std::size_t i = 0;
-    while (i < s.size()) {
-        if (s[i] != '&') {
-            out += s[i++];
-            continue;
-        }
-        if (s.substr(i, 5) == "&amp;") {
-            out += '&';
-            i += 5;
-            continue;
-        }
-        if (i + 2 < s.size() && s[i + 1] == '#') {
-            std::size_t j = i + 2;
-            const bool hex = j < s.size() && (s[j] == 'x' || s[j] == 'X');
-            if (hex)
-                ++j;
-            const std::size_t digitsStart = j;
-            uint32_t cp = 0;
-            bool overflow = false;
-            while (j < s.size()) {
-                const char c = s[j];
-                int digit = -1;
-                if (c >= '0' && c <= '9')
-                    digit = c - '0';
-                else if (hex && c >= 'a' && c <= 'f')
-                    digit = c - 'a' + 10;
-                else if (hex && c >= 'A' && c <= 'F')
-                    digit = c - 'A' + 10;
-                if (digit < 0)
-                    break;
-                cp = cp * (hex ? 16 : 10) + static_cast<uint32_t>(digit);
-                if (cp > 0x10FFFF)
-                    overflow = true;
-                ++j;
-            }
-            if (j > digitsStart && j < s.size() && s[j] == ';' && !overflow
-                && !(cp >= 0xD800 && cp <= 0xDFFF)) {
-                appendUtf8(out, cp);
-                i = j + 1;
-                continue;
-            }
-        }
-        out += s[i++];
-    }
-    return out;
 }
 
 std::size_t utf8SequenceLength(std::string_view s, std::size_t i)

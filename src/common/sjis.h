@@ -9,19 +9,32 @@
 
 namespace melodex::sjis {
 
+// One codec for every text the program stores or writes in CP932 (the track
+// records, the INI file, the page) and reads back (`info`, a preset loaded):
+// what encode wrote, decode gives back exactly.
 enum class Amp {
-    Keep,      // "&" stays "&"
     Reference, // "&" becomes "&amp;", so that every "&" in the result begins a reference
+    Keep, // "&" stays: the text is HTML whose "&" already begin references
 };
 
-// UTF-8 to CP932. A character CP932 cannot hold becomes a decimal numeric
-// character reference ("&#233;"); bytes that are not UTF-8 become U+FFFD first.
-// Throws std::runtime_error if ICU has no CP932 converter: a page that declares
-// Shift_JIS must never silently be something else.
-std::string fromUtf8(std::string_view utf8, Amp amp = Amp::Keep);
+// UTF-8 to CP932. A character CP932 cannot hold both ways becomes a decimal
+// numeric character reference ("&#233;", "&#127925;"); a sequence that is not
+// UTF-8 becomes "&#65533;". Throws std::runtime_error if ICU has no CP932
+// converter: a page that declares Shift_JIS must never silently be something
+// else.
+std::string encode(std::string_view utf8, Amp amp = Amp::Reference);
 
-// CP932 to UTF-8; bytes that are not CP932 become U+FFFD.
-std::string toUtf8(std::string_view cp932);
+// CP932 to UTF-8, the exact inverse of encode on what encode wrote. "&amp;",
+// "&#N;" and "&#xH;" are resolved; any other "&" stays, so "AT&T" in a file
+// of the Windows program, which never escaped "&", reads as written. A
+// reference to a control character (U+0000-U+001F, U+007F), a surrogate or
+// a number beyond U+10FFFF stays as written: no file or tag can put a NUL or
+// a line break into a text. Bytes that are not CP932 become U+FFFD.
+std::string decode(std::string_view cp932);
+
+// True for the first byte of a double-byte character. Its trail byte may look
+// like ASCII ("ゾ" is 83 5D, and 5D is "]"), so byte scans must skip it.
+bool isLeadByte(unsigned char b);
 
 // The length of the valid UTF-8 sequence that starts at s[i], or 0 when none
 // does (no overlong forms, no surrogates).
@@ -29,9 +42,6 @@ std::size_t utf8SequenceLength(std::string_view s, std::size_t i);
 
 // True when the bytes are valid UTF-8.
 bool isUtf8(std::string_view bytes);
-
-// True when the bytes are a complete, valid CP932 text.
-bool isValid(std::string_view cp932);
 
 // The longest prefix of at most maxBytes that ends neither inside a
 // double-byte character nor inside a "&...;" reference.
@@ -56,9 +66,5 @@ LegacyCodePage legacyCodePage(std::string_view bytes);
 // dropCutLead, a CP932 lead byte alone at the very end (a tagger cut the
 // character in half to fit a fixed field) is left out of the CP932 reading.
 std::string legacyToUtf8(std::string_view bytes, bool dropCutLead = false);
-
-// Replaces "&#N;", "&#xH;" and "&amp;" with the characters they stand for.
-// Anything else, including a lone "&", stays as it is.
-std::string resolveReferences(std::string_view utf8);
 
 } // namespace melodex::sjis

@@ -9,9 +9,10 @@
 
 #include "common/atomic_file.h"
 #include "common/folder_listing.h"
-#include "trackinfo/read_ahead.h"
 #include "common/sjis.h"
+#include "common/text_rules.h"
 #include "listgen/out1.h"
+#include "trackinfo/read_ahead.h"
 
 namespace melodex {
 namespace {
@@ -39,20 +40,12 @@ constexpr std::array<bool, 256> escapedBytes(bool unquoted)
 constexpr std::array<bool, 256> kEscaped = escapedBytes(false);
 constexpr std::array<bool, 256> kEscapedUnquoted = escapedBytes(true);
 
-std::string trimSpaces(std::string_view s)
-{
-    const auto first = s.find_first_not_of(' ');
-    if (first == std::string_view::npos)
-        return {};
-    return std::string(s.substr(first, s.find_last_not_of(' ') - first + 1));
-}
-
 // Text typed by the user or taken from the file system, made safe for the
-// page and encoded: escaping comes first, so every "&" ICU writes for a
+// page and encoded: escaping comes first, so every "&" the codec writes for a
 // character CP932 lacks is a reference and every other one was escaped.
 std::string userText(std::string_view utf8, HtmlText kind = HtmlText::Plain)
 {
-    return sjis::fromUtf8(escapeHtml(utf8, kind));
+    return sjis::encode(escapeHtml(utf8, kind), sjis::Amp::Keep);
 }
 
 // File names are bytes, decided as tag texts are: names written by Japanese
@@ -132,7 +125,7 @@ void cell(std::string& out, int field, const std::string& escapedFileName, const
         textCell(out, TrimNul(tag.GenreName), "left");
         break;
     case 7:
-        line(out, "<TD NOWRAP ALIGN=\"right\">", trimSpaces(SizeText(fileBytes, sizeUnit)), "</TD>");
+        line(out, "<TD NOWRAP ALIGN=\"right\">", trim(SizeText(fileBytes, sizeUnit)), "</TD>");
         break;
     case 8:
         line(out, "<TD NOWRAP ALIGN=\"right\">", SecToTime(info.TotalSeconds), "</TD>");
@@ -153,29 +146,121 @@ ListResult failed(std::string path, std::string reason)
     return { ListResult::Status::Failed, std::move(reason), std::move(path) };
 }
 
-ListResult write(const OptionSet& options, const std::string& folder, const std::vector<std::string>& fileNames,
-                 TrackTag& tag, StreamInfo& info, const TrackReader& reader, const ListProgress& progress)
+// Why the Option set cannot make a page, or nothing.
+std::optional<std::string> unusableOptions(const OptionSet& options)
 {
-    const std::string outPath = listDocumentPath(folder, options.outFile);
     if (auto why = checkOutputName(options.outFile))
-        return failed(outPath, *why);
+        return why;
     const int n = options.enabledColumns;
     if (n < 1 || n > kColumnCount)
-        return failed(outPath, "the number of columns must be 1 to 11, not " + std::to_string(n));
+        return "the number of columns must be 1 to 11, not " + std::to_string(n);
     for (int i = 0; i < n; ++i) {
         const int field = options.columns[static_cast<std::size_t>(i)];
         if (field < 0 || field > kFieldNone)
-            return failed(outPath, "column " + std::to_string(i + 1) + " has no valid field");
+            return "column " + std::to_string(i + 1) + " has no valid field";
     }
+    return std::nullopt;
+}
 
-    const std::string title = userText(options.title);
-    const std::string pageColor = userText(options.colorText[0]);
+// The Option set's texts as the page shows them, escaped and encoded once.
+struct PageTexts {
+    std::string title, pageColor, textColor, titleColor, tableLine;
+};
+
+PageTexts pageTexts(const OptionSet& options)
+{
     const std::string tableColor = userText(options.colorText[1]);
-    const std::string textColor = userText(options.colorText[2]);
-    const std::string titleColor = userText(options.colorText[3]);
     const std::string border = userText(options.borderText, HtmlText::UnquotedAttribute);
-    const std::string tableLine =
-        "<TABLE BORDER=" + border + " CELLPADDING=2 CELLSPACING=1 BGCOLOR=\"" + tableColor + "\" >";
+    return { userText(options.title), userText(options.colorText[0]), userText(options.colorText[2]),
+        userText(options.colorText[3]),
+        "<TABLE BORDER=" + border + " CELLPADDING=2 CELLSPACING=1 BGCOLOR=\"" + tableColor + "\" >" };
+}
+
+// The page's head, the table's opening and its header row.
+void appendHead(std::string& out, const OptionSet& options, const PageTexts& texts)
+{
+    line(out, kPageStart, texts.title, "</TITLE>");
+    line(out, "<META HTTP-EQUIV=\"Content-Type\" content=\"text/html; charset=Shift_JIS\"></HEAD>");
+    line(out, "<BODY BGCOLOR=\"", texts.pageColor, "\" TEXT=\"", texts.textColor, "\" ><P><P>");
+    line(out, texts.tableLine);
+    line(out, "<CAPTION ALIGN=\"left\"><FONT COLOR=\"", texts.titleColor, "\">", texts.title,
+        "</FONT></CAPTION><TR>");
+    line(out, "<TH NOWRAP ALIGN=\"right\">#</TH>");
+    for (int i = 0; i < options.enabledColumns; ++i) {
+        const int field = options.columns[static_cast<std::size_t>(i)];
+        if (field != kFieldNone)
+            line(out, "<TH NOWRAP>", sjis::encode(trim(ColumnHeaders()[static_cast<std::size_t>(field)])), "</TH>");
+    }
+    line(out, "</TR>");
+}
+
+// What the rows are made from, and the totals they add up to.
+struct Rows {
+    const OptionSet& options;
+    const std::string& folder;
+    TrackTag& tag;
+    StreamInfo& info;
+    const TrackReader& reader;
+    int64_t totalBytes = 0;
+    int64_t totalSeconds = 0;
+};
+
+// Row j, for the file `name`.
+void appendRow(std::string& out, Rows& rows, int j, const std::string& name)
+{
+    TrackTag& tag = rows.tag;
+    StreamInfo& info = rows.info;
+    const std::string path = joinPath(rows.folder, name);
+    if (rows.reader(path, tag, info) == 0) {
+        // An unreadable file still gets its row and counts with its
+        // size; whatever else a reader left in the records is not its own.
+        const int32_t bytes = info.FileBytes;
+        tag = TrackTag {};
+        info = StreamInfo {};
+        info.FileBytes = bytes;
+    }
+    const int64_t fileBytes = realFileBytes(path, info.FileBytes);
+    rows.totalSeconds += info.TotalSeconds;
+    rows.totalBytes += fileBytes;
+
+    line(out, "<TR>");
+    line(out, "<TD NOWRAP ALIGN=\"right\">", spacedDecimal(j + 1), "</TD>");
+    const std::string shownName = fileNameText(name);
+    for (int i = 0; i < rows.options.enabledColumns; ++i)
+        cell(out, rows.options.columns[static_cast<std::size_t>(i)], shownName, tag, info, fileBytes,
+            rows.options.sizeUnit);
+    line(out, "</TR>");
+}
+
+// The totals table and the footer.
+void appendTotals(std::string& out, int count, const Rows& rows, const PageTexts& texts)
+{
+    std::string totalSize = TotalSizeText(rows.totalBytes);
+    if (totalSize.size() < kTotalSizeWidth)
+        totalSize.append(kTotalSizeWidth - totalSize.size(), ' ');
+    const std::string totalsCell = "</TD><TD NOWRAP WIDTH=100 ALIGN=\"center\">";
+    line(out, "</TABLE><P><P><HR><P>");
+    line(out, texts.tableLine);
+    line(out, "<TR><TD NOWRAP WIDTH=150>", sjis::encode("ファイル総数"), totalsCell, spacedDecimal(count),
+        "</TD></TR>");
+    line(out, "<TR><TD NOWRAP WIDTH=150>", sjis::encode("総ファイル容量"), totalsCell, totalSize,
+        "</TD></TR>");
+    line(out, "<TR><TD NOWRAP WIDTH=150>", sjis::encode("総演奏時間"), totalsCell,
+        SecToTime(rows.totalSeconds), "</TD></TR>");
+    line(out, "</TABLE>");
+    line(out, "<P><P><P><FONT COLOR=\"", texts.titleColor, "\" >");
+    line(out, kFooter);
+    line(out, "</FONT></BODY></HTML>");
+}
+
+ListResult write(const OptionSet& options, const std::string& folder,
+    const std::vector<std::string>& fileNames, TrackTag& tag, StreamInfo& info, const TrackReader& reader,
+    const ListProgress& progress)
+{
+    const std::string outPath = listDocumentPath(folder, options.outFile);
+    if (auto why = unusableOptions(options))
+        return failed(outPath, *why);
+    const PageTexts texts = pageTexts(options);
 
     AtomicFile::Options fileOptions;
     fileOptions.staleSignature = kPageStart;
@@ -186,72 +271,23 @@ ListResult write(const OptionSet& options, const std::string& folder, const std:
         return failed(outPath, outPath + ": the link leads to an MP3 file, which the list would replace");
     std::string out;
     out.reserve(kWriteChunk + 4096);
-
-    line(out, kPageStart, title, "</TITLE>");
-    line(out, "<META HTTP-EQUIV=\"Content-Type\" content=\"text/html; charset=Shift_JIS\"></HEAD>");
-    line(out, "<BODY BGCOLOR=\"", pageColor, "\" TEXT=\"", textColor, "\" ><P><P>");
-    line(out, tableLine);
-    line(out, "<CAPTION ALIGN=\"left\"><FONT COLOR=\"", titleColor, "\">", title, "</FONT></CAPTION><TR>");
-    line(out, "<TH NOWRAP ALIGN=\"right\">#</TH>");
-    for (int i = 0; i < n; ++i) {
-        const int field = options.columns[static_cast<std::size_t>(i)];
-        if (field != kFieldNone) {
-            const std::string& header = ColumnHeaders()[static_cast<std::size_t>(field)];
-            line(out, "<TH NOWRAP>", sjis::fromUtf8(trimSpaces(header)), "</TH>");
-        }
-    }
-    line(out, "</TR>");
+    appendHead(out, options, texts);
 
     const int count = static_cast<int>(fileNames.size());
-    int64_t totalBytes = 0;
-    int64_t totalSeconds = 0;
+    Rows rows { options, folder, tag, info, reader };
     ReadAhead ahead(folder, fileNames);
     for (int j = 0; j < count; ++j) {
         ahead.reached(static_cast<std::size_t>(j));
         if (progress && !progress(j, count))
             return { ListResult::Status::Cancelled, {}, outPath };
-        const std::string& name = fileNames[static_cast<std::size_t>(j)];
-        const std::string path = joinPath(folder, name);
-        if (reader(path, tag, info) == 0) {
-            // An unreadable file still gets its row and counts with its
-            // size; whatever else a reader left in the records is not its own.
-            const int32_t bytes = info.FileBytes;
-            tag = TrackTag {};
-            info = StreamInfo {};
-            info.FileBytes = bytes;
-        }
-        const int64_t fileBytes = realFileBytes(path, info.FileBytes);
-        totalSeconds += info.TotalSeconds;
-        totalBytes += fileBytes;
-
-        line(out, "<TR>");
-        line(out, "<TD NOWRAP ALIGN=\"right\">", spacedDecimal(j + 1), "</TD>");
-        const std::string shownName = fileNameText(name);
-        for (int i = 0; i < n; ++i)
-            cell(out, options.columns[static_cast<std::size_t>(i)], shownName, tag, info, fileBytes,
-                 options.sizeUnit);
-        line(out, "</TR>");
+        appendRow(out, rows, j, fileNames[static_cast<std::size_t>(j)]);
         if (out.size() >= kWriteChunk) {
             if (!doc.write(out))
                 return failed(outPath, doc.error());
             out.clear();
         }
     }
-
-    std::string totalSize = TotalSizeText(totalBytes);
-    if (totalSize.size() < kTotalSizeWidth)
-        totalSize.append(kTotalSizeWidth - totalSize.size(), ' ');
-    const std::string totalsCell = "</TD><TD NOWRAP WIDTH=100 ALIGN=\"center\">";
-    line(out, "</TABLE><P><P><HR><P>");
-    line(out, tableLine);
-    line(out, "<TR><TD NOWRAP WIDTH=150>", sjis::fromUtf8("ファイル総数"), totalsCell, spacedDecimal(count), "</TD></TR>");
-    line(out, "<TR><TD NOWRAP WIDTH=150>", sjis::fromUtf8("総ファイル容量"), totalsCell, totalSize, "</TD></TR>");
-    line(out, "<TR><TD NOWRAP WIDTH=150>", sjis::fromUtf8("総演奏時間"), totalsCell, SecToTime(totalSeconds),
-         "</TD></TR>");
-    line(out, "</TABLE>");
-    line(out, "<P><P><P><FONT COLOR=\"", titleColor, "\" >");
-    line(out, kFooter);
-    line(out, "</FONT></BODY></HTML>");
+    appendTotals(out, count, rows, texts);
 
     if (progress && !progress(count, count))
         return { ListResult::Status::Cancelled, {}, outPath };
@@ -269,12 +305,12 @@ int32_t readTrackWithVbmp3(const std::string& path, TrackTag& tag, StreamInfo& i
 
 std::string listDocumentPath(const std::string& folder, const std::string& outFile)
 {
-    return joinPath(folder, trimSpaces(outFile));
+    return joinPath(folder, trim(outFile));
 }
 
 std::optional<std::string> checkOutputName(std::string_view outFile)
 {
-    const std::string name = trimSpaces(outFile);
+    const std::string name(trim(outFile));
     if (name.empty())
         return "no output file name";
     if (name == "." || name == "..")

@@ -83,11 +83,6 @@ std::string formatTwoDigits(double value)
 
 std::string plainDecimal(int64_t value) { return std::to_string(value); }
 
-std::string spacedDecimal(int64_t value)
-{
-    return value < 0 ? std::to_string(value) : " " + std::to_string(value);
-}
-
 std::string SecToTime(int64_t t)
 {
     // Floor division for the hours, remainders with the sign of t for the

@@ -15,9 +15,8 @@ std::string formatGrouped(double value);          // "##,##": 1234567 -> "1,234,
 std::string formatGroupedFixed2(double value);    // "##,##0.00": 2.861 -> "2.86", 0 -> "0.00"
 std::string formatTwoDigits(double value);        // "00": 5 -> "05", 100 -> "100"
 
-// Whole numbers: "128" and "-3"; the spaced form gives " 1" and "-3".
+// Whole numbers: "128" and "-3" (the spaced form, " 1", is common's spacedDecimal).
 std::string plainDecimal(int64_t value);
-std::string spacedDecimal(int64_t value);
 
 // Hours:minutes:seconds, each at least two digits; hours are not wrapped.
 // Takes 64 bits so that the playing time of a whole folder never overflows.

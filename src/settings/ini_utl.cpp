@@ -1,6 +1,7 @@
 #include "settings/ini_utl.h"
 
 #include "common/sjis.h"
+#include "common/text_rules.h"
 #include "settings/ini_text.h"
 #include "settings/profile_file.h"
 
@@ -28,13 +29,6 @@ std::filesystem::path& fileOverride()
     return path;
 }
 
-std::string asciiLower(std::string s)
-{
-    std::transform(s.begin(), s.end(), s.begin(),
-                   [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; });
-    return s;
-}
-
 std::filesystem::path runningExecutable()
 {
     std::error_code ec;
@@ -52,6 +46,22 @@ std::filesystem::path configFolder()
             home = pw->pw_dir;
     }
     return std::filesystem::path(home ? home : "/") / ".config" / "melodex";
+}
+
+// Where a package or `make install` puts programs. Root can write there, but
+// settings do not belong beside /usr/bin/melodex; a user-owned prefix named
+// at build time (~/.local) is no place for them either.
+bool isSystemFolder(const std::filesystem::path& folder)
+{
+    const auto within = [&](const std::filesystem::path& prefix) {
+        return std::mismatch(prefix.begin(), prefix.end(), folder.begin(), folder.end()).first
+            == prefix.end();
+    };
+    for (const char* prefix : { "/usr", "/bin", "/sbin", "/opt", MELODEX_INSTALL_BINDIR }) {
+        if (within(prefix))
+            return true;
+    }
+    return false;
 }
 
 // The file in folder whose name is name but for ASCII letter case; the exact
@@ -72,7 +82,7 @@ std::optional<std::filesystem::path> findIgnoringCase(const std::filesystem::pat
 
 const std::string* findKey(const IniValues& values, const std::string& key)
 {
-    const std::string name = initext::encode(key);
+    const std::string name = sjis::encode(key);
     for (const auto& [k, v] : values) {
         if (profile::sameName(k, name))
             return &v;
@@ -97,7 +107,7 @@ std::filesystem::path IniFilePath()
 
     if (auto existing = findIgnoringCase(folder, name))
         return *existing;
-    if (!folder.empty() && ::access(folder.c_str(), W_OK) == 0)
+    if (!folder.empty() && !isSystemFolder(folder) && ::access(folder.c_str(), W_OK) == 0)
         return folder / name;
     const std::filesystem::path config = configFolder();
     return findIgnoringCase(config, name).value_or(config / name);
@@ -116,7 +126,7 @@ std::string IniSection::getString(const std::string& key, const std::string& def
         return defaultValue;
     // Cut before decoding, never inside a reference: a cut "&#12354;" would
     // come back as the text "&#123".
-    return initext::decode(std::string_view(*value).substr(0, sjis::cutLength(*value, kIniReadableBytes)));
+    return sjis::decode(std::string_view(*value).substr(0, sjis::cutLength(*value, kIniReadableBytes)));
 }
 
 std::optional<IniSection> IniGetSection(const std::string& section, IniError* error)
@@ -163,7 +173,7 @@ bool IniPutSection(const std::string& section, const IniValues& values, IniError
         IniValues encoded;
         encoded.reserve(values.size());
         for (const auto& [key, value] : values)
-            encoded.emplace_back(initext::encode(key), initext::encode(value));
+            encoded.emplace_back(sjis::encode(key), sjis::encode(value));
         profile::FileError e;
         if (profile::writeProfileSection(initext::encodeSectionName(section), encoded, path, &e))
             return true;
@@ -182,7 +192,10 @@ bool IniPutString(const std::string& section, const std::string& key, const std:
     return IniPutSection(section, { { key, value } }, error);
 }
 
-std::size_t IniStoredSize(const std::string& value) { return initext::encode(value).size(); }
+std::size_t IniStoredSize(const std::string& value)
+{
+    return sjis::encode(value).size();
+}
 
 std::optional<std::vector<std::string>> IniSectionNames(IniError* error)
 {
@@ -197,7 +210,7 @@ std::optional<std::vector<std::string>> IniSectionNames(IniError* error)
         }
         std::vector<std::string> names;
         for (const auto& name : profile::profileSectionNames(profile->text))
-            names.push_back(initext::decode(name));
+            names.push_back(sjis::decode(name));
         return names;
     } catch (const std::exception& e) {
         if (error)

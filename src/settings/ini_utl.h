@@ -1,13 +1,15 @@
 #pragma once
 // The program's INI file. Strings are UTF-8; the file holds CP932 written by
-// initext::encode, so preset files carry over from the system they were made
+// sjis::encode, so preset files carry over from the system they were made
 // on and every text loads back as it was saved.
 //
 // Where the file is: beside the executable, named after its base name in
 // lower case plus ".ini" ("melodex.ini"), found whatever the letter case of
-// the name on disk. An installed program cannot write beside itself, so when
-// no such file is there and the executable's folder is not writable, the file
-// is "$XDG_CONFIG_HOME/melodex/" (else "~/.config/melodex/") plus that name.
+// the name on disk. An installed program does not write beside itself, so
+// when no such file is there and the executable's folder is not writable or
+// is a system one (under /usr, /bin, /sbin, /opt or the install prefix's
+// bindir, which root could write), the file is "$XDG_CONFIG_HOME/melodex/"
+// (else "~/.config/melodex/") plus that name.
 // Every call works the path out anew: nothing is cached between calls.
 
 #include <cstddef>

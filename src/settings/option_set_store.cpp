@@ -1,5 +1,6 @@
 #include "settings/option_set_store.h"
 
+#include "common/text_rules.h"
 #include "settings/ini_text.h"
 
 #include <climits>
@@ -46,19 +47,17 @@ void readBoxAndBar(const IniSection& section, const std::string& key, int min, i
 
 } // namespace
 
-std::string signColumn(int n) { return (n >= 0 ? " " : "") + std::to_string(n); }
-
 std::string numberedPresetName(int index)
 {
     // The name is made in a field of 20 characters and trimmed, as the numbered
     // menu items always did; for 0 to 3 that is "save_key_" + " 0" ... " 3".
-    std::string name = ("save_key_" + signColumn(index)).substr(0, 20);
-    const auto first = name.find_first_not_of(' ');
-    const auto last = name.find_last_not_of(' ');
-    return first == std::string::npos ? std::string() : name.substr(first, last - first + 1);
+    return std::string(trim(("save_key_" + spacedDecimal(index)).substr(0, 20)));
 }
 
-bool isBlankPresetName(const std::string& name) { return name.find_first_not_of(' ') == std::string::npos; }
+bool isBlankPresetName(const std::string& name)
+{
+    return trim(name).empty();
+}
 
 PresetRead readPreset(const std::string& name)
 {
@@ -92,8 +91,6 @@ PresetRead readPreset(const std::string& name)
     return result;
 }
 
-std::optional<OptionSet> readOptionSet(const std::string& name) { return readPreset(name).options; }
-
 void settleNumberBoxes(OptionSet& loaded, const OptionSet& before)
 {
     if (loaded.enabledColumns != before.enabledColumns)
@@ -121,12 +118,12 @@ bool writeOptionSet(const std::string& name, const OptionSet& options, IniWriteE
         return true;
     };
     for (int i = 0; i < kColumnCount; ++i)
-        values.emplace_back(comboKey(i), signColumn(options.columns[i]));
+        values.emplace_back(comboKey(i), spacedDecimal(options.columns[i]));
     for (int i = 0; i < 4; ++i)
-        values.emplace_back(colorKey(i), signColumn(options.colorIndex[i]));
+        values.emplace_back(colorKey(i), spacedDecimal(options.colorIndex[i]));
     if (!text("Enabled", options.enabledText) || !text("Border", options.borderText))
         return false;
-    values.emplace_back("FileSize", signColumn(options.sizeUnit));
+    values.emplace_back("FileSize", spacedDecimal(options.sizeUnit));
     if (!text("Title", options.title) || !text("OutFile", options.outFile))
         return false;
     return IniPutSection(name, values, error);

@@ -19,9 +19,6 @@ inline constexpr int kMinEnabled = 1, kMaxEnabled = 11;
 inline constexpr int kMinBorder = 0, kMaxBorder = 15;
 inline constexpr int kMinSizeUnit = 0, kMaxSizeUnit = 2;
 
-// " 3" for 3, "-1" for -1: the form in which presets hold list positions.
-std::string signColumn(int n);
-
 // The section of numbered preset index (0 to 3): "save_key_ 0" ... "save_key_ 3".
 std::string numberedPresetName(int index);
 
@@ -41,7 +38,6 @@ struct PresetRead {
 
 // The preset, read from one state of the file.
 PresetRead readPreset(const std::string& name);
-std::optional<OptionSet> readOptionSet(const std::string& name);
 
 // What the two number boxes show once their scroll bars have taken the values of
 // loaded, starting from before: a scroll bar that moves rewrites its box with

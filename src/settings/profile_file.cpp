@@ -2,6 +2,7 @@
 
 #include "common/atomic_file.h"
 #include "common/sjis.h"
+#include "common/text_rules.h"
 #include "settings/ini_text.h"
 
 #include <algorithm>
@@ -30,17 +31,15 @@ constexpr std::string_view kBom = "\xEF\xBB\xBF";
 // holds it longer than this has hung, and waiting on it would hang us too.
 constexpr auto kLockWait = std::chrono::seconds(10);
 
-bool isLeadByte(unsigned char b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
-char asciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+using sjis::isLeadByte;
 
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t';
+}
 std::string_view trimBlanks(std::string_view s)
 {
-    while (!s.empty() && isBlank(s.front()))
-        s.remove_prefix(1);
-    while (!s.empty() && isBlank(s.back()))
-        s.remove_suffix(1);
-    return s;
+    return trim(s, kBlanks);
 }
 
 // The profile functions take off one pair of quotes around a value, so a
@@ -300,10 +299,10 @@ bool readFd(int fd, std::size_t sizeHint, std::string& text)
 
 bool hasBom(std::string_view text) { return text.substr(0, kBom.size()) == kBom; }
 
-bool fail(WriteError* error, const std::filesystem::path& path, std::string reason)
+bool fail(FileError* error, const std::filesystem::path& path, std::string reason)
 {
     if (error)
-        *error = WriteError { path, std::move(reason) };
+        *error = FileError { path, std::move(reason) };
     return false;
 }
 
@@ -326,101 +325,123 @@ std::optional<std::string> unstorable(std::string_view section, std::string_view
     return std::nullopt;
 }
 
+// Where a write changes the text: the value of each key it sets that the
+// first section of that name holds, and the line after which the others go.
+struct SectionEdit {
+    struct Replacement {
+        std::size_t begin, end;
+        const std::string* value;
+    };
+    bool found = false;
+    Line last; // the text's last line
+    Line after; // the section's last key line (or other line), else its header
+    std::vector<Replacement> replacements;
+    std::vector<bool> done; // per value: set by a replacement
+};
+
+// One pass over the file whatever its size, and only up to the section's end.
+SectionEdit findSectionEdit(std::string_view text, std::string_view section, const KeyValues& values)
+{
+    SectionEdit edit;
+    edit.done.assign(values.size(), false);
+    const std::string wanted = initext::sectionKey(section);
+    for (std::size_t pos = 0; pos < text.size();) {
+        const Line line = lineAt(text, pos, edit.found);
+        pos = line.next;
+        edit.last = line;
+        if (line.kind == Line::Section) {
+            if (edit.found)
+                break;
+            if (initext::sectionKey(line.name) == wanted) {
+                edit.found = true;
+                edit.after = line;
+            }
+            continue;
+        }
+        if (!edit.found)
+            continue;
+        if (line.kind == Line::Key) {
+            // The first line of a key is the one the readers see.
+            for (std::size_t i = 0; i < values.size(); ++i) {
+                if (!edit.done[i] && sameName(line.name, values[i].first)) {
+                    edit.replacements.push_back({ line.valueBegin, line.end, &values[i].second });
+                    edit.done[i] = true;
+                    break;
+                }
+            }
+        }
+        if (line.kind == Line::Key || line.kind == Line::Other)
+            edit.after = line;
+    }
+    return edit;
+}
+
+std::string keyLine(const std::pair<std::string, std::string>& kv, std::string_view eol)
+{
+    return kv.first + "=" + kv.second + std::string(eol);
+}
+
+// The section added at the end, after a blank line.
+void appendSection(std::string& text, std::string_view section, const KeyValues& values, std::string_view eol,
+    const Line& last)
+{
+    std::string add;
+    if (!text.empty() && text.back() != '\n' && text.back() != '\r')
+        add += eol;
+    const std::string_view lastLine = std::string_view(text).substr(last.begin, last.end - last.begin);
+    if (!text.empty() && !trimBlanks(lastLine).empty())
+        add += eol;
+    add += "[" + std::string(section) + "]" + std::string(eol);
+    for (const auto& kv : values)
+        add += keyLine(kv, eol);
+    text += add;
+}
+
+// Everything up to "=" stays as it was, so only the values change; keys the
+// section lacks follow its last key.
+void setKeys(std::string& text, const SectionEdit& edit, const KeyValues& values, std::string_view eol)
+{
+    // From the back, so the positions in front stay true.
+    std::ptrdiff_t shift = 0;
+    for (auto r = edit.replacements.rbegin(); r != edit.replacements.rend(); ++r) {
+        text.replace(r->begin, r->end - r->begin, *r->value);
+        shift += static_cast<std::ptrdiff_t>(r->value->size());
+        shift -= static_cast<std::ptrdiff_t>(r->end - r->begin);
+    }
+    std::string add;
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        if (!edit.done[i])
+            add += keyLine(values[i], eol);
+    }
+    if (add.empty())
+        return;
+    if (edit.after.next == edit.after.end) // the file's last line has no line break
+        add.insert(0, eol);
+    text.insert(static_cast<std::size_t>(static_cast<std::ptrdiff_t>(edit.after.next) + shift), add);
+}
+
 // The text with every key of values set in the first section of that name,
-// or that section added at the end. One pass over the file whatever its size.
+// or that section added at the end.
 std::string editedText(std::string text, std::string_view section, const KeyValues& values)
 {
     // New lines follow the file's own line breaks; a new file gets CR LF, as
     // on the system the files are shared with.
     const bool lfOnly = text.find('\n') != std::string::npos && text.find("\r\n") == std::string::npos;
     const std::string_view eol = lfOnly ? "\n" : "\r\n";
-    auto keyLine = [&](const auto& kv) { return kv.first + "=" + kv.second + std::string(eol); };
-
-    const std::string wanted = initext::sectionKey(section);
-    std::optional<Line> header;
-    Line last;
-    struct Replacement {
-        std::size_t begin, end;
-        const std::string* value;
-    };
-    std::vector<Replacement> replacements;
-    std::vector<bool> done(values.size(), false);
-    Line after;
-    for (std::size_t pos = 0; pos < text.size();) {
-        const Line line = lineAt(text, pos, header.has_value());
-        pos = line.next;
-        last = line;
-        if (line.kind == Line::Section) {
-            if (header)
-                break;
-            if (initext::sectionKey(line.name) == wanted) {
-                header = line;
-                after = line;
-            }
-            continue;
-        }
-        if (!header)
-            continue;
-        if (line.kind == Line::Key) {
-            // The first line of a key is the one the readers see.
-            for (std::size_t i = 0; i < values.size(); ++i) {
-                if (!done[i] && sameName(line.name, values[i].first)) {
-                    replacements.push_back({ line.valueBegin, line.end, &values[i].second });
-                    done[i] = true;
-                    break;
-                }
-            }
-        }
-        if (line.kind == Line::Key || line.kind == Line::Other)
-            after = line;
-    }
-
-    if (!header) {
-        std::string add;
-        if (!text.empty() && text.back() != '\n' && text.back() != '\r')
-            add += eol;
-        const std::string_view lastLine = std::string_view(text).substr(last.begin, last.end - last.begin);
-        if (!text.empty() && !trimBlanks(lastLine).empty())
-            add += eol;
-        add += "[" + std::string(section) + "]" + std::string(eol);
-        for (const auto& kv : values)
-            add += keyLine(kv);
-        return text + add;
-    }
-
-    // Everything up to "=" stays as it was, so only the values change; from
-    // the back, so the positions in front stay true.
-    std::ptrdiff_t shift = 0;
-    for (auto r = replacements.rbegin(); r != replacements.rend(); ++r) {
-        text.replace(r->begin, r->end - r->begin, *r->value);
-        shift += static_cast<std::ptrdiff_t>(r->value->size());
-        shift -= static_cast<std::ptrdiff_t>(r->end - r->begin);
-    }
-    std::string add;
-    if (after.next == after.end) // the file's last line has no line break
-        add += eol;
-    bool adding = false;
-    for (std::size_t i = 0; i < values.size(); ++i) {
-        if (!done[i]) {
-            add += keyLine(values[i]);
-            adding = true;
-        }
-    }
-    if (!adding)
-        return text;
-    after.next = static_cast<std::size_t>(static_cast<std::ptrdiff_t>(after.next) + shift);
-    text.insert(after.next, add);
+    const SectionEdit edit = findSectionEdit(text, section, values);
+    if (edit.found)
+        setKeys(text, edit, values, eol);
+    else
+        appendSection(text, section, values, eol, edit.last);
     return text;
 }
 
-bool replaceFile(const std::filesystem::path& target, std::string_view bytes, std::optional<mode_t> mode,
-                 WriteError* error)
+// Through links to the file they name, keeping its permissions and owner.
+bool replaceFile(const std::filesystem::path& file, std::string_view bytes, FileError* error)
 {
-    AtomicFile::Options options;
-    options.mode = mode;
     std::string reason;
-    if (!replaceFileAtomically(target.string(), bytes, &reason, options))
-        return fail(error, target, std::move(reason));
+    if (!replaceFileAtomically(file.string(), bytes, &reason))
+        return fail(error, file, std::move(reason));
     return true;
 }
 
@@ -511,46 +532,8 @@ int parseProfileInt(std::string_view value, int defaultValue)
     return result;
 }
 
-namespace {
-
-// The value of key in section; nothing when the file cannot be read or the
-// section or the key is absent.
-std::optional<std::string> findValue(std::string_view section, std::string_view key,
-                                     const std::filesystem::path& file)
-{
-    const auto profile = readProfile(file);
-    if (!profile)
-        return std::nullopt;
-    const auto values = findProfileSection(profile->text, section);
-    if (!values)
-        return std::nullopt;
-    for (const auto& [name, value] : *values) {
-        if (sameName(name, key))
-            return value;
-    }
-    return std::nullopt;
-}
-
-} // namespace
-
-int getProfileInt(std::string_view section, std::string_view key, int defaultValue,
-                  const std::filesystem::path& file)
-{
-    const auto value = findValue(section, key, file);
-    return value ? parseProfileInt(*value, defaultValue) : defaultValue;
-}
-
-std::string getProfileString(std::string_view section, std::string_view key, std::string_view defaultValue,
-                             std::size_t size, const std::filesystem::path& file)
-{
-    std::string value = findValue(section, key, file).value_or(std::string(defaultValue));
-    const std::size_t room = size == 0 ? 0 : size - 1;
-    value.resize(sjis::cutLength(value, room));
-    return value;
-}
-
-bool writeProfileSection(std::string_view section, const KeyValues& values, const std::filesystem::path& file,
-                         WriteError* error)
+bool writeProfileSection(
+    std::string_view section, const KeyValues& values, const std::filesystem::path& file, FileError* error)
 {
     if (const auto why = unstorable(section, "k", ""))
         return fail(error, file, *why);
@@ -565,56 +548,37 @@ bool writeProfileSection(std::string_view section, const KeyValues& values, cons
     }
     std::reverse(unique.begin(), unique.end());
 
+    // The configuration folder of a user who never saved is not there yet.
     std::error_code ec;
-    std::filesystem::path target = file;
-    // Write through a link to the file it names; renaming over the link would
-    // cut the user's file loose.
-    if (isLink(target)) {
-        target = std::filesystem::canonical(file, ec);
+    const std::filesystem::path folder = file.parent_path();
+    if (!folder.empty() && !std::filesystem::exists(folder, ec)) {
+        std::filesystem::create_directories(folder, ec);
         if (ec)
-            return fail(error, file, openFailure(file, ec.value()));
-    } else if (!target.parent_path().empty() && !std::filesystem::exists(target.parent_path(), ec)) {
-        std::filesystem::create_directories(target.parent_path(), ec);
-        if (ec)
-            return fail(error, target, ec.message());
+            return fail(error, file, ec.message());
     }
 
+    // The lock is on the file a link names, which is also the file replaced.
     bool missing = false;
-    auto opened = openLocked(target, LOCK_EX, true, missing, error);
+    auto opened = openLocked(file, LOCK_EX, true, missing, error);
     if (!opened)
-        return missing ? fail(error, target, std::strerror(ENOENT)) : false;
+        return missing ? fail(error, file, std::strerror(ENOENT)) : false;
     std::string text;
     // Never replace a file whose contents we could not read.
     if (!readFd(opened->fd.get(), static_cast<std::size_t>(opened->st.st_size), text))
-        return fail(error, target, std::strerror(errno));
+        return fail(error, file, std::strerror(errno));
     const bool bom = hasBom(text);
     std::string edited = editedText(text.substr(bom ? kBom.size() : 0), section, unique);
     if (bom)
         edited.insert(0, kBom);
     if (edited == text && !opened->created)
         return true;
-    std::optional<mode_t> mode;
-    if (!opened->created)
-        mode = opened->st.st_mode & 07777;
-    if (!replaceFile(target, edited, mode, error)) {
+    if (!replaceFile(file, edited, error)) {
         // The empty file made to be locked is no file of the user's.
         if (opened->created)
-            ::unlink(target.c_str());
+            ::unlink(file.c_str());
         return false;
     }
     return true;
-}
-
-bool writeProfileString(std::string_view section, std::string_view key, std::string_view value,
-                        const std::filesystem::path& file, WriteError* error)
-{
-    return writeProfileSection(section, { { std::string(key), std::string(value) } }, file, error);
-}
-
-std::vector<std::string> getProfileSectionNames(const std::filesystem::path& file)
-{
-    const auto profile = readProfile(file);
-    return profile ? profileSectionNames(profile->text) : std::vector<std::string> {};
 }
 
 } // namespace melodex::profile

@@ -30,8 +30,6 @@ struct FileError {
     std::filesystem::path path;
     std::string reason; // the system's error text, or why the value cannot be stored
 };
-using WriteError = FileError;
-
 using KeyValues = std::vector<std::pair<std::string, std::string>>;
 
 // The file's text, without a UTF-8 BOM at its start.
@@ -58,34 +56,15 @@ std::vector<std::string> profileSectionNames(std::string_view text);
 // fitting in 32 bits ("abc", "12abc", "") yields defaultValue.
 int parseProfileInt(std::string_view value, int defaultValue);
 
-// The value of key in section, as a decimal integer. An absent file, section or
-// key, a file that cannot be read, and a value parseProfileInt refuses yield
-// defaultValue.
-int getProfileInt(std::string_view section, std::string_view key, int defaultValue,
-                  const std::filesystem::path& file);
-
-// The value of key in section, or defaultValue when the file, the section or the
-// key is absent; either is cut to at most size - 1 bytes, never inside a
-// double-byte character.
-std::string getProfileString(std::string_view section, std::string_view key, std::string_view defaultValue,
-                             std::size_t size, const std::filesystem::path& file);
-
 // Sets every key of values in section in one locked read-modify-replace:
 // creates the file (and its folder) and the section as needed, replaces the
 // value of each key that exists and adds the others, in the order given,
 // after the section's last key. The file is replaced as a whole through a
-// temporary file beside it, so a failure leaves the previous file untouched;
-// nothing is written when any name or value cannot be stored.
+// temporary file beside it (AtomicFile: a link stays a link and the file it
+// names is replaced, permissions kept), so a failure leaves the previous file
+// untouched; nothing is written when any name or value cannot be stored.
 bool writeProfileSection(std::string_view section, const KeyValues& values, const std::filesystem::path& file,
-                         WriteError* error = nullptr);
-
-// writeProfileSection with one key.
-bool writeProfileString(std::string_view section, std::string_view key, std::string_view value,
-                        const std::filesystem::path& file, WriteError* error = nullptr);
-
-// The section names in file order, each once (the first spelling); empty when
-// the file cannot be read.
-std::vector<std::string> getProfileSectionNames(const std::filesystem::path& file);
+    FileError* error = nullptr);
 
 // ASCII letters compared without regard to case; double-byte characters, whose
 // trail bytes may look like ASCII letters, compared exactly.

@@ -1,6 +1,7 @@
 #include "trackinfo/plain_tags.h"
 
 #include "common/sjis.h"
+#include "common/text_rules.h"
 #include "trackinfo/buffered_stream.h"
 #include "trackinfo/id3v2_reader.h"
 #include "trackinfo/mpeg_stream.h"
@@ -21,6 +22,7 @@ namespace
 
 using Text = std::optional<std::string>; // nothing: the frame cannot be decoded
 
+// What TagLib trims off the ends of a text.
 constexpr std::string_view kWhiteSpace = "\t\n\f\r ";
 
 uint32_t bigEndian32(const unsigned char* p)
@@ -438,7 +440,7 @@ std::string id3v1Field(const unsigned char* p, std::size_t n)
 {
     const std::string_view bytes(reinterpret_cast<const char*>(p), n);
     const bool filled = bytes.find('\0') == std::string_view::npos;
-    return std::string(stripWhiteSpace(sjis::legacyToUtf8(bytes, filled)));
+    return std::string(trim(sjis::legacyToUtf8(bytes, filled), kWhiteSpace));
 }
 
 } // namespace
@@ -455,14 +457,6 @@ void fillMissing(TagTexts& into, const TagTexts& from)
         into.track = from.track;
 }
 
-std::string_view stripWhiteSpace(std::string_view text)
-{
-    const std::size_t begin = text.find_first_not_of(kWhiteSpace);
-    if (begin == std::string_view::npos)
-        return {};
-    return text.substr(begin, text.find_last_not_of(kWhiteSpace) - begin + 1);
-}
-
 std::string id3v1GenreName(int index)
 {
     if (index == 29)
@@ -474,14 +468,14 @@ std::string id3v1GenreName(int index)
 
 std::string genreName(std::string_view text)
 {
-    text = stripWhiteSpace(text);
+    text = trim(text, kWhiteSpace);
     if (text.starts_with("((")) // escaped "(" of free text
         return std::string(text.substr(1));
     std::string_view refinement;
     if (text.starts_with('(')) {
         const std::size_t close = text.find(')');
         if (close != std::string_view::npos && close > 0) {
-            refinement = stripWhiteSpace(text.substr(close + 1));
+            refinement = trim(text.substr(close + 1), kWhiteSpace);
             text = text.substr(1, close - 1);
         }
     }

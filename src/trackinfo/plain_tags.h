@@ -42,9 +42,6 @@ std::string genreName(std::string_view text);
 // for an unknown index (255: none).
 std::string id3v1GenreName(int index);
 
-// TagLib's notion of white space at the ends of a text.
-std::string_view stripWhiteSpace(std::string_view text);
-
 // The year a year text holds, for every kind of tag: its first four digits
 // in a row ("2003-05-01", "Oct 3, 1995" give "2003", "1995"), or "" when it
 // holds none ("Oct", "'95"). Full-width digits count and come out as ASCII.

@@ -183,7 +183,7 @@ std::optional<TagTexts> readWithTagLib(melodex::BufferedStream& stream, const Ta
 // CP932 in a fixed field, cut where a whole character or reference ends.
 template <std::size_t N> void putText(char (&field)[N], const std::string& utf8)
 {
-    const std::string cp932 = melodex::sjis::fromUtf8(utf8, melodex::sjis::Amp::Reference);
+    const std::string cp932 = melodex::sjis::encode(utf8);
     const std::size_t n = melodex::sjis::cutLength(cp932, N);
     std::memcpy(field, cp932.data(), n);
     if (n < N)
