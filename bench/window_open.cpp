@@ -50,9 +50,10 @@ int main(int argc, char* argv[])
         window.File1->scrollToTop();
         QApplication::processEvents();
         const double scrolled = timer.nsecsElapsed() / 1e9;
-        std::printf("open %s: %s, %d rows, count \"%s\": listed %.3f s, painted %.3f s, scroll end and back %.3f s\n",
-                    folder.c_str(), ok ? "ok" : "failed", window.File1->count(),
-                    window.strFileCount->text().toUtf8().constData(), listed, painted, scrolled);
+        std::printf(
+            "open %s: %s, %d rows, count \"%s\": listed %.3f s, painted %.3f s, scroll end and back %.3f s\n",
+            folder.c_str(), ok ? "ok" : "failed", window.File1->count(),
+            window.strFileCount->text().toUtf8().constData(), listed, painted, scrolled);
     }
     return 0;
 }
