@@ -28,7 +28,7 @@ int main(int argc, char** argv)
         melodex::BufferedStream stream(path.c_str());
         const auto s = melodex::trackinfo::analyzeStream(stream, stream.length());
         std::printf("%s\t%ld\t%d\t%d\t%lld\n", name.c_str(), stream.length(), s.bitrateKbps, s.sampleRate,
-                    static_cast<long long>(s.totalSeconds));
+            static_cast<long long>(s.totalSeconds));
     }
     std::fprintf(stderr, "%zu files\n", listing.names.size());
     return 0;

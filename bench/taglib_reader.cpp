@@ -36,13 +36,14 @@ int main(int argc, char** argv)
         TagLib::FileRef ref;
         if (buffered) {
             stream = std::make_unique<melodex::BufferedStream>(path.c_str());
-            ref = TagLib::FileRef(new TagLib::MPEG::File(stream.get(), TagLib::ID3v2::FrameFactory::instance()));
+            ref = TagLib::FileRef(
+                new TagLib::MPEG::File(stream.get(), TagLib::ID3v2::FrameFactory::instance()));
         } else {
             ref = TagLib::FileRef(path.c_str());
         }
         std::string line = name;
         if (const TagLib::Tag* tag = ref.tag()) {
-            for (const TagLib::String& s : {tag->title(), tag->artist(), tag->album()})
+            for (const TagLib::String& s : { tag->title(), tag->artist(), tag->album() })
                 line += '\t' + s.to8Bit(true);
             line += '\t' + std::to_string(tag->year());
             line += '\t' + tag->comment().to8Bit(true);

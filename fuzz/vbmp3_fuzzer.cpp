@@ -14,7 +14,8 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 int memoryFile()
 {
@@ -29,8 +30,7 @@ int memoryFile()
     return fd;
 }
 
-template <std::size_t N>
-void checkField(const char (&field)[N], bool mustBeEmpty)
+template <std::size_t N> void checkField(const char (&field)[N], bool mustBeEmpty)
 {
     const std::string text = TrimNul(field);
     if (mustBeEmpty && !text.empty())
@@ -76,8 +76,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     TrackTag taglibTag;
     StreamInfo taglibInfo;
-    const int32_t taglibRc = melodex::trackinfo::getFileInfo(path.c_str(), &taglibTag, &taglibInfo,
-                                                             melodex::trackinfo::TagReading::TagLibOnly);
+    const int32_t taglibRc = melodex::trackinfo::getFileInfo(
+        path.c_str(), &taglibTag, &taglibInfo, melodex::trackinfo::TagReading::TagLibOnly);
     if (taglibRc != rc || std::memcmp(&taglibTag, &tag, sizeof tag) != 0
         || std::memcmp(&taglibInfo, &info, sizeof info) != 0)
         std::abort();

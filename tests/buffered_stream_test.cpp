@@ -154,9 +154,10 @@ TEST(BufferedStream, ViewsShowTheFilesBytes)
         const std::size_t left = c.offset < 0 ? 0 : static_cast<std::size_t>(std::max(0L, size - c.offset));
         EXPECT_GE(v.size(), std::min(c.minBytes, left));
         EXPECT_LE(v.size(), std::min(std::max(c.minBytes, c.maxBytes), left));
-        if (!v.empty())
+        if (!v.empty()) {
             EXPECT_EQ(std::string(reinterpret_cast<const char*>(v.data()), v.size()),
                       bytes.substr(static_cast<std::size_t>(c.offset), v.size()));
+        }
     }
     // Reads keep working around views, and a view after them still holds the bytes.
     s.seek(50'000);
@@ -382,8 +383,9 @@ TEST(StreamAnalysis, VariableRateWithoutHeaderIsAveraged)
         EXPECT_EQ(s.audioEnd, static_cast<int64_t>(c.bytes.size()));
         EXPECT_EQ(s.averagedRate, c.averaged);
         EXPECT_EQ(s.totalSeconds, c.seconds);
-        if (c.kbps)
+        if (c.kbps) {
             EXPECT_EQ(s.bitrateKbps, c.kbps);
+        }
         TagLib::FileStream plain(path.c_str(), true);
         const auto p = melodex::trackinfo::analyzeStream(plain, plain.length());
         EXPECT_EQ(p.averagedRate, s.averagedRate);

@@ -418,8 +418,9 @@ TEST(ListDocument, FailureOrCancelLeavesThePreviousListIntact)
         c.setUp(run);
         const ListResult r = run.write({ "a.mp3", "b.mp3", "c.mp3" });
         EXPECT_EQ(r.status, c.status) << c.what;
-        if (!c.reason.empty())
+        if (!c.reason.empty()) {
             EXPECT_EQ(r.reason, c.reason) << c.what;
+        }
         EXPECT_EQ(run.document(), previous) << c.what;
         auto names = leftovers(run.dir.path());
         names.erase(std::remove(names.begin(), names.end(), "sub.htm"), names.end());

@@ -231,7 +231,7 @@ void checkCases(const std::vector<Case>& cases)
 TEST(PlainTags, ReadsEveryCorpusTagAndAgreesWithTagLibWhereItIsRight)
 {
     int plain = 0, files = 0;
-    for (const fs::path dir : { test::corpusDir(), test::corpusDir() / "thirdparty" }) {
+    for (const fs::path& dir : { test::corpusDir(), test::corpusDir() / "thirdparty" }) {
         for (const auto& entry : fs::directory_iterator(dir)) {
             const auto ext = entry.path().extension().string();
             if (!entry.is_regular_file() || (ext != ".mp3" && ext != ".MP3"))
