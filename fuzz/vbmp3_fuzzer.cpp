@@ -14,8 +14,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-namespace
-{
+namespace {
 
 int memoryFile()
 {
@@ -30,7 +29,8 @@ int memoryFile()
     return fd;
 }
 
-template <std::size_t N> void checkField(const char (&field)[N], bool mustBeEmpty)
+template <std::size_t N>
+void checkField(const char (&field)[N], bool mustBeEmpty)
 {
     const std::string text = TrimNul(field);
     if (mustBeEmpty && !text.empty())

@@ -57,7 +57,7 @@ bool unnamedFilesWork(const std::filesystem::path& dir)
 
 mode_t modeOf(const std::filesystem::path& p)
 {
-    struct stat st {};
+    struct stat st { };
     ::stat(p.c_str(), &st);
     return st.st_mode & 07777;
 }

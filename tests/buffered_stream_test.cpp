@@ -104,15 +104,15 @@ TEST(BufferedStream, ReadsTheSameBytesAsAPlainFileStream)
         std::string bytes;
     };
     const std::vector<Case> cases = {
-        {"empty.mp3", ""},
-        {"one_byte.mp3", "x"},
-        {"smaller_than_buffers.mp3", randomBytes(700, 1)},
-        {"head_and_tail_touch.mp3", randomBytes(24 * 1024 + 20 * 1024, 2)},
-        {"gap_between_head_and_tail.mp3", randomBytes(90'000, 3)},
-        {"tag_larger_than_head.mp3", id3Header(200'000) + randomBytes(260'000, 4)},
-        {"tag_claims_more_than_file.mp3", id3Header(0x0fffffff) + randomBytes(40'000, 5)},
-        {"tag_larger_than_any_buffer.mp3", id3Header(1'500'000) + randomBytes(1'600'000, 6)},
-        {"bad_synchsafe_size.mp3", "ID3\x03\x00\x00\xff\xff\xff\xff" + randomBytes(30'000, 7)},
+        { "empty.mp3", "" },
+        { "one_byte.mp3", "x" },
+        { "smaller_than_buffers.mp3", randomBytes(700, 1) },
+        { "head_and_tail_touch.mp3", randomBytes(24 * 1024 + 20 * 1024, 2) },
+        { "gap_between_head_and_tail.mp3", randomBytes(90'000, 3) },
+        { "tag_larger_than_head.mp3", id3Header(200'000) + randomBytes(260'000, 4) },
+        { "tag_claims_more_than_file.mp3", id3Header(0x0fffffff) + randomBytes(40'000, 5) },
+        { "tag_larger_than_any_buffer.mp3", id3Header(1'500'000) + randomBytes(1'600'000, 6) },
+        { "bad_synchsafe_size.mp3", "ID3\x03\x00\x00\xff\xff\xff\xff" + randomBytes(30'000, 7) },
     };
     unsigned seed = 100;
     for (const Case& c : cases)
@@ -135,17 +135,17 @@ TEST(BufferedStream, ViewsShowTheFilesBytes)
         std::size_t minBytes, maxBytes;
     };
     const std::vector<Case> cases = {
-        {0, 10, 10},
-        {0, 4, 1'000'000},         // as much as is at hand
-        {4000, 200, 200},          // past the end of the head
-        {50'000, 4, 4},            // in the gap
-        {50'000, 4, 100'000},      // the window just loaded
-        {50'100, 9000, 9000},      // more than a window
-        {size - 128, 3, 3},        // the tail
-        {size - 10, 4, 100},       // fewer left than asked
-        {size - 5000, 5000, 5000}, // across the start of the tail
-        {size, 4, 4},
-        {-1, 4, 4},
+        { 0, 10, 10 },
+        { 0, 4, 1'000'000 }, // as much as is at hand
+        { 4000, 200, 200 }, // past the end of the head
+        { 50'000, 4, 4 }, // in the gap
+        { 50'000, 4, 100'000 }, // the window just loaded
+        { 50'100, 9000, 9000 }, // more than a window
+        { size - 128, 3, 3 }, // the tail
+        { size - 10, 4, 100 }, // fewer left than asked
+        { size - 5000, 5000, 5000 }, // across the start of the tail
+        { size, 4, 4 },
+        { -1, 4, 4 },
     };
     BufferedStream s(path.c_str());
     for (const Case& c : cases) {
@@ -156,7 +156,7 @@ TEST(BufferedStream, ViewsShowTheFilesBytes)
         EXPECT_LE(v.size(), std::min(std::max(c.minBytes, c.maxBytes), left));
         if (!v.empty()) {
             EXPECT_EQ(std::string(reinterpret_cast<const char*>(v.data()), v.size()),
-                      bytes.substr(static_cast<std::size_t>(c.offset), v.size()));
+                bytes.substr(static_cast<std::size_t>(c.offset), v.size()));
         }
     }
     // Reads keep working around views, and a view after them still holds the bytes.
@@ -318,7 +318,8 @@ TEST(BufferedStream, TagLibReadsTheCorpusAsOverAPlainStream)
 // frame does, and only a VBR stream has its rate averaged.
 TEST(BufferedStream, CountsTheCorpusFrames)
 {
-    const auto expected = nlohmann::json::parse(melodex::test::readFile(melodex::test::corpusDir() / "expected.json"));
+    const auto expected
+        = nlohmann::json::parse(melodex::test::readFile(melodex::test::corpusDir() / "expected.json"));
     int averaged = 0;
     for (const auto& [name, entry] : expected.at("files").items()) {
         const auto& truth = entry.at("stream");
@@ -330,9 +331,10 @@ TEST(BufferedStream, CountsTheCorpusFrames)
         const auto summary = melodex::trackinfo::analyzeStream(stream, stream.length());
         EXPECT_EQ(summary.frames, truth.at("audio_frames").get<int64_t>());
         const bool headerless = truth.at("vbr_header").get<std::string>() == "none";
-        if (headerless)
+        if (headerless) {
             EXPECT_EQ(summary.audioEnd,
-                      truth.at("first_frame_offset").get<int64_t>() + truth.at("audio_bytes").get<int64_t>());
+                truth.at("first_frame_offset").get<int64_t>() + truth.at("audio_bytes").get<int64_t>());
+        }
         EXPECT_EQ(summary.averagedRate, headerless && truth.at("vbr").get<bool>());
         averaged += summary.averagedRate;
     }
@@ -343,7 +345,7 @@ TEST(BufferedStream, CountsTheCorpusFrames)
 // index, with silent bodies.
 std::string frames(int bitrateIndex, int count)
 {
-    static constexpr int kKbps[] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320};
+    static constexpr int kKbps[] = { 0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320 };
     std::string frame(static_cast<std::size_t>(144 * kKbps[bitrateIndex] * 1000 / 44100), '\0');
     frame[0] = '\xFF';
     frame[1] = '\xFB';
@@ -366,11 +368,13 @@ TEST(StreamAnalysis, VariableRateWithoutHeaderIsAveraged)
         int kbps;
     };
     const std::vector<Case> cases = {
-        {"cbr.mp3", frames(9, 400), false, 10, 128},
-        {"rate_changes_in_the_middle_only.mp3", frames(1, 300) + frames(9, 300) + frames(1, 300), true, 23, 0},
+        { "cbr.mp3", frames(9, 400), false, 10, 128 },
+        { "rate_changes_in_the_middle_only.mp3", frames(1, 300) + frames(9, 300) + frames(1, 300), true, 23,
+            0 },
         // The first frames are small; the frames behind them need more bytes
         // than a run of small frames would.
-        {"large_frames_right_after_the_first.mp3", frames(1, 1) + frames(14, 3) + frames(1, 600), true, 15, 0},
+        { "large_frames_right_after_the_first.mp3", frames(1, 1) + frames(14, 3) + frames(1, 600), true, 15,
+            0 },
     };
     TempDir dir;
     for (const Case& c : cases) {

@@ -70,9 +70,8 @@ TEST(CliInfo, PrintsOneLinePerCorpusFile)
     }
     EXPECT_EQ(seconds, 89); // the corpus summary's total
 
-    const auto has = [&](const std::string& line) {
-        return std::find(all.begin(), all.end(), line) != all.end();
-    };
+    const auto has
+        = [&](const std::string& line) { return std::find(all.begin(), all.end(), line) != all.end(); };
     EXPECT_TRUE(has("cbr128_44k_stereo.mp3\tPlain ASCII Title\tTest Artist\tTest Album\t1999\t"
                     "ID3v1.0 comment, 30 bytes max\tRock\t128\t44100\t73269\t4\tok"));
     // References resolved, a literal "&amp;" and "&#65;" in the tag kept as they are.
@@ -90,18 +89,17 @@ TEST(CliInfo, EscapesWhatWouldBreakTheLine)
         std::string in, out;
     };
     const Case cases[] = {
-        { "a\tb", "a\\tb" },
-        { "line\r\nnext", "line\\r\\nnext" },
-        { "C:\\music\\", "C:\\\\music\\\\" },
-        { "\\t stays two characters", "\\\\t stays two characters" },
-        { "日本語 Café 🎵", "日本語 Café 🎵" },
-        { "\xff.mp3", "\\xFF.mp3" },
-        { "cut \xe6\x97", "cut \\xE6\\x97" },          // UTF-8 sequence cut short
+        { "a\tb", "a\\tb" }, { "line\r\nnext", "line\\r\\nnext" }, { "C:\\music\\", "C:\\\\music\\\\" },
+        { "\\t stays two characters", "\\\\t stays two characters" }, { "日本語 Café 🎵", "日本語 Café 🎵" },
+        { "\xff.mp3", "\\xFF.mp3" }, { "cut \xe6\x97", "cut \\xE6\\x97" }, // UTF-8 sequence cut short
         { "\xc0\xaf overlong", "\\xC0\\xAF overlong" }, // overlong "/"
-        { "\xed\xa0\x80", "\\xED\\xA0\\x80" },          // a surrogate
-        { "\x93\xfa\x96\x7b", "\\x93\\xFA\\x96{" },     // a Shift_JIS name
-        { "\x1b[31mred\x7f", "\\x1B[31mred\\x7F" },      // terminal controls
-        { "\xc2\x9b" "2J \xc2\xa0", "\\xC2\\x9B" "2J \xc2\xa0" }, // C1 CSI escaped, no-break space kept
+        { "\xed\xa0\x80", "\\xED\\xA0\\x80" }, // a surrogate
+        { "\x93\xfa\x96\x7b", "\\x93\\xFA\\x96{" }, // a Shift_JIS name
+        { "\x1b[31mred\x7f", "\\x1B[31mred\\x7F" }, // terminal controls
+        { "\xc2\x9b"
+          "2J \xc2\xa0",
+            "\\xC2\\x9B"
+            "2J \xc2\xa0" }, // C1 CSI escaped, no-break space kept
     };
     for (const auto& c : cases)
         EXPECT_EQ(cli::escapeInfoValue(c.in), c.out) << c.in;
@@ -164,8 +162,18 @@ TEST(CliInfoJson, OneObjectPerFileWithTheSameValuesTyped)
     ASSERT_EQ(jsonLines.size(), textLines.size());
 
     const std::vector<std::string> keys = {
-        "file", "title", "artist", "album", "year", "comment", "genre",
-        "bitrate_kbps", "sample_rate_hz", "file_bytes", "seconds", "readable",
+        "file",
+        "title",
+        "artist",
+        "album",
+        "year",
+        "comment",
+        "genre",
+        "bitrate_kbps",
+        "sample_rate_hz",
+        "file_bytes",
+        "seconds",
+        "readable",
     };
     for (std::size_t i = 0; i < jsonLines.size(); ++i) {
         // Throws on anything but one valid object.
@@ -183,20 +191,17 @@ TEST(CliInfoJson, OneObjectPerFileWithTheSameValuesTyped)
     }
 
     const auto has = [&](const nlohmann::ordered_json& expected) {
-        return std::any_of(jsonLines.begin(), jsonLines.end(), [&](const std::string& line) {
-            return nlohmann::ordered_json::parse(line) == expected;
-        });
+        return std::any_of(jsonLines.begin(), jsonLines.end(),
+            [&](const std::string& line) { return nlohmann::ordered_json::parse(line) == expected; });
     };
     // References resolved, "&amp;" and "&#65;" in the tag kept as they are.
     EXPECT_TRUE(has({ { "file", "html_specials.mp3" }, { "title", "<script>alert(1)</script>" },
-                      { "artist", "Tom & Jerry" }, { "album", "\"quoted\" & 'single'" }, { "year", "2013" },
-                      { "comment", "a < b > c & d &amp; &#65;" }, { "genre", "R&B" }, { "bitrate_kbps", 128 },
-                      { "sample_rate_hz", 44100 }, { "file_bytes", 41127 }, { "seconds", 2 },
-                      { "readable", true } }));
+        { "artist", "Tom & Jerry" }, { "album", "\"quoted\" & 'single'" }, { "year", "2013" },
+        { "comment", "a < b > c & d &amp; &#65;" }, { "genre", "R&B" }, { "bitrate_kbps", 128 },
+        { "sample_rate_hz", 44100 }, { "file_bytes", 41127 }, { "seconds", 2 }, { "readable", true } }));
     EXPECT_TRUE(has({ { "file", "text_file.mp3" }, { "title", "" }, { "artist", "" }, { "album", "" },
-                      { "year", "" }, { "comment", "" }, { "genre", "" }, { "bitrate_kbps", 0 },
-                      { "sample_rate_hz", 0 }, { "file_bytes", 285 }, { "seconds", 0 },
-                      { "readable", false } }));
+        { "year", "" }, { "comment", "" }, { "genre", "" }, { "bitrate_kbps", 0 }, { "sample_rate_hz", 0 },
+        { "file_bytes", 285 }, { "seconds", 0 }, { "readable", false } }));
 }
 
 TEST(CliInfoJson, NamesAndTextsOutsidePlainTextStayValidAndRecoverable)
@@ -236,6 +241,6 @@ TEST(CliInfo, HelpExplainsColumnsAndExitCodes)
     std::ostringstream out, err;
     EXPECT_EQ(cli::runCli({ "info", "--help" }, out, err), cli::kExitOk);
     for (const char* text :
-         { "file name", "total seconds", "unreadable", "\\xNN", "--json", "file_hex", "Exit codes" })
+        { "file name", "total seconds", "unreadable", "\\xNN", "--json", "file_hex", "Exit codes" })
         EXPECT_NE(out.str().find(text), std::string::npos) << text;
 }

@@ -45,7 +45,8 @@ TEST(ApplyListOptions, SetsWhatWasGivenAndNothingElse)
     ASSERT_EQ(cli::applyListOptions(given, set), std::nullopt);
     EXPECT_EQ(set.enabledColumns, 3);
     EXPECT_EQ(set.enabledText, "3");
-    EXPECT_EQ((std::array<int, 3> { set.columns[0], set.columns[1], set.columns[2] }), (std::array<int, 3> { 0, 8, 11 }));
+    EXPECT_EQ((std::array<int, 3> { set.columns[0], set.columns[1], set.columns[2] }),
+        (std::array<int, 3> { 0, 8, 11 }));
     EXPECT_EQ(set.columns[3], 3) << "columns past the count keep their value";
     EXPECT_EQ(set.colorIndex, (std::array<int, 4> { 0, 29, 28, 9 }));
     EXPECT_EQ(set.colorText, (std::array<std::string, 4> { "BLACK", "YELLOW", "WHITE", "DEEPPINK" }));
@@ -68,7 +69,8 @@ TEST(ApplyListOptions, RejectsWhatTheWindowCouldNotHold)
     const Case cases[] = {
         { { .columns = "file,artists" }, "--columns: unknown field \"artists\"" },
         { { .columns = "" }, "--columns: at least one column" },
-        { { .columns = "file,file,file,file,file,file,file,file,file,file,file,file" }, "--columns: at most 11" },
+        { { .columns = "file,file,file,file,file,file,file,file,file,file,file,file" },
+            "--columns: at most 11" },
         { { .colors = "red,green,blue" }, "--colors: four colours are needed" },
         { { .colors = "red,green,blue,mauve" }, "--colors: \"mauve\" is not a palette colour" },
         { { .border = 16 }, "--border: 0 to 15, not 16" },
@@ -88,12 +90,13 @@ TEST(CliList, WritesWhatTheWriterWritesForTheSameOptionSet)
     TempDir dir("melodex-cli-list");
     for (const char* name : { "cbr128_44k_stereo.mp3", "a&b <c>.mp3", "Café – Ω.mp3" })
         std::filesystem::copy_file(test::corpusDir() / name, dir.path() / name);
-    const CliRun r = list({ dir.path().string() + "/", "--title", "Björk <live>", "--columns", "file,size,time,none",
-                            "--colors", "lavender,khaki,darkblue,hotpink", "--border", "3", "--unit", "kb",
-                            "--output", "cat.htm" });
+    const CliRun r = list({ dir.path().string() + "/", "--title", "Björk <live>", "--columns",
+        "file,size,time,none", "--colors", "lavender,khaki,darkblue,hotpink", "--border", "3", "--unit", "kb",
+        "--output", "cat.htm" });
     ASSERT_EQ(r.code, cli::kExitOk) << r.err;
     EXPECT_EQ(r.out, "");
-    EXPECT_NE(r.err.find("Success: " + (dir.path() / "cat.htm").string() + " (3 files)"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("Success: " + (dir.path() / "cat.htm").string() + " (3 files)"), std::string::npos)
+        << r.err;
 
     OptionSet set;
     set.title = "Björk <live>";
@@ -108,7 +111,8 @@ TEST(CliList, WritesWhatTheWriterWritesForTheSameOptionSet)
     set.outFile = "expected.htm";
     TrackTag tag {};
     StreamInfo info {};
-    ASSERT_TRUE(writeListDocument(set, dir.path().string(), listMp3Files(dir.path().string()).names, tag, info).ok());
+    ASSERT_TRUE(
+        writeListDocument(set, dir.path().string(), listMp3Files(dir.path().string()).names, tag, info).ok());
     EXPECT_EQ(readFile(dir.path() / "cat.htm"), readFile(dir.path() / "expected.htm"));
 }
 

@@ -22,10 +22,7 @@ namespace {
 
 using melodex::test::CliRun;
 
-CliRun run(const std::vector<std::string>& args)
-{
-    return test::runCli(args);
-}
+CliRun run(const std::vector<std::string>& args) { return test::runCli(args); }
 
 // The preset as the window saves it: file bytes written literally, so the test
 // does not lean on the code that reads them.
@@ -87,8 +84,10 @@ TEST_F(CliPresets, ListWritesWhatTheWindowWouldFromTheSavedPreset)
     EXPECT_EQ(readFile(music.path() / "cat.htm"), readFile(music.path() / "expected.htm"));
 
     // Options given on the command line win over the preset.
-    ASSERT_EQ(run({ "list", music.path().string(), "--preset", "save_key_ 2", "--border", "0", "-o", "b0.htm" }).code,
-              cli::kExitOk);
+    ASSERT_EQ(
+        run({ "list", music.path().string(), "--preset", "save_key_ 2", "--border", "0", "-o", "b0.htm" })
+            .code,
+        cli::kExitOk);
     window.border = 0;
     window.borderText = "0";
     window.outFile = "expected0.htm";
@@ -181,13 +180,13 @@ TEST_F(CliPresets, AnythingButARegularFileIsNamedWithItsReason)
         { "folder", [&] { std::filesystem::create_directory(iniPath()); }, "Is a directory" },
         { "FIFO", [&] { ASSERT_EQ(::mkfifo(iniPath().c_str(), 0600), 0); }, "not a regular file (a FIFO)" },
         { "dangling link", [&] { std::filesystem::create_symlink(other, iniPath()); },
-          "a dangling link (to " + other.string() + ")" },
+            "a dangling link (to " + other.string() + ")" },
         { "link loop",
-          [&] {
-              std::filesystem::create_symlink(iniPath(), other);
-              std::filesystem::create_symlink(other, iniPath());
-          },
-          "Too many levels of symbolic links" },
+            [&] {
+                std::filesystem::create_symlink(iniPath(), other);
+                std::filesystem::create_symlink(other, iniPath());
+            },
+            "Too many levels of symbolic links" },
     };
     for (const auto& c : cases) {
         c.make();

@@ -13,8 +13,8 @@ using melodex::test::TempDir;
 TEST(ListMp3Files, KeepsVisibleMp3FilesInNaturalOrder)
 {
     TempDir dir;
-    for (const char* name : { "10 x.mp3", "2 x.mp3", "b.MP3", "A.mp3", ".hidden.mp3", "notes.txt", "c.mp3.txt",
-                              "track02.Mp3", "track1.mp3", ".mp3", "mp3" })
+    for (const char* name : { "10 x.mp3", "2 x.mp3", "b.MP3", "A.mp3", ".hidden.mp3", "notes.txt",
+             "c.mp3.txt", "track02.Mp3", "track1.mp3", ".mp3", "mp3" })
         dir.write(name, "x");
     std::filesystem::create_directory(dir.path() / "folder.mp3");
     std::filesystem::create_symlink(dir.path() / "A.mp3", dir.path() / "link.mp3");
@@ -22,8 +22,8 @@ TEST(ListMp3Files, KeepsVisibleMp3FilesInNaturalOrder)
 
     const FolderListing listing = listMp3Files(dir.path().string());
     ASSERT_TRUE(listing.ok) << listing.error;
-    const std::vector<std::string> expected { "2 x.mp3", "10 x.mp3", "A.mp3", "b.MP3", "link.mp3", "track1.mp3",
-                                              "track02.Mp3" };
+    const std::vector<std::string> expected { "2 x.mp3", "10 x.mp3", "A.mp3", "b.MP3", "link.mp3",
+        "track1.mp3", "track02.Mp3" };
     EXPECT_EQ(listing.names, expected);
 }
 
@@ -82,12 +82,13 @@ TEST(ListSubfolders, KeepsVisibleFoldersAndLinksToThem)
 // names: digit runs with leading zeros, case, punctuation around digits.
 TEST(SortNaturally, AgreesWithNaturalLess)
 {
-    std::vector<std::string> names = { "10 x.mp3", "2 x.mp3", "02 x.mp3", "a.mp3", "B.mp3", "A.mp3", "track010",
-        "track9", "a", "ab", "01", "1", "0", "00", "x/1", "x-1", "x:1", "x1a", "x1", "x01b", "ｱ.mp3", "\xff", "9z",
-        "z9", "Z9", "z10", "1.5", "1.50", "1.05", "999999999999999999999", "1000000000000000000000" };
+    std::vector<std::string> names
+        = { "10 x.mp3", "2 x.mp3", "02 x.mp3", "a.mp3", "B.mp3", "A.mp3", "track010", "track9", "a", "ab",
+              "01", "1", "0", "00", "x/1", "x-1", "x:1", "x1a", "x1", "x01b", "ｱ.mp3", "\xff", "9z", "z9",
+              "Z9", "z10", "1.5", "1.50", "1.05", "999999999999999999999", "1000000000000000000000" };
     std::vector<std::string> expected = names;
     std::sort(expected.begin(), expected.end(),
-              [](const std::string& a, const std::string& b) { return naturalLess(a, b); });
+        [](const std::string& a, const std::string& b) { return naturalLess(a, b); });
     sortNaturally(names);
     EXPECT_EQ(names, expected);
 }

@@ -70,8 +70,17 @@ TEST_F(IniGetIntTest, ReadsTheFormsThatAreWrittenAndDefaultsTheRest)
         int expected;
     };
     const Case cases[] = {
-        { "blank", 5 }, { "neg", -1 }, { "plain", 11 }, { "plus", 3 }, { "spaced", 42 },
-        { "word", -7 }, { "tail", -7 }, { "empty", -7 }, { "huge", -7 }, { "split", -7 }, { "absent", -7 },
+        { "blank", 5 },
+        { "neg", -1 },
+        { "plain", 11 },
+        { "plus", 3 },
+        { "spaced", 42 },
+        { "word", -7 },
+        { "tail", -7 },
+        { "empty", -7 },
+        { "huge", -7 },
+        { "split", -7 },
+        { "absent", -7 },
     };
     for (const auto& c : cases)
         EXPECT_EQ(IniGetInt("n", c.key, -7), c.expected) << c.key;
@@ -151,24 +160,25 @@ TEST_F(IniPutStringTest, ChangesOneLineAndKeepsEveryOtherByte)
              "k=second\r\n"
              "\r\n"
              "; last words");
-    ASSERT_TRUE(IniPutString("p", "K", "new"));   // first of duplicates, spelling kept
-    ASSERT_TRUE(IniPutString("p", "Title", "t"));  // after the last key of the section
-    ASSERT_TRUE(IniPutString("q", "z", "-1"));     // a new section at the end
-    EXPECT_EQ(iniBytes(), "; made by hand\r\n"
-                          "\r\n"
-                          "[other]\r\n"
-                          "x = 1\r\n"
-                          "; about p\r\n"
-                          "[P]\r\n"
-                          "Combo_00= 3\r\n"
-                          "k =new\r\n"
-                          "k=second\r\n"
-                          "Title=t\r\n"
-                          "\r\n"
-                          "; last words\r\n"
-                          "\r\n"
-                          "[q]\r\n"
-                          "z=-1\r\n");
+    ASSERT_TRUE(IniPutString("p", "K", "new")); // first of duplicates, spelling kept
+    ASSERT_TRUE(IniPutString("p", "Title", "t")); // after the last key of the section
+    ASSERT_TRUE(IniPutString("q", "z", "-1")); // a new section at the end
+    EXPECT_EQ(iniBytes(),
+        "; made by hand\r\n"
+        "\r\n"
+        "[other]\r\n"
+        "x = 1\r\n"
+        "; about p\r\n"
+        "[P]\r\n"
+        "Combo_00= 3\r\n"
+        "k =new\r\n"
+        "k=second\r\n"
+        "Title=t\r\n"
+        "\r\n"
+        "; last words\r\n"
+        "\r\n"
+        "[q]\r\n"
+        "z=-1\r\n");
     EXPECT_EQ(IniGetString("p", "k", ""), "new");
 }
 
@@ -242,8 +252,12 @@ TEST_F(IniFileTest, SectionNamesAreComparedAsTheUserSeesThem)
              "[\x83\x41]\r\nk=a\r\n[\x83\x61]\r\nk=di\r\n");
     EXPECT_EQ(IniSectionNames(), (std::vector<std::string> { "A", "x]y", "AT&T", "ア", "ヂ" }));
     const std::pair<const char*, const char*> lookups[] = {
-        { "A", "reference" }, { "a", "reference" }, { "x]y", "bracket" },
-        { "at&t", "amp" },    { "ア", "a" },          { "ヂ", "di" },
+        { "A", "reference" },
+        { "a", "reference" },
+        { "x]y", "bracket" },
+        { "at&t", "amp" },
+        { "ア", "a" },
+        { "ヂ", "di" },
     };
     for (const auto& [name, value] : lookups)
         EXPECT_EQ(IniGetString(name, "k", "none"), value) << name;
@@ -252,8 +266,9 @@ TEST_F(IniFileTest, SectionNamesAreComparedAsTheUserSeesThem)
     // "]" is written so that it reads back.
     ASSERT_TRUE(IniPutString("a", "k", "new"));
     ASSERT_TRUE(IniPutString("p]q", "k", "1"));
-    EXPECT_EQ(iniBytes(), "[&#65;]\r\nk=new\r\n[a]\r\nk=plain\r\n[x&#93;y]\r\nk=bracket\r\n"
-                          "[AT&T]\r\nk=amp\r\n[\x83\x41]\r\nk=a\r\n[\x83\x61]\r\nk=di\r\n\r\n[p&#93;q]\r\nk=1\r\n");
+    EXPECT_EQ(iniBytes(),
+        "[&#65;]\r\nk=new\r\n[a]\r\nk=plain\r\n[x&#93;y]\r\nk=bracket\r\n"
+        "[AT&T]\r\nk=amp\r\n[\x83\x41]\r\nk=a\r\n[\x83\x61]\r\nk=di\r\n\r\n[p&#93;q]\r\nk=1\r\n");
     EXPECT_EQ(IniGetString("p]q", "k", ""), "1");
 }
 

@@ -39,8 +39,8 @@ void put(char (&field)[N], const std::string& value)
 class FakeReader {
 public:
     std::map<std::string, FakeTrack> tracks; // by file name
-    std::vector<std::string> paths;          // every path asked for
-    std::string throwOn;                     // a file name whose reading fails hard
+    std::vector<std::string> paths; // every path asked for
+    std::string throwOn; // a file name whose reading fails hard
 
     TrackReader reader()
     {
@@ -77,7 +77,7 @@ std::vector<std::string> lines(const std::string& doc)
 
 // The lines from `first` (inclusive) up to the next `last` (inclusive).
 std::vector<std::string> section(const std::vector<std::string>& all, const std::string& first,
-                                 const std::string& last, std::size_t from = 0)
+    const std::string& last, std::size_t from = 0)
 {
     auto b = std::find(all.begin() + static_cast<std::ptrdiff_t>(from), all.end(), first);
     auto e = std::find(b, all.end(), last);
@@ -122,35 +122,36 @@ TEST(ListDocument, WorkedExampleByteForByte)
     ASSERT_TRUE(r.ok()) << r.reason;
     EXPECT_EQ(r.path, (run.dir.path() / "list.htm").string());
 
-    const std::string expected =
-        "<HTML><HEAD><TITLE>Jazz</TITLE>\r\n"
-        "<META HTTP-EQUIV=\"Content-Type\" content=\"text/html; charset=Shift_JIS\"></HEAD>\r\n"
-        "<BODY BGCOLOR=\"WHITE\" TEXT=\"BLACK\" ><P><P>\r\n"
-        "<TABLE BORDER=1 CELLPADDING=2 CELLSPACING=1 BGCOLOR=\"WHITE\" >\r\n"
-        "<CAPTION ALIGN=\"left\"><FONT COLOR=\"RED\">Jazz</FONT></CAPTION><TR>\r\n"
-        "<TH NOWRAP ALIGN=\"right\">#</TH>\r\n"
-        "<TH NOWRAP>\x83\x74\x83\x40\x83\x43\x83\x8b\x96\xbc</TH>\r\n"
-        "<TH NOWRAP>\x83\x67\x81\x5b\x83\x5e\x83\x8b\x83\x5e\x83\x43\x83\x80</TH>\r\n"
-        "</TR>\r\n"
-        "<TR>\r\n"
-        "<TD NOWRAP ALIGN=\"right\"> 1</TD>\r\n"
-        "<TD NOWRAP ALIGN=\"left\">a.mp3</TD>\r\n"
-        "<TD NOWRAP ALIGN=\"right\">00:03:05</TD>\r\n"
-        "</TR>\r\n"
-        "</TABLE><P><P><HR><P>\r\n"
-        "<TABLE BORDER=1 CELLPADDING=2 CELLSPACING=1 BGCOLOR=\"WHITE\" >\r\n"
-        "<TR><TD NOWRAP WIDTH=150>\x83\x74\x83\x40\x83\x43\x83\x8b\x91\x8d\x90\x94</TD>"
-        "<TD NOWRAP WIDTH=100 ALIGN=\"center\"> 1</TD></TR>\r\n"
-        "<TR><TD NOWRAP WIDTH=150>\x91\x8d\x83\x74\x83\x40\x83\x43\x83\x8b\x97\x65\x97\xca</TD>"
-        "<TD NOWRAP WIDTH=100 ALIGN=\"center\">2.86 MB"
-        + std::string(121, ' ') + "</TD></TR>\r\n"
-        "<TR><TD NOWRAP WIDTH=150>\x91\x8d\x89\x89\x91\x74\x8e\x9e\x8a\xd4</TD>"
-        "<TD NOWRAP WIDTH=100 ALIGN=\"center\">00:03:05</TD></TR>\r\n"
-        "</TABLE>\r\n"
-        "<P><P><P><FONT COLOR=\"RED\" >\r\n"
-        // The footer stands alone inside the FONT the line above opens.
-        "Created by Melodex\r\n"
-        "</FONT></BODY></HTML>\r\n";
+    const std::string expected
+        = "<HTML><HEAD><TITLE>Jazz</TITLE>\r\n"
+          "<META HTTP-EQUIV=\"Content-Type\" content=\"text/html; charset=Shift_JIS\"></HEAD>\r\n"
+          "<BODY BGCOLOR=\"WHITE\" TEXT=\"BLACK\" ><P><P>\r\n"
+          "<TABLE BORDER=1 CELLPADDING=2 CELLSPACING=1 BGCOLOR=\"WHITE\" >\r\n"
+          "<CAPTION ALIGN=\"left\"><FONT COLOR=\"RED\">Jazz</FONT></CAPTION><TR>\r\n"
+          "<TH NOWRAP ALIGN=\"right\">#</TH>\r\n"
+          "<TH NOWRAP>\x83\x74\x83\x40\x83\x43\x83\x8b\x96\xbc</TH>\r\n"
+          "<TH NOWRAP>\x83\x67\x81\x5b\x83\x5e\x83\x8b\x83\x5e\x83\x43\x83\x80</TH>\r\n"
+          "</TR>\r\n"
+          "<TR>\r\n"
+          "<TD NOWRAP ALIGN=\"right\"> 1</TD>\r\n"
+          "<TD NOWRAP ALIGN=\"left\">a.mp3</TD>\r\n"
+          "<TD NOWRAP ALIGN=\"right\">00:03:05</TD>\r\n"
+          "</TR>\r\n"
+          "</TABLE><P><P><HR><P>\r\n"
+          "<TABLE BORDER=1 CELLPADDING=2 CELLSPACING=1 BGCOLOR=\"WHITE\" >\r\n"
+          "<TR><TD NOWRAP WIDTH=150>\x83\x74\x83\x40\x83\x43\x83\x8b\x91\x8d\x90\x94</TD>"
+          "<TD NOWRAP WIDTH=100 ALIGN=\"center\"> 1</TD></TR>\r\n"
+          "<TR><TD NOWRAP WIDTH=150>\x91\x8d\x83\x74\x83\x40\x83\x43\x83\x8b\x97\x65\x97\xca</TD>"
+          "<TD NOWRAP WIDTH=100 ALIGN=\"center\">2.86 MB"
+        + std::string(121, ' ')
+        + "</TD></TR>\r\n"
+          "<TR><TD NOWRAP WIDTH=150>\x91\x8d\x89\x89\x91\x74\x8e\x9e\x8a\xd4</TD>"
+          "<TD NOWRAP WIDTH=100 ALIGN=\"center\">00:03:05</TD></TR>\r\n"
+          "</TABLE>\r\n"
+          "<P><P><P><FONT COLOR=\"RED\" >\r\n"
+          // The footer stands alone inside the FONT the line above opens.
+          "Created by Melodex\r\n"
+          "</FONT></BODY></HTML>\r\n";
     EXPECT_EQ(run.document(), expected);
     EXPECT_EQ(run.fake.paths, std::vector<std::string> { (run.dir.path() / "a.mp3").string() });
 }
@@ -162,12 +163,13 @@ TEST(ListDocument, ColumnChoicesShapeHeaderAndRowsAlike)
         int enabled;
         std::array<int, 11> columns;
         std::vector<std::string> header; // the TH lines after "#"
-        std::vector<std::string> cells;  // the TD lines after the row number
+        std::vector<std::string> cells; // the TD lines after the row number
     };
     const std::string kFile = "<TD NOWRAP ALIGN=\"left\">x.mp3</TD>";
     const std::string kRate = "<TD NOWRAP ALIGN=\"right\">44100 Hz</TD>";
     const std::string kFileTh = "<TH NOWRAP>\x83\x74\x83\x40\x83\x43\x83\x8b\x96\xbc</TH>";
-    const std::string kRateTh = "<TH NOWRAP>\x83\x54\x83\x93\x83\x76\x83\x8a\x83\x93\x83\x4f\x83\x8c\x81\x5b\x83\x67</TH>";
+    const std::string kRateTh
+        = "<TH NOWRAP>\x83\x54\x83\x93\x83\x76\x83\x8a\x83\x93\x83\x4f\x83\x8c\x81\x5b\x83\x67</TH>";
     const Case cases[] = {
         { "only none", 1, { 11, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0 }, {}, {} },
         { "repeated field", 3, { 0, 11, 0, 1, 1, 1, 1, 1, 1, 1, 1 }, { kFileTh, kFileTh }, { kFile, kFile } },
@@ -196,9 +198,16 @@ TEST(ListDocument, EveryFieldsCell)
     ListRun run;
     run.options.columns = { 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10 };
     run.options.sizeUnit = kSizeKB;
-    run.fake.tracks["t.mp3"] = { .track = " ", .artist = "", .album = "Album  ", .year = " ", .comment = "",
-                                 .genre = "Pop", .bytes = 1536, .seconds = 3661, .bitRate = 128,
-                                 .samplingRate = 48000 };
+    run.fake.tracks["t.mp3"] = { .track = " ",
+        .artist = "",
+        .album = "Album  ",
+        .year = " ",
+        .comment = "",
+        .genre = "Pop",
+        .bytes = 1536,
+        .seconds = 3661,
+        .bitRate = 128,
+        .samplingRate = 48000 };
     run.fake.tracks["u.mp3"] = { .year = "1999", .bytes = 0 };
     ASSERT_TRUE(run.write({ "t.mp3", "u.mp3" }).ok());
     const auto all = lines(run.document());
@@ -207,8 +216,8 @@ TEST(ListDocument, EveryFieldsCell)
         "<TR>",
         "<TD NOWRAP ALIGN=\"right\"> 1</TD>",
         "<TD NOWRAP ALIGN=\"left\">t.mp3</TD>",
-        "<TD NOWRAP><BR></TD>",                 // one space: a line break, not an empty cell
-        "<TD NOWRAP ALIGN=\"left\"></TD>",      // empty: an empty aligned cell
+        "<TD NOWRAP><BR></TD>", // one space: a line break, not an empty cell
+        "<TD NOWRAP ALIGN=\"left\"></TD>", // empty: an empty aligned cell
         "<TD NOWRAP ALIGN=\"left\">Album  </TD>", // trailing spaces stay
         "<TD NOWRAP><BR></TD>",
         "<TD NOWRAP ALIGN=\"left\"></TD>",
@@ -259,7 +268,8 @@ TEST(ListDocument, TotalsPastTwoGibibytesAreFormattedNotFailed)
     ASSERT_TRUE(r.ok()) << r.reason;
     const std::string doc = run.document();
     EXPECT_NE(doc.find("<TD NOWRAP WIDTH=100 ALIGN=\"center\"> 3</TD></TR>"), std::string::npos);
-    EXPECT_NE(doc.find("ALIGN=\"center\">2,861.02 MB" + std::string(117, ' ') + "</TD></TR>"), std::string::npos);
+    EXPECT_NE(
+        doc.find("ALIGN=\"center\">2,861.02 MB" + std::string(117, ' ') + "</TD></TR>"), std::string::npos);
     EXPECT_NE(doc.find("ALIGN=\"center\">1666666:40:00</TD></TR>"), std::string::npos);
 }
 
@@ -270,8 +280,9 @@ TEST(ListDocument, UnreadableFileKeepsItsRowAndSizeButNothingStale)
     run.options.enabledColumns = 6;
     // A reader that gives up may leave anything in the records; only the
     // size is trusted.
-    run.fake.tracks["bad.mp3"] = { .track = "stale", .bytes = 285, .seconds = 99, .bitRate = 128,
-                                   .samplingRate = 44100, .result = 0 };
+    run.fake.tracks["bad.mp3"] = {
+        .track = "stale", .bytes = 285, .seconds = 99, .bitRate = 128, .samplingRate = 44100, .result = 0
+    };
     ASSERT_TRUE(run.write({ "bad.mp3" }).ok());
     const auto all = lines(run.document());
     const auto row = section(all, "<TR>", "</TR>", 5);
@@ -298,7 +309,8 @@ TEST(ListDocument, EscapesEverythingFromFilesAndUsers)
     run.options.borderText = "1 onmouseover=x";
     run.options.columns = { 0, 1, 2, 11, 11, 11, 11, 11, 11, 11, 11 };
     run.options.enabledColumns = 3;
-    run.fake.tracks["a&b <c>.mp3"] = { .track = "R&amp;B <i>\"q\" &#233;", .artist = "<script>alert(1)</script>" };
+    run.fake.tracks["a&b <c>.mp3"]
+        = { .track = "R&amp;B <i>\"q\" &#233;", .artist = "<script>alert(1)</script>" };
     ASSERT_TRUE(run.write({ "a&b <c>.mp3" }).ok());
     const auto all = lines(run.document());
     const std::string title = "a&lt;b&gt;&amp;&quot;c&quot; Bj&#246;rk \x83\xb6";
@@ -321,12 +333,15 @@ TEST(ListDocument, FileNamesThatAreNotUtf8)
         std::string shown;
     };
     const Case cases[] = {
-        { "Caf\xc3\xa9 \xe2\x80\x93 \xce\xa9.mp3", "Caf&#233; &#8211; \x83\xb6.mp3" }, // UTF-8, partly outside CP932
-        { "\x83\x74\x83\x40<.mp3", "\x83\x74\x83\x40&lt;.mp3" },                     // CP932 bytes from a Windows tool
-        { "\xb1\xc6\xd2.mp3", "\xb1\xc6\xd2.mp3" },                                     // CP932 half-width katakana
+        { "Caf\xc3\xa9 \xe2\x80\x93 \xce\xa9.mp3",
+            "Caf&#233; &#8211; \x83\xb6.mp3" }, // UTF-8, partly outside CP932
+        { "\x83\x74\x83\x40<.mp3", "\x83\x74\x83\x40&lt;.mp3" }, // CP932 bytes from a Windows tool
+        { "\xb1\xc6\xd2.mp3", "\xb1\xc6\xd2.mp3" }, // CP932 half-width katakana
         { "\xee\xe0\x8b\xb4.mp3", "\xee\xe0\x8b\xb4.mp3" }, // 髙橋, NEC-selected: the bytes, not ICU's FB FC
-        { "Mon\xe1" "e & Caf\xe9.mp3", "Mon&#225;e &amp; Caf&#233;.mp3" },            // Windows-1252: its characters
-        { "\x93quoted\x94 \x80.mp3", "\x81\x67quoted\x81\x68 &#8364;.mp3" },             // Windows-1252 that CP932 holds
+        { "Mon\xe1"
+          "e & Caf\xe9.mp3",
+            "Mon&#225;e &amp; Caf&#233;.mp3" }, // Windows-1252: its characters
+        { "\x93quoted\x94 \x80.mp3", "\x81\x67quoted\x81\x68 &#8364;.mp3" }, // Windows-1252 that CP932 holds
     };
     for (const auto& c : cases) {
         ListRun run;
@@ -336,7 +351,8 @@ TEST(ListDocument, FileNamesThatAreNotUtf8)
         const auto row = section(lines(run.document()), "<TR>", "</TR>", 5);
         ASSERT_EQ(row.size(), 4u);
         EXPECT_EQ(row[2], "<TD NOWRAP ALIGN=\"left\">" + c.shown + "</TD>");
-        EXPECT_EQ(run.fake.paths.at(0), (run.dir.path() / c.name).string()) << "the reader gets the bytes unchanged";
+        EXPECT_EQ(run.fake.paths.at(0), (run.dir.path() / c.name).string())
+            << "the reader gets the bytes unchanged";
     }
 }
 
@@ -349,7 +365,7 @@ TEST(ListDocument, ReplacesAnExistingDocumentAndKeepsItsPermissions)
     const std::string doc = run.document();
     EXPECT_EQ(doc.rfind("<HTML>", 0), 0u);
     EXPECT_EQ(doc.find('x' + std::string(10, 'x')), std::string::npos);
-    struct stat st {};
+    struct stat st { };
     ASSERT_EQ(::stat(out.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0640u);
     EXPECT_EQ(leftovers(run.dir.path()), std::vector<std::string> { "list.htm" });
@@ -381,7 +397,7 @@ TEST(ListDocument, RootFolderGivesSingleSlashPaths)
     TrackTag tag {};
     StreamInfo info {};
     const ListResult r = writeListDocument(OptionSet {}, "", { "a.mp3", "b.mp3" }, tag, info, fake.reader(),
-                                           [](int done, int) { return done < 1; });
+        [](int done, int) { return done < 1; });
     EXPECT_EQ(r.path, "/list.htm");
     if (r.status == ListResult::Status::Cancelled)
         EXPECT_EQ(fake.paths, std::vector<std::string> { "/a.mp3" });
@@ -399,18 +415,18 @@ TEST(ListDocument, FailureOrCancelLeavesThePreviousListIntact)
         std::string reason; // empty: not checked
     };
     const Case cases[] = {
-        { "chooser without a field",
-          [](ListRun& r) { r.options.columns[1] = -1; }, ListResult::Status::Failed, "column 2 has no valid field" },
+        { "chooser without a field", [](ListRun& r) { r.options.columns[1] = -1; },
+            ListResult::Status::Failed, "column 2 has no valid field" },
         { "too many columns", [](ListRun& r) { r.options.enabledColumns = 12; }, ListResult::Status::Failed,
-          "the number of columns must be 1 to 11, not 12" },
+            "the number of columns must be 1 to 11, not 12" },
         { "reader fails hard", [](ListRun& r) { r.fake.throwOn = "b.mp3"; }, ListResult::Status::Failed,
-          "reader broke on b.mp3" },
+            "reader broke on b.mp3" },
         { "output name is a folder",
-          [](ListRun& r) {
-              std::filesystem::create_directory(r.dir.path() / "sub.htm");
-              r.options.outFile = "sub.htm";
-          },
-          ListResult::Status::Failed, "" },
+            [](ListRun& r) {
+                std::filesystem::create_directory(r.dir.path() / "sub.htm");
+                r.options.outFile = "sub.htm";
+            },
+            ListResult::Status::Failed, "" },
     };
     for (const auto& c : cases) {
         ListRun run;
@@ -431,7 +447,8 @@ TEST(ListDocument, FailureOrCancelLeavesThePreviousListIntact)
     ListRun run;
     const std::string missing = (run.dir.path() / "gone").string();
     FakeReader fake;
-    const ListResult r = writeListDocument(OptionSet {}, missing, { "a.mp3" }, run.tag, run.info, fake.reader());
+    const ListResult r
+        = writeListDocument(OptionSet {}, missing, { "a.mp3" }, run.tag, run.info, fake.reader());
     EXPECT_EQ(r.status, ListResult::Status::Failed);
     EXPECT_EQ(r.reason, missing + "/list.htm: No such file or directory");
 }
@@ -578,7 +595,7 @@ TEST(ListDocument, LinkedListIsWrittenThroughAndStaysALink)
     struct Case {
         const char* what;
         std::vector<std::pair<std::string, std::string>> links; // name, what it points to
-        std::string written;                                    // the file that receives the page
+        std::string written; // the file that receives the page
     };
     TempDir outside("melodex-list-target");
     const Case cases[] = {
@@ -586,7 +603,7 @@ TEST(ListDocument, LinkedListIsWrittenThroughAndStaysALink)
         { "chain", { { "list.htm", "hop.htm" }, { "hop.htm", "pages/real.htm" } }, "pages/real.htm" },
         { "dangling", { { "list.htm", "pages/new.htm" } }, "pages/new.htm" },
         { "absolute", { { "list.htm", (outside.path() / "abs.htm").string() } },
-          (outside.path() / "abs.htm").string() },
+            (outside.path() / "abs.htm").string() },
     };
     for (const auto& c : cases) {
         ListRun run;
@@ -603,7 +620,7 @@ TEST(ListDocument, LinkedListIsWrittenThroughAndStaysALink)
             EXPECT_EQ(std::filesystem::read_symlink(run.dir.path() / name), to) << c.what;
         }
         if (c.written == "pages/real.htm") {
-            struct stat st {};
+            struct stat st { };
             ::stat(written.c_str(), &st);
             EXPECT_EQ(st.st_mode & 0777, 0604u) << c.what << ": the target keeps its permissions";
         }
@@ -624,7 +641,7 @@ TEST(ListDocument, SizesPastTheRecordsLimitShowWhole)
     struct Case {
         std::vector<int64_t> sizes;
         int unit;
-        std::string cell;  // the first file's size cell
+        std::string cell; // the first file's size cell
         std::string total; // the total's text
     };
     const int64_t kGiB = int64_t { 1 } << 30;

@@ -53,12 +53,14 @@ TEST(ListPageInBrowser, DecodesJapaneseAndShowsTagsAsText)
     };
     TrackTag tag {};
     StreamInfo info {};
-    const ListResult r = writeListDocument(options, dir.path().string(), { "Café – Ω.mp3" }, tag, info, reader);
+    const ListResult r
+        = writeListDocument(options, dir.path().string(), { "Café – Ω.mp3" }, tag, info, reader);
     ASSERT_TRUE(r.ok()) << r.reason;
 
     const auto dom = dir.path() / "dom.html";
     const std::string command = std::string("timeout 120 ") + kChromium
-        + " --headless --no-sandbox --disable-gpu --disable-quic --no-first-run --disable-background-networking"
+        + " --headless --no-sandbox --disable-gpu --disable-quic --no-first-run "
+          "--disable-background-networking"
           " --disable-component-update --disable-sync --user-data-dir='"
         + (dir.path() / "profile").string() + "' --dump-dom 'file://" + r.path + "' > '" + dom.string()
         + "' 2>/dev/null";
@@ -67,8 +69,8 @@ TEST(ListPageInBrowser, DecodesJapaneseAndShowsTagsAsText)
     ASSERT_FALSE(page.empty());
 
     for (const char* text : { "<title>Björk Ω テスト</title>", ">ファイル名</th>", ">サンプリングレート</th>",
-                              ">Café – Ω.mp3</td>", ">Björk</td>", ">Ω 日本語</td>", ">R&amp;B</td>",
-                              ">&lt;script&gt;alert(1)&lt;/script&gt;</td>", ">ファイル総数</td>", ">2.86 MB" })
+             ">Café – Ω.mp3</td>", ">Björk</td>", ">Ω 日本語</td>", ">R&amp;B</td>",
+             ">&lt;script&gt;alert(1)&lt;/script&gt;</td>", ">ファイル総数</td>", ">2.86 MB" })
         EXPECT_NE(page.find(text), std::string::npos) << text << "\n" << page;
     EXPECT_EQ(page.find("<script"), std::string::npos) << "a tag must never become an element";
 }

@@ -17,8 +17,7 @@
 
 #include "test_support.h"
 
-namespace
-{
+namespace {
 
 using melodex::test::TempDir;
 namespace fs = std::filesystem;
@@ -179,7 +178,8 @@ TEST(AnalyzeStream, WalksEveryFrameOfAStreamWithoutHeader)
             EXPECT_EQ(s.bitrateKbps, c.kbps);
             EXPECT_EQ(s.averagedRate, c.averaged);
         }
-        if (c.decoderAgrees)
+        if (c.decoderAgrees) {
             EXPECT_EQ(decoderFrames(path, c.firstFrame, c.audioEnd), c.frames);
+        }
     }
 }

@@ -44,14 +44,15 @@ TEST(NumberedPresetName, PrefixBlankDigit)
 TEST_F(WriteOptionSet, WritesTheTwentyKeysInOrder)
 {
     ASSERT_TRUE(writeOptionSet("save_key_ 1", changedOptions()));
-    EXPECT_EQ(iniBytes(), "[save_key_ 1]\r\n"
-                          "Combo_00= 3\r\nCombo_01= 11\r\nCombo_02=-1\r\nCombo_03= 0\r\nCombo_04= 1\r\n"
-                          "Combo_05= 2\r\nCombo_06= 4\r\nCombo_07= 5\r\nCombo_08= 6\r\nCombo_09= 7\r\n"
-                          "Combo_10= 10\r\n"
-                          "Color_00= 19\r\nColor_01= 11\r\nColor_02=-1\r\nColor_03= 0\r\n"
-                          "Enabled=7\r\nBorder=12\r\nFileSize= 1\r\n"
-                          "Title=\x8e\x84\x82\xcc\x8b\xc8\r\n"
-                          "OutFile=index.htm\r\n");
+    EXPECT_EQ(iniBytes(),
+        "[save_key_ 1]\r\n"
+        "Combo_00= 3\r\nCombo_01= 11\r\nCombo_02=-1\r\nCombo_03= 0\r\nCombo_04= 1\r\n"
+        "Combo_05= 2\r\nCombo_06= 4\r\nCombo_07= 5\r\nCombo_08= 6\r\nCombo_09= 7\r\n"
+        "Combo_10= 10\r\n"
+        "Color_00= 19\r\nColor_01= 11\r\nColor_02=-1\r\nColor_03= 0\r\n"
+        "Enabled=7\r\nBorder=12\r\nFileSize= 1\r\n"
+        "Title=\x8e\x84\x82\xcc\x8b\xc8\r\n"
+        "OutFile=index.htm\r\n");
 }
 
 TEST_F(WriteOptionSet, RoundTripAndOtherPresetsKept)
@@ -107,10 +108,11 @@ TEST_F(ReadOptionSet, MissingKeysTakeTheirDefaults)
 
 TEST_F(ReadOptionSet, UnusableHandEditedValuesAreIgnoredOneByOne)
 {
-    writeIni("[p]\r\n"
-             "Combo_00=12\r\nCombo_01=-2\r\nCombo_02=-1\r\nCombo_03=three\r\nCombo_04=70000\r\nCombo_05= 9\r\n"
-             "Color_00=30\r\nColor_01=abc\r\nColor_02=-1\r\nColor_03= 29\r\n"
-             "Enabled=0\r\nBorder=16\r\nFileSize=3\r\nTitle=kept\r\n");
+    writeIni(
+        "[p]\r\n"
+        "Combo_00=12\r\nCombo_01=-2\r\nCombo_02=-1\r\nCombo_03=three\r\nCombo_04=70000\r\nCombo_05= 9\r\n"
+        "Color_00=30\r\nColor_01=abc\r\nColor_02=-1\r\nColor_03= 29\r\n"
+        "Enabled=0\r\nBorder=16\r\nFileSize=3\r\nTitle=kept\r\n");
     OptionSet expected;
     expected.columns = { 0, 1, -1, 3, 4, 9, 6, 7, 8, 9, 10 };
     expected.colorIndex = { 28, 28, -1, 29 };
@@ -143,8 +145,8 @@ TEST(SettleNumberBoxes, AMovingScrollBarRewritesItsBox)
 TEST_F(WriteOptionSet, TextsLoadBackExactly)
 {
     const std::string texts[] = {
-        "AT&amp;T &#12354;", "a&#65;.htm", "a&#0;b", "AT&T", "&", "&amp;", "&#", "&#x41;", "R&B;",
-        "🎵 ♫ café", "❤️ 👨‍👩‍👧 soft\u00ADhyphen \uF86F", // ICU drops or maps these one way
+        "AT&amp;T &#12354;", "a&#65;.htm", "a&#0;b", "AT&T", "&", "&amp;", "&#", "&#x41;", "R&B;", "🎵 ♫ café",
+        "❤️ 👨‍👩‍👧 soft\u00ADhyphen \uF86F", // ICU drops or maps these one way
         "~/\\", "～〜−¥‾", "①Ⅻ㈱髙﨑", "ｱｲｳ", " padded ", "\"quoted\"", "'q'", "\"", "\tx",
         std::string(121, 'x') + "é", // 127 bytes with the reference at the very end
         std::string(122, 'x') + "&", // "&amp;" ends on byte 127
@@ -179,7 +181,7 @@ TEST_F(WriteOptionSet, ATextThatWouldNotLoadBackIsRefusedAndNothingWritten)
     const std::pair<std::string, std::string> tooLong[] = {
         { std::string(26, '&'), "Title is too long to be stored (130 bytes in the file, at most 127)" },
         { std::string(15, 'x') + "🎵🎵🎵🎵🎵🎵🎵🎵🎵🎵🎵🎵🎵",
-          "Title is too long to be stored (132 bytes in the file, at most 127)" },
+            "Title is too long to be stored (132 bytes in the file, at most 127)" },
     };
     for (const auto& [title, reason] : tooLong) {
         OptionSet s = changedOptions();

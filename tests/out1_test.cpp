@@ -46,11 +46,10 @@ TEST(PlainDecimal, DigitsAndSignOnly)
 TEST(SecToTime, GoesPastNinetyNineHours)
 {
     const std::pair<int64_t, const char*> cases[] = {
-        { 0, "00:00:00" },        { 59, "00:00:59" },        { 61, "00:01:01" },
-        { 3599, "00:59:59" },     { 3600, "01:00:00" },      { 86399, "23:59:59" },
-        { 359999, "99:59:59" },   { 360000, "100:00:00" },   { 2147483647, "596523:14:07" },
-        { 2147483648LL, "596523:14:08" }, // a folder's total may pass 32 bits
-        { -1, "-01:00:-01" },     // the sign rules give negatives an odd but stable text
+        { 0, "00:00:00" }, { 59, "00:00:59" }, { 61, "00:01:01" }, { 3599, "00:59:59" }, { 3600, "01:00:00" },
+        { 86399, "23:59:59" }, { 359999, "99:59:59" }, { 360000, "100:00:00" },
+        { 2147483647, "596523:14:07" }, { 2147483648LL, "596523:14:08" }, // a folder's total may pass 32 bits
+        { -1, "-01:00:-01" }, // the sign rules give negatives an odd but stable text
     };
     for (const auto& [t, text] : cases)
         EXPECT_EQ(SecToTime(t), text) << t;
@@ -64,9 +63,15 @@ TEST(SizeText, UsesTheChosenUnit)
         const char* text;
     };
     const Case cases[] = {
-        { 0, 0, " Byte" },       { 1234567, 0, "1,234,567 Byte" }, { 511, 1, " KB" },
-        { 512, 1, "1 KB" },      { 1536, 1, "2 KB" },              { 100, 2, "0.00 MB" },
-        { 3000000, 2, "2.86 MB" }, { 2147483647, 2, "2,048.00 MB" },  { 5, 7, "5 Byte" },
+        { 0, 0, " Byte" },
+        { 1234567, 0, "1,234,567 Byte" },
+        { 511, 1, " KB" },
+        { 512, 1, "1 KB" },
+        { 1536, 1, "2 KB" },
+        { 100, 2, "0.00 MB" },
+        { 3000000, 2, "2.86 MB" },
+        { 2147483647, 2, "2,048.00 MB" },
+        { 5, 7, "5 Byte" },
     };
     for (const auto& c : cases)
         EXPECT_EQ(SizeText(c.bytes, c.unit), c.text) << c.bytes << " unit " << c.unit;
@@ -75,9 +80,13 @@ TEST(SizeText, UsesTheChosenUnit)
 TEST(TotalSizeText, UnitFollowsMagnitude)
 {
     const std::pair<int64_t, const char*> cases[] = {
-        { 0, " Byte" },           { 1024, "1,024 Byte" },   { 1025, "1 KB" },
-        { 1048576, "1,024 KB" },  { 1048577, "1.00 MB" },   { 3000000, "2.86 MB" },
-        { 2147483648LL, "2,048.00 MB" },                  // past 32 bits: formatted, not an error
+        { 0, " Byte" },
+        { 1024, "1,024 Byte" },
+        { 1025, "1 KB" },
+        { 1048576, "1,024 KB" },
+        { 1048577, "1.00 MB" },
+        { 3000000, "2.86 MB" },
+        { 2147483648LL, "2,048.00 MB" }, // past 32 bits: formatted, not an error
         { 5000000000000LL, "4,768,371.58 MB" },
     };
     for (const auto& [bytes, text] : cases)
@@ -100,7 +109,7 @@ TEST(ColumnHeaders, AStoredHeaderIsCutOrPaddedToThirtyTwoCharacters)
     const std::pair<std::string, std::string> cases[] = {
         { "", std::string(32, ' ') },
         { std::string(40, 'x'), std::string(32, 'x') },
-        { kyoku32 + "曲", kyoku32 },                               // cut between characters, never inside one
+        { kyoku32 + "曲", kyoku32 }, // cut between characters, never inside one
         { "a" + kyoku32, "a" + kyoku32.substr(0, kyoku32.size() - 3) },
     };
     for (const auto& [text, stored] : cases) {

@@ -21,8 +21,7 @@ using namespace std::string_literals;
 using melodex::test::TempDir;
 namespace fs = std::filesystem;
 
-namespace
-{
+namespace {
 
 struct Reading {
     int32_t rc;
@@ -47,10 +46,7 @@ std::string describe(const Reading& r)
 // The six texts as the list shows them: title, artist, album, year, comment, genre.
 using Shown = std::array<std::string, 6>;
 
-std::string shown(std::string_view field)
-{
-    return sjis::decode(TrimNul(field));
-}
+std::string shown(std::string_view field) { return sjis::decode(TrimNul(field)); }
 
 Shown shownOf(const Reading& r)
 {

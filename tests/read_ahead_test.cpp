@@ -9,8 +9,7 @@
 
 using namespace melodex;
 
-namespace
-{
+namespace {
 
 // Waits until the count stops below `limit` or reaches it.
 std::size_t settle(const ReadAhead& ahead, std::size_t limit)

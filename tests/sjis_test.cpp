@@ -125,8 +125,7 @@ TEST(SjisAscii, ShortcutAgreesWithTheConverter)
     EXPECT_EQ(sjis::decode(ascii), ascii);
 }
 
-namespace
-{
+namespace {
 
 // The bytes an old tagger would have written for this text, through ICU's own
 // table; empty when the code page cannot hold the text.
@@ -200,11 +199,10 @@ TEST(LegacyToUtf8, HalfWidthKanaThatIsAlsoUtf8)
         const char* text;
     };
     const Case cases[] = {
-        { "\xD0\xB8", "ﾐｸ" },                         // "и" alone
-        { "\xC3\xA9\xC3\xA8", "ﾃｩﾃｨ" },             // "éè": accents with no letter beside them
+        { "\xD0\xB8", "ﾐｸ" }, // "и" alone
+        { "\xC3\xA9\xC3\xA8", "ﾃｩﾃｨ" }, // "éè": accents with no letter beside them
         { "\xD0\xBC\xD0\xB0\xD0\xBC\xD0\xB0", "мама" }, // a Cyrillic word stays UTF-8
-        { "\xCE\xB1\xCE\xB2\xCE\xB3", "αβγ" },
-        { "\xD0\xB8\xCE\xB1", "ﾐｸﾎｱ" },             // two alphabets in one word
+        { "\xCE\xB1\xCE\xB2\xCE\xB3", "αβγ" }, { "\xD0\xB8\xCE\xB1", "ﾐｸﾎｱ" }, // two alphabets in one word
     };
     for (const Case& c : cases)
         EXPECT_EQ(sjis::legacyToUtf8(c.bytes), c.text) << c.text;

@@ -14,7 +14,8 @@ TempDir::TempDir(std::string_view tag)
 {
     std::random_device rd;
     for (int attempt = 0; attempt < 100; ++attempt) {
-        auto candidate = std::filesystem::temp_directory_path() / (std::string(tag) + "-" + std::to_string(rd()));
+        auto candidate
+            = std::filesystem::temp_directory_path() / (std::string(tag) + "-" + std::to_string(rd()));
         if (std::filesystem::create_directory(candidate)) {
             path_ = candidate;
             return;
@@ -26,7 +27,8 @@ TempDir::TempDir(std::string_view tag)
 TempDir::~TempDir()
 {
     std::error_code ec;
-    std::filesystem::permissions(path_, std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ec);
+    std::filesystem::permissions(
+        path_, std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ec);
     std::filesystem::remove_all(path_, ec);
 }
 

@@ -31,16 +31,13 @@ namespace {
 
 const nlohmann::json& expectedFiles()
 {
-    static const nlohmann::json files =
-        nlohmann::json::parse(test::readFile(test::corpusDir() / "expected.json")).at("files");
+    static const nlohmann::json files
+        = nlohmann::json::parse(test::readFile(test::corpusDir() / "expected.json")).at("files");
     return files;
 }
 
 // What the list shows for a field: up to the NUL, decoded, references resolved.
-std::string shown(std::string_view field)
-{
-    return sjis::decode(TrimNul(field));
-}
+std::string shown(std::string_view field) { return sjis::decode(TrimNul(field)); }
 
 template <std::size_t N>
 std::string shown(const char (&field)[N])
@@ -62,8 +59,8 @@ Result read(const fs::path& path)
 }
 
 // A copy of a corpus file whose ID3v2.4 tag the edit fills in (other tags stripped).
-fs::path withId3v2(const TempDir& dir, const std::string& name, const std::function<void(TagLib::ID3v2::Tag&)>& edit,
-                   const char* source = "no_tags.mp3")
+fs::path withId3v2(const TempDir& dir, const std::string& name,
+    const std::function<void(TagLib::ID3v2::Tag&)>& edit, const char* source = "no_tags.mp3")
 {
     const fs::path path = dir.path() / name;
     fs::copy_file(test::corpusDir() / source, path);
@@ -93,8 +90,8 @@ std::string id3v1Block(std::string title, std::string artist, std::string commen
         + std::string(1, static_cast<char>(genre));
 }
 
-fs::path withAppended(const TempDir& dir, const std::string& name, const std::string& tail,
-                      const char* source = "no_tags.mp3")
+fs::path withAppended(
+    const TempDir& dir, const std::string& name, const std::string& tail, const char* source = "no_tags.mp3")
 {
     return dir.write(name, test::readFile(test::corpusDir() / source) + tail);
 }
@@ -146,22 +143,27 @@ TEST(Vbmp3GetFileInfo, ReadsEveryCorpusFileAsExpected)
         } else {
             EXPECT_EQ(r.info.SamplingRate, stream.at("sample_rate_hz").get<int>());
             const auto kbps = stream.at("bitrate_kbps_accept").get<std::vector<int>>();
-            EXPECT_NE(std::find(kbps.begin(), kbps.end(), r.info.BitRate), kbps.end()) << "kbps " << r.info.BitRate;
+            EXPECT_NE(std::find(kbps.begin(), kbps.end(), r.info.BitRate), kbps.end())
+                << "kbps " << r.info.BitRate;
             const auto seconds = stream.at("duration_whole_s_accept").get<std::vector<int>>();
             EXPECT_NE(std::find(seconds.begin(), seconds.end(), r.info.TotalSeconds), seconds.end())
                 << "seconds " << r.info.TotalSeconds;
         }
         const std::pair<const char*, std::string> fields[] = {
-            { "title", shown(r.tag.TrackName) }, { "artist", shown(r.tag.ArtistName) },
-            { "album", shown(r.tag.AlbumName) }, { "year", shown(r.tag.Year) },
-            { "comment", shown(r.tag.Comment) }, { "genre", shown(r.tag.GenreName) },
+            { "title", shown(r.tag.TrackName) },
+            { "artist", shown(r.tag.ArtistName) },
+            { "album", shown(r.tag.AlbumName) },
+            { "year", shown(r.tag.Year) },
+            { "comment", shown(r.tag.Comment) },
+            { "genre", shown(r.tag.GenreName) },
         };
         for (const auto& [field, got] : fields) {
             SCOPED_TRACE(field);
             std::set<std::string> accepted;
             const auto& tags = e.at("tags");
             accepted.insert(tags.is_null() ? "" : tags.at(field).get<std::string>());
-            const auto detail = e.value("tag_detail", nlohmann::json::object()).value(field, nlohmann::json::object());
+            const auto detail
+                = e.value("tag_detail", nlohmann::json::object()).value(field, nlohmann::json::object());
             if (detail.is_object()) {
                 for (const auto& a : detail.value("accept", nlohmann::json::array()))
                     accepted.insert(a.get<std::string>());
@@ -173,7 +175,8 @@ TEST(Vbmp3GetFileInfo, ReadsEveryCorpusFileAsExpected)
             }
             if (auto it = alsoRight.find({ name, field }); it != alsoRight.end())
                 accepted = { it->second };
-            EXPECT_TRUE(accepted.count(got)) << "got \"" << got << "\", expected \"" << *accepted.begin() << "\"";
+            EXPECT_TRUE(accepted.count(got))
+                << "got \"" << got << "\", expected \"" << *accepted.begin() << "\"";
         }
     }
     EXPECT_GE(files, 39);
@@ -191,8 +194,8 @@ TEST(Vbmp3GetFileInfo, StartsEveryCallFromClearedRecords)
     ASSERT_EQ(vbmp3_getFileInfo((test::corpusDir() / "no_tags.mp3").c_str(), &tag, &info), 1);
     TrackTag empty {};
     EXPECT_EQ(std::memcmp(tag.TrackName, empty.TrackName, sizeof empty.TrackName), 0);
-    for (const auto& text : { shown(tag.ArtistName), shown(tag.AlbumName), shown(tag.Year), shown(tag.Comment),
-                              shown(tag.GenreName) })
+    for (const auto& text : { shown(tag.ArtistName), shown(tag.AlbumName), shown(tag.Year),
+             shown(tag.Comment), shown(tag.GenreName) })
         EXPECT_EQ(text, "");
     EXPECT_EQ(info.BitRate, 192);
 
@@ -245,7 +248,7 @@ TEST(Vbmp3GetFileInfo, NeverCutsAReference)
     TempDir dir;
     const std::string a125(125, 'a');
     const auto path = withId3v2(dir, "refs.mp3", [&](TagLib::ID3v2::Tag& t) {
-        t.setTitle(TagLib::String(a125 + "é", TagLib::String::UTF8));   // "&#233;" needs bytes 126..131
+        t.setTitle(TagLib::String(a125 + "é", TagLib::String::UTF8)); // "&#233;" needs bytes 126..131
         t.setArtist(TagLib::String(a125 + "&b", TagLib::String::UTF8)); // "&amp;" needs bytes 126..130
         t.setAlbum(TagLib::String(std::string(122, 'a') + "é", TagLib::String::UTF8)); // ends at byte 128
         t.addFrame([] {
@@ -280,9 +283,15 @@ TEST(LegacyToUtf8, DecidesTheCodePageByTheBytes)
         { "Latin-1 pairing into the user-defined area", "Bj\xf6rk", "Björk" },
         { "Latin-1 pairing into the user-defined area", "Sigur R\xf3s", "Sigur Rós" },
         { "Latin-1", "Beyonc\xe9", "Beyoncé" },
-        { "Latin-1", "na\xefve fa\xe7" "ade", "naïve façade" },
+        { "Latin-1",
+            "na\xefve fa\xe7"
+            "ade",
+            "naïve façade" },
         { "Latin-1 capitals alone: half-width katakana", "\xc7\xc9", "ﾇﾉ" },
-        { "a Latin-1 capital in a word", "\xc7" "a va", "Ça va" },
+        { "a Latin-1 capital in a word",
+            "\xc7"
+            "a va",
+            "Ça va" },
         { "Windows-1252 punctuation", "\x93quoted\x94 \x80 \x85", "“quoted” € …" },
         { "NUL padding", std::string("abc\0\0\0", 6), "abc" },
         { "text after a NUL", std::string("ab\0cd", 5), "ab" },
@@ -301,9 +310,9 @@ TEST(Vbmp3GetFileInfo, DecodesLegacyFramesAndId3v1)
 {
     TempDir dir;
     const auto v2 = withId3v2(dir, "latin1.mp3", [](TagLib::ID3v2::Tag& t) {
-        addLatin1Frame(t, "TIT2", "\x89\x4a\x82\xcc\x93\xfa");       // CP932
-        addLatin1Frame(t, "TPE1", "Bj\xc3\xb6rk");                   // UTF-8
-        addLatin1Frame(t, "TALB", "Caf\xe9 \x80");                   // Windows-1252
+        addLatin1Frame(t, "TIT2", "\x89\x4a\x82\xcc\x93\xfa"); // CP932
+        addLatin1Frame(t, "TPE1", "Bj\xc3\xb6rk"); // UTF-8
+        addLatin1Frame(t, "TALB", "Caf\xe9 \x80"); // Windows-1252
         addLatin1Frame(t, "TCON", "(13)");
     });
     Result r = read(v2);
@@ -339,17 +348,26 @@ TEST(Vbmp3GetFileInfo, WeighsLegacyTextsAlikeInId3v2AndId3v1)
         std::string bytes, utf8;
     };
     const Case cases[] = {
-        { "Janelle Mon\xe1" "e", "Janelle Monáe" },
+        { "Janelle Mon\xe1"
+          "e",
+            "Janelle Monáe" },
         { "C\xe9line Dion", "Céline Dion" },
         { "Joaqu\xedn Sabina", "Joaquín Sabina" },
         { "S\xe3o Paulo", "São Paulo" },
         { "Beyonc\xe9", "Beyoncé" },
         { "Bj\xf6rk", "Björk" },
-        { "\xc9" "dith Piaf", "Édith Piaf" },
+        { "\xc9"
+          "dith Piaf",
+            "Édith Piaf" },
         { "Kraftwerk \x96 Trans Europa", "Kraftwerk – Trans Europa" },
         { "\x92\xc5\x96\xbc\x97\xd1\x8c\xe7", "椎名林檎" },
-        { "\x89" "F\x91\xbd\x93" "c\x83q\x83J\x83\x8b", "宇多田ヒカル" },
-        { "\xea\xa0\x8c\xb4\x8c" "h\x94V", "槇原敬之" },
+        { "\x89"
+          "F\x91\xbd\x93"
+          "c\x83q\x83J\x83\x8b",
+            "宇多田ヒカル" },
+        { "\xea\xa0\x8c\xb4\x8c"
+          "h\x94V",
+            "槇原敬之" },
         { "\xb1\xc6\xd2\xbf\xdd\xb8\xde", "ｱﾆﾒｿﾝｸﾞ" },
         { "\xfb\xfc\x8b\xb4\x90^\x97\x9c\x8eq", "髙橋真梨子" }, // IBM extension
         { "\xee\xe0\x8b\xb4\x90^\x97\x9c\x8eq", "髙橋真梨子" }, // the same, NEC-selected
@@ -379,9 +397,18 @@ TEST(Vbmp3GetFileInfo, NamesGenresAndYears)
         std::string tcon, genre;
     };
     const Case cases[] = {
-        { "13", "Pop" },       { "(13)", "Pop" },    { "(13)Pop", "Pop" }, { "(RX)", "Remix" }, { "CR", "Cover" },
-        { "255", "" },         { "200", "" },        { "Free Text", "Free Text" },
-        { "0", "Blues" },      { "147", "Synthpop" },  { "146", "JPop" },   { "29", "Jazz+Funk" },
+        { "13", "Pop" },
+        { "(13)", "Pop" },
+        { "(13)Pop", "Pop" },
+        { "(RX)", "Remix" },
+        { "CR", "Cover" },
+        { "255", "" },
+        { "200", "" },
+        { "Free Text", "Free Text" },
+        { "0", "Blues" },
+        { "147", "Synthpop" },
+        { "146", "JPop" },
+        { "29", "Jazz+Funk" },
     };
     TempDir dir;
     int n = 0;
@@ -461,7 +488,7 @@ TEST(AnalyzeStream, AveragesTheRateOnlyForVbrWithoutHeader)
     };
     const Case cases[] = {
         { "vbr_no_header.mp3", true, 9 },
-        { "thirdparty/taglib-bladeenc.mp3", false, 3 },  // CBR, no header
+        { "thirdparty/taglib-bladeenc.mp3", false, 3 }, // CBR, no header
         { "trailing_junk.mp3", false, 3 },
         { "tcon_pop.mp3", false, 1 },
         { "vbr_v2_xing_id3v24.mp3", false, 7 },
@@ -483,7 +510,8 @@ TEST(AnalyzeStream, AveragesTheRateOnlyForVbrWithoutHeader)
 TEST(AnalyzeStream, MeasuresACutFileNotItsHeader)
 {
     TempDir dir;
-    const std::string whole = test::readFile(test::corpusDir() / "thirdparty/mutagen-silence-44-s-mpeg25.mp3");
+    const std::string whole
+        = test::readFile(test::corpusDir() / "thirdparty/mutagen-silence-44-s-mpeg25.mp3");
     const std::string cbr = test::readFile(test::corpusDir() / "cbr128_44k_stereo.mp3");
     struct Case {
         fs::path path;
@@ -528,12 +556,12 @@ TEST(ParseFrameHeader, ReadsLayerThreeHeadersAndRefusesReservedValues)
         EXPECT_EQ(h->frameBytes, c.frameBytes) << c.why;
         EXPECT_EQ(h->samplesPerFrame, c.samples) << c.why;
     }
-    for (const char* bad : { "\xff\xfb\x00\x04",   // free format
-                             "\xff\xfb\xf0\x04",   // bit rate index 15
-                             "\xff\xfb\x9c\x04",   // sampling rate index 3
-                             "\xff\xeb\x90\x04",   // reserved version
-                             "\xff\xf9\x90\x04",   // reserved layer
-                             "\xff\xfb\x90\x06",   // reserved emphasis
-                             "\xfe\xfb\x90\x04" }) // no sync
+    for (const char* bad : { "\xff\xfb\x00\x04", // free format
+             "\xff\xfb\xf0\x04", // bit rate index 15
+             "\xff\xfb\x9c\x04", // sampling rate index 3
+             "\xff\xeb\x90\x04", // reserved version
+             "\xff\xf9\x90\x04", // reserved layer
+             "\xff\xfb\x90\x06", // reserved emphasis
+             "\xfe\xfb\x90\x04" }) // no sync
         EXPECT_FALSE(trackinfo::parseFrameHeader(reinterpret_cast<const unsigned char*>(bad))) << bad;
 }

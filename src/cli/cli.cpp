@@ -12,9 +12,9 @@ int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
 {
     Context ctx { out, err, errIsTerminal, kExitOk };
     CLI::App app { "Melodex: turns a folder of MP3 files into an HTML catalogue page (Shift_JIS).",
-                   "melodex-cli" };
-    app.set_version_flag("--version", std::string("melodex-cli ") + kVersion,
-                         "Print the program name and version");
+        "melodex-cli" };
+    app.set_version_flag(
+        "--version", std::string("melodex-cli ") + kVersion, "Print the program name and version");
     app.require_subcommand(1);
     addInfoCommand(app, ctx);
     addListCommand(app, ctx);

@@ -15,10 +15,10 @@ namespace melodex::cli {
 
 enum ExitCode : int {
     kExitOk = 0,
-    kExitFailure = 1,      // a folder or preset file that cannot be read
-    kExitUsage = 2,        // bad options or arguments
-    kExitNoMp3Files = 3,   // nothing to list
-    kExitWriteFailed = 4,  // the document (or a file) could not be written
+    kExitFailure = 1, // a folder or preset file that cannot be read
+    kExitUsage = 2, // bad options or arguments
+    kExitNoMp3Files = 3, // nothing to list
+    kExitWriteFailed = 4, // the document (or a file) could not be written
 };
 
 struct Context {
@@ -29,8 +29,8 @@ struct Context {
 };
 
 // args: the arguments after the program name.
-int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-           bool errIsTerminal = false);
+int runCli(
+    const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool errIsTerminal = false);
 
 // A value as `info` prints it: tab, CR, LF and backslash as \t, \r, \n and
 // \\, bytes that are not UTF-8 and other control characters as \xNN.

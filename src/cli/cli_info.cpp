@@ -1,8 +1,8 @@
 #include "cli/cli.h"
 
 #include "common/folder_listing.h"
-#include "trackinfo/read_ahead.h"
 #include "common/sjis.h"
+#include "trackinfo/read_ahead.h"
 #include "trackinfo/vbmp3.h"
 
 #include <algorithm>
@@ -18,7 +18,8 @@
 namespace melodex::cli {
 namespace {
 
-constexpr const char* kInfoFooter = R"(Output: one line per MP3 file of FOLDER ("*.mp3" in any letter case, hidden
+constexpr const char* kInfoFooter
+    = R"(Output: one line per MP3 file of FOLDER ("*.mp3" in any letter case, hidden
 files left out, natural order), UTF-8, twelve tab-separated columns:
   file name, track name, artist, album, year, comment, genre,
   bit rate (kbps), sampling rate (Hz), file bytes, total seconds (rounded down),
@@ -41,20 +42,21 @@ Exit codes: 0 done (unreadable files included), 1 the folder cannot be read,
 std::array<std::string_view, 6> tagTexts(const TrackTag& tag)
 {
     return { std::string_view(tag.TrackName, sizeof tag.TrackName),
-             std::string_view(tag.ArtistName, sizeof tag.ArtistName),
-             std::string_view(tag.AlbumName, sizeof tag.AlbumName),
-             std::string_view(tag.Year, sizeof tag.Year),
-             std::string_view(tag.Comment, sizeof tag.Comment),
-             std::string_view(tag.GenreName, sizeof tag.GenreName) };
+        std::string_view(tag.ArtistName, sizeof tag.ArtistName),
+        std::string_view(tag.AlbumName, sizeof tag.AlbumName), std::string_view(tag.Year, sizeof tag.Year),
+        std::string_view(tag.Comment, sizeof tag.Comment),
+        std::string_view(tag.GenreName, sizeof tag.GenreName) };
 }
 
-std::string readableText(std::string_view field)
-{
-    return sjis::decode(TrimNul(field));
-}
+std::string readableText(std::string_view field) { return sjis::decode(TrimNul(field)); }
 
 constexpr std::array<const char*, 6> kJsonTextKeys = {
-    "title", "artist", "album", "year", "comment", "genre",
+    "title",
+    "artist",
+    "album",
+    "year",
+    "comment",
+    "genre",
 };
 
 std::string hexBytes(std::string_view s)
@@ -116,11 +118,24 @@ std::string escapeInfoValue(std::string_view s)
     while (i < s.size()) {
         const char c = s[i];
         switch (c) {
-        case '\t': out += "\\t"; ++i; continue;
-        case '\r': out += "\\r"; ++i; continue;
-        case '\n': out += "\\n"; ++i; continue;
-        case '\\': out += "\\\\"; ++i; continue;
-        default: break;
+        case '\t':
+            out += "\\t";
+            ++i;
+            continue;
+        case '\r':
+            out += "\\r";
+            ++i;
+            continue;
+        case '\n':
+            out += "\\n";
+            ++i;
+            continue;
+        case '\\':
+            out += "\\\\";
+            ++i;
+            continue;
+        default:
+            break;
         }
         const std::size_t n = sjis::utf8SequenceLength(s, i);
         const auto b = static_cast<unsigned char>(c);
@@ -145,13 +160,14 @@ std::string escapeInfoValue(std::string_view s)
 
 void addInfoCommand(CLI::App& app, Context& ctx)
 {
-    auto* cmd = app.add_subcommand("info", "Print each MP3 file's tags and stream data, one tab-separated line per file.");
+    auto* cmd = app.add_subcommand(
+        "info", "Print each MP3 file's tags and stream data, one tab-separated line per file.");
     cmd->footer(kInfoFooter);
     auto folder = std::make_shared<std::string>();
     auto json = std::make_shared<bool>(false);
     cmd->add_option("FOLDER", *folder, "Folder whose MP3 files are read")->required();
-    cmd->add_flag("--json", *json,
-                  "Print one JSON object per file (JSON Lines) instead of tab-separated columns");
+    cmd->add_flag(
+        "--json", *json, "Print one JSON object per file (JSON Lines) instead of tab-separated columns");
     cmd->callback([&ctx, folder, json] {
         const FolderListing listing = listMp3Files(*folder);
         if (!listing.ok) {

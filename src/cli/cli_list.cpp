@@ -25,7 +25,18 @@ namespace melodex::cli {
 namespace {
 
 constexpr std::array<std::string_view, 12> kFieldNames = {
-    "file", "track", "artist", "album", "year", "comment", "genre", "size", "time", "bitrate", "samplerate", "none",
+    "file",
+    "track",
+    "artist",
+    "album",
+    "year",
+    "comment",
+    "genre",
+    "size",
+    "time",
+    "bitrate",
+    "samplerate",
+    "none",
 };
 
 std::vector<std::string> splitList(const std::string& s)
@@ -50,7 +61,7 @@ public:
     InterruptGuard()
     {
         interrupted = false;
-        struct sigaction action {};
+        struct sigaction action { };
         action.sa_handler = onInterrupt;
         action.sa_flags = SA_RESTART; // the flag is looked at between files; reads need not fail for it
         sigemptyset(&action.sa_mask);
@@ -74,7 +85,9 @@ private:
 class ProgressBar {
 public:
     ProgressBar(std::ostream& err, bool enabled, std::string label)
-        : err_(err), enabled_(enabled), label_(std::move(label))
+        : err_(err)
+        , enabled_(enabled)
+        , label_(std::move(label))
     {
     }
     ~ProgressBar()
@@ -97,8 +110,8 @@ public:
         constexpr int kWidth = 30;
         const int filled = total > 0 ? static_cast<int>(static_cast<int64_t>(done) * kWidth / total) : kWidth;
         err_ << "\r[" << std::string(static_cast<std::size_t>(filled), '#')
-             << std::string(static_cast<std::size_t>(kWidth - filled), ' ') << "] " << done << "/" << total << " "
-             << label_ << "\033[K" << std::flush;
+             << std::string(static_cast<std::size_t>(kWidth - filled), ' ') << "] " << done << "/" << total
+             << " " << label_ << "\033[K" << std::flush;
         return true;
     }
 
@@ -115,8 +128,8 @@ struct FolderOutcome {
     int files = 0;
 };
 
-FolderOutcome listFolder(Context& ctx, const OptionSet& options, const std::string& folder, TrackTag& tag,
-                         StreamInfo& info)
+FolderOutcome listFolder(
+    Context& ctx, const OptionSet& options, const std::string& folder, TrackTag& tag, StreamInfo& info)
 {
     const std::string shown = shownFolder(folder);
     const FolderListing listing = listMp3Files(folder);
@@ -127,8 +140,8 @@ FolderOutcome listFolder(Context& ctx, const OptionSet& options, const std::stri
     if (listing.names.empty())
         return { FolderOutcome::NoMp3Files };
     ProgressBar bar(ctx.err, ctx.errIsTerminal, shown);
-    const ListResult r = writeListDocument(options, folder, listing.names, tag, info, readTrackWithVbmp3,
-                                           std::ref(bar));
+    const ListResult r
+        = writeListDocument(options, folder, listing.names, tag, info, readTrackWithVbmp3, std::ref(bar));
     const int files = static_cast<int>(listing.names.size());
     switch (r.status) {
     case ListResult::Status::Success:
@@ -296,7 +309,8 @@ std::optional<std::string> applyListOptions(const ListOptions& given, OptionSet&
             const auto found = std::find(kFieldNames.begin(), kFieldNames.end(), names[i]);
             if (found == kFieldNames.end())
                 return "--columns: unknown field \"" + names[i]
-                    + "\" (file, track, artist, album, year, comment, genre, size, time, bitrate, samplerate, none)";
+                    + "\" (file, track, artist, album, year, comment, genre, size, time, bitrate, "
+                      "samplerate, none)";
             set.columns[i] = static_cast<int>(found - kFieldNames.begin());
         }
         set.enabledColumns = static_cast<int>(names.size());
@@ -339,7 +353,8 @@ std::optional<std::string> applyListOptions(const ListOptions& given, OptionSet&
 
 void addListCommand(CLI::App& app, Context& ctx)
 {
-    auto* cmd = app.add_subcommand("list", "Write the List document (an HTML page in Shift_JIS) into FOLDER.");
+    auto* cmd
+        = app.add_subcommand("list", "Write the List document (an HTML page in Shift_JIS) into FOLDER.");
     struct Args {
         std::string folder;
         std::string title, output, columns, colors, unit, preset;
@@ -350,23 +365,23 @@ void addListCommand(CLI::App& app, Context& ctx)
     cmd->add_option("FOLDER", args->folder, "Folder whose MP3 files are listed")->required();
     auto* title = cmd->add_option("--title", args->title, "Page title and table caption (default: empty)");
     auto* output = cmd->add_option("--output,-o", args->output,
-                                   "Output file name in the folder (default: list.htm): a plain name, not "
-                                   "a path (no \"/\" or \"\\\", not \".\" or \"..\"), not ending in "
-                                   "\".mp3\"");
+        "Output file name in the folder (default: list.htm): a plain name, not "
+        "a path (no \"/\" or \"\\\", not \".\" or \"..\"), not ending in "
+        "\".mp3\"");
     auto* columns = cmd->add_option("--columns", args->columns,
-                                    "Comma-separated fields, one per column, at most 11: file, track, artist, "
-                                    "album, year, comment, genre, size, time, bitrate, samplerate, none "
-                                    "(default: all eleven, in this order)");
+        "Comma-separated fields, one per column, at most 11: file, track, artist, "
+        "album, year, comment, genre, size, time, bitrate, samplerate, none "
+        "(default: all eleven, in this order)");
     auto* colors = cmd->add_option("--colors", args->colors,
-                                   "Four palette colours: page, table, table text, title "
-                                   "(default: WHITE,WHITE,BLACK,RED)");
+        "Four palette colours: page, table, table text, title "
+        "(default: WHITE,WHITE,BLACK,RED)");
     auto* border = cmd->add_option("--border", args->border, "Table border width, 0 to 15 (default: 1)");
     auto* unit = cmd->add_option("--unit", args->unit, "File size unit: byte, kb or mb (default: byte)");
     auto* preset = cmd->add_option("--preset", args->preset,
-                                   "Start from a preset saved by the window (see `presets`); "
-                                   "the options above override it");
+        "Start from a preset saved by the window (see `presets`); "
+        "the options above override it");
     cmd->add_flag("--recursive,-r", args->recursive,
-                  "Write a list into FOLDER and every folder below it that holds MP3 files");
+        "Write a list into FOLDER and every folder below it that holds MP3 files");
     cmd->callback([&ctx, args, title, output, columns, colors, border, unit, preset] {
         ListOptions given;
         if (title->count())
@@ -382,7 +397,7 @@ void addListCommand(CLI::App& app, Context& ctx)
         if (unit->count())
             given.unit = args->unit;
         runList(ctx, args->folder, preset->count() ? std::optional(args->preset) : std::nullopt, given,
-                args->recursive);
+            args->recursive);
     });
 }
 

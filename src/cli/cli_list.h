@@ -16,9 +16,9 @@ struct ListOptions {
     std::optional<std::string> title;
     std::optional<std::string> output;
     std::optional<std::string> columns; // "file,time,none"
-    std::optional<std::string> colors;  // four palette names
+    std::optional<std::string> colors; // four palette names
     std::optional<int> border;
-    std::optional<std::string> unit;    // byte, kb, mb
+    std::optional<std::string> unit; // byte, kb, mb
 };
 
 // Applies the given options over base. Returns an error message for a value

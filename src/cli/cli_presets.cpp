@@ -30,7 +30,8 @@ std::optional<std::string> loadPreset(const std::string& name, OptionSet& option
 
 void addPresetsCommand(CLI::App& app, Context& ctx)
 {
-    auto* cmd = app.add_subcommand("presets", "List the names of the presets saved in the window's INI file.");
+    auto* cmd
+        = app.add_subcommand("presets", "List the names of the presets saved in the window's INI file.");
     auto showPath = std::make_shared<bool>(false);
     cmd->add_flag("--path", *showPath, "Print the INI file's path instead");
     cmd->callback([&ctx, showPath] {

@@ -63,7 +63,7 @@ std::string parentOf(const std::string& path)
 // never sees as following a link, so its rule is applied here.
 bool mayFollow(const std::string& link, const struct stat& linkStat)
 {
-    struct stat dir {};
+    struct stat dir { };
     if (::stat(parentOf(link).c_str(), &dir) != 0)
         return false;
     const bool shared = (dir.st_mode & S_ISVTX) && (dir.st_mode & S_IWOTH);
@@ -107,16 +107,13 @@ bool AtomicFile::fail(std::string reason)
     return false;
 }
 
-bool AtomicFile::failErrno(int err)
-{
-    return fail(std::strerror(err));
-}
+bool AtomicFile::failErrno(int err) { return fail(std::strerror(err)); }
 
 bool AtomicFile::resolveTarget()
 {
     std::string path = target_;
     for (int hops = 0;; ++hops) {
-        struct stat st {};
+        struct stat st { };
         if (::lstat(path.c_str(), &st) != 0) {
             if (errno != ENOENT)
                 return failErrno(errno);
@@ -171,7 +168,7 @@ void AtomicFile::removeStaleTemporaries()
         const int fd = ::openat(dirFd_, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0)
             continue;
-        struct stat st {};
+        struct stat st { };
         // Ours only when no live writer holds its lock (a killed one holds
         // none) and it holds what our temporaries hold.
         bool stale = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid()
@@ -182,7 +179,7 @@ void AtomicFile::removeStaleTemporaries()
                 && ::pread(fd, head.data(), head.size(), 0) == static_cast<ssize_t>(head.size())
                 && head == signature;
         }
-        struct stat now {};
+        struct stat now { };
         if (stale && ::fstatat(dirFd_, entry->d_name, &now, AT_SYMLINK_NOFOLLOW) == 0
             && now.st_ino == st.st_ino && now.st_dev == st.st_dev)
             ::unlinkat(dirFd_, entry->d_name, 0);
@@ -211,7 +208,8 @@ bool AtomicFile::createTemporary()
             ::flock(fd_, LOCK_EX);
             // Another run's cleanup may have taken the empty, not yet locked
             // file between the two calls.
-            struct stat mine {}, named {};
+            struct stat mine {
+            }, named {};
             if (::fstat(fd_, &mine) == 0
                 && ::fstatat(dirFd_, tempName_.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0
                 && mine.st_ino == named.st_ino && mine.st_dev == named.st_dev)

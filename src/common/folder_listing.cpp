@@ -160,7 +160,7 @@ FolderListing listEntries(const std::string& folder, mode_t type, bool followLin
             continue;
         bool wanted = entry->d_type == direntType;
         if ((entry->d_type == DT_LNK && followLinks) || entry->d_type == DT_UNKNOWN) {
-            struct stat st {};
+            struct stat st { };
             wanted = fstatat(dfd, entry->d_name, &st, followLinks ? 0 : AT_SYMLINK_NOFOLLOW) == 0
                 && (st.st_mode & S_IFMT) == type;
         }
@@ -180,7 +180,10 @@ FolderListing listEntries(const std::string& folder, mode_t type, bool followLin
 
 } // namespace
 
-FolderListing listMp3Files(const std::string& folder) { return listEntries(folder, S_IFREG, true, hasMp3Extension); }
+FolderListing listMp3Files(const std::string& folder)
+{
+    return listEntries(folder, S_IFREG, true, hasMp3Extension);
+}
 
 FolderListing listSubfolders(const std::string& folder)
 {
@@ -202,8 +205,8 @@ FolderListing foldersBelow(const std::string& root)
         for (const std::string& name : below.names)
             result.names.push_back(joinPath(folder, name));
     }
-    std::vector<std::string> below(std::make_move_iterator(result.names.begin() + 1),
-                                   std::make_move_iterator(result.names.end()));
+    std::vector<std::string> below(
+        std::make_move_iterator(result.names.begin() + 1), std::make_move_iterator(result.names.end()));
     sortNaturally(below);
     std::move(below.begin(), below.end(), result.names.begin() + 1);
     return result;

@@ -10,7 +10,7 @@ namespace melodex {
 
 struct FolderListing {
     bool ok = false;
-    std::string error;              // why the folder could not be read (path and the system's reason)
+    std::string error; // why the folder could not be read (path and the system's reason)
     std::vector<std::string> names; // file names as the file system holds them (bytes), in natural order
 };
 

@@ -47,6 +47,9 @@ std::string listedFolder(std::string_view folder)
     return s == "/" ? std::string() : s;
 }
 
-std::string shownFolder(std::string_view folder) { return folder.empty() ? std::string("/") : std::string(folder); }
+std::string shownFolder(std::string_view folder)
+{
+    return folder.empty() ? std::string("/") : std::string(folder);
+}
 
 } // namespace melodex

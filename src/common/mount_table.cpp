@@ -24,15 +24,39 @@ namespace {
 // File systems that hold no user files: kernel interfaces, memory-backed
 // scratch space, container plumbing and packaged read-only images.
 const std::set<std::string, std::less<>> kPseudoTypes = {
-    "autofs", "binfmt_misc", "bpf", "cgroup", "cgroup2", "configfs", "debugfs", "devpts", "devtmpfs",
-    "efivarfs", "fuse.gvfsd-fuse", "fuse.portal", "fusectl", "hugetlbfs", "mqueue", "nsfs", "proc",
-    "pstore", "ramfs", "rpc_pipefs", "securityfs", "selinuxfs", "squashfs", "sysfs", "tmpfs", "tracefs",
+    "autofs",
+    "binfmt_misc",
+    "bpf",
+    "cgroup",
+    "cgroup2",
+    "configfs",
+    "debugfs",
+    "devpts",
+    "devtmpfs",
+    "efivarfs",
+    "fuse.gvfsd-fuse",
+    "fuse.portal",
+    "fusectl",
+    "hugetlbfs",
+    "mqueue",
+    "nsfs",
+    "proc",
+    "pstore",
+    "ramfs",
+    "rpc_pipefs",
+    "securityfs",
+    "selinuxfs",
+    "squashfs",
+    "sysfs",
+    "tmpfs",
+    "tracefs",
 };
 
 bool isUnder(std::string_view path, std::string_view folder)
 {
-    return path == folder || (path.size() > folder.size() && path.substr(0, folder.size()) == folder
-                              && path[folder.size()] == '/');
+    return path == folder
+        || (path.size() > folder.size() && path.substr(0, folder.size()) == folder
+            && path[folder.size()] == '/');
 }
 
 // mountinfo writes space, tab, newline and backslash in paths as \ooo.
@@ -44,7 +68,8 @@ std::string unescapeOctal(std::string_view s)
         if (s[i] == '\\' && i + 3 < s.size()) {
             const std::string_view digits = s.substr(i + 1, 3);
             if (std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '7'; })) {
-                out += static_cast<char>(((digits[0] - '0') << 6) | ((digits[1] - '0') << 3) | (digits[2] - '0'));
+                out += static_cast<char>(
+                    ((digits[0] - '0') << 6) | ((digits[1] - '0') << 3) | (digits[2] - '0'));
                 i += 3;
                 continue;
             }
@@ -59,7 +84,8 @@ std::string unescapeHex(std::string_view s)
 {
     std::string out;
     for (std::size_t i = 0; i < s.size(); ++i) {
-        if (s[i] == '\\' && i + 3 < s.size() && s[i + 1] == 'x' && std::isxdigit(static_cast<unsigned char>(s[i + 2]))
+        if (s[i] == '\\' && i + 3 < s.size() && s[i + 1] == 'x'
+            && std::isxdigit(static_cast<unsigned char>(s[i + 2]))
             && std::isxdigit(static_cast<unsigned char>(s[i + 3]))) {
             out += static_cast<char>(std::stoi(std::string(s.substr(i + 2, 2)), nullptr, 16));
             i += 3;
@@ -117,8 +143,8 @@ std::vector<MountLine> parseLines(std::string_view text)
     return lines;
 }
 
-std::vector<MountedVolume> orderVolumes(const std::vector<MountLine>& lines,
-                                        const std::map<std::string, std::string>& labelOf)
+std::vector<MountedVolume> orderVolumes(
+    const std::vector<MountLine>& lines, const std::map<std::string, std::string>& labelOf)
 {
     std::map<std::string, std::string> byPath; // a later mount on the same path hides the earlier
     for (const auto& line : lines) {
@@ -132,7 +158,7 @@ std::vector<MountedVolume> orderVolumes(const std::vector<MountLine>& lines,
         if (path != "/")
             others.push_back({ path, label });
     std::sort(others.begin(), others.end(),
-              [](const MountedVolume& a, const MountedVolume& b) { return naturalLess(a.path, b.path); });
+        [](const MountedVolume& a, const MountedVolume& b) { return naturalLess(a.path, b.path); });
     volumes.insert(volumes.end(), others.begin(), others.end());
     return volumes;
 }
@@ -159,13 +185,14 @@ std::vector<MountedVolume> mountedVolumes()
     // A bind mount of a single file (containers do this for /etc/hosts) is
     // not a place to browse.
     std::erase_if(lines, [](const MountLine& line) {
-        struct stat st {};
+        struct stat st { };
         return line.path != "/" && (stat(line.path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode));
     });
 
     std::map<std::string, std::string> labelOf;
     std::error_code ec;
-    for (std::filesystem::directory_iterator it("/dev/disk/by-label", ec), end; !ec && it != end; it.increment(ec))
+    for (std::filesystem::directory_iterator it("/dev/disk/by-label", ec), end; !ec && it != end;
+         it.increment(ec))
         labelOf[realPath(it->path().native())] = unescapeHex(it->path().filename().native());
     for (auto& line : lines)
         if (!line.source.empty() && line.source.front() == '/')

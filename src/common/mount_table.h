@@ -10,7 +10,7 @@
 namespace melodex {
 
 struct MountedVolume {
-    std::string path;  // the mount point
+    std::string path; // the mount point
     std::string label; // the file system's label, empty when it has none
 };
 

@@ -14,10 +14,8 @@
 #include <unicode/ustring.h>
 #include <unicode/utf8.h>
 
-namespace melodex::sjis
-{
-namespace
-{
+namespace melodex::sjis {
+namespace {
 
 // "windows-31j" is the one ICU alias that names Microsoft's table alone
 // (0x8160 is U+FF5E, NEC and IBM extensions included); "cp932" is also an
@@ -96,10 +94,7 @@ void toUnicodeReplacement(const void*, UConverterToUnicodeArgs* args, const char
 // U+001C, 1C is U+007F, 7F is U+001A); Windows, whose files and tags we
 // share, reads every ASCII byte as itself. None of the three is ever a trail
 // byte.
-constexpr bool isSwappedByIcu(unsigned char b)
-{
-    return b == 0x1A || b == 0x1C || b == 0x7F;
-}
+constexpr bool isSwappedByIcu(unsigned char b) { return b == 0x1A || b == 0x1C || b == 0x7F; }
 
 // CP932 to UTF-8. Bytes that are not CP932 become U+FFFD, or with
 // !replaceInvalid make it fail.
@@ -126,10 +121,7 @@ std::optional<std::string> cp932ToUtf8(std::string_view cp932, bool replaceInval
     return utf16ToUtf8(out);
 }
 
-bool isTrailByte(unsigned char b)
-{
-    return (b >= 0x40 && b <= 0x7E) || (b >= 0x80 && b <= 0xFC);
-}
+bool isTrailByte(unsigned char b) { return (b >= 0x40 && b <= 0x7E) || (b >= 0x80 && b <= 0xFC); }
 
 bool isAscii(std::string_view s)
 {
@@ -204,20 +196,11 @@ bool endsInLoneLead(std::string_view s)
 // Bytes CP932 cannot read at all (80, A0, FD-FF, a lead byte without its
 // trail, an unassigned code) leave Windows-1252 without weighing.
 
-bool isHalfWidthKana(unsigned char b)
-{
-    return b >= 0xA1 && b <= 0xDF;
-}
+bool isHalfWidthKana(unsigned char b) { return b >= 0xA1 && b <= 0xDF; }
 
-bool isAsciiLetter(unsigned char b)
-{
-    return (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z');
-}
+bool isAsciiLetter(unsigned char b) { return (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z'); }
 
-bool isAsciiAlnum(unsigned char b)
-{
-    return isAsciiLetter(b) || (b >= '0' && b <= '9');
-}
+bool isAsciiAlnum(unsigned char b) { return isAsciiLetter(b) || (b >= '0' && b <= '9'); }
 
 enum class CharKind { Edge, Ascii, HalfWidth, Double };
 
@@ -334,10 +317,7 @@ int wordScore(std::string_view word)
 }
 
 // A letter or digit of Windows-1252, accented or not.
-bool isWordChar(unsigned char b)
-{
-    return letterCase(b) != 0 || (b >= '0' && b <= '9');
-}
+bool isWordChar(unsigned char b) { return letterCase(b) != 0 || (b >= '0' && b <= '9'); }
 
 // Where the last closing quote of each kind stands, so that an opening quote
 // can tell whether it is closed without searching the rest of the text.
@@ -454,13 +434,9 @@ int windows1252Score(std::string_view s)
 
 } // namespace
 
-bool isLeadByte(unsigned char b)
-{
-    return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
-}
+bool isLeadByte(unsigned char b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
 
-namespace
-{
+namespace {
 
 // Printable ASCII is the same bytes in UTF-8 and CP932; most tag texts and
 // file names are nothing else, and they need no converter.
@@ -474,8 +450,7 @@ bool isPrintableAscii(std::string_view s)
 // default-ignorable characters it cannot convert (U+200D that joins an emoji
 // sequence, the variation selector of "❤️"), and it maps a few private-use
 // characters one way (U+F86F to the bytes of "№"). Neither would read back.
-class RoundTripSet
-{
+class RoundTripSet {
 public:
     RoundTripSet()
     {
@@ -684,8 +659,7 @@ std::string windows1252ToUtf8(std::string_view bytes)
     return utf16ToUtf8(out);
 }
 
-namespace
-{
+namespace {
 
 // The text of bytes that are neither ASCII nor UTF-8 when they read better as
 // CP932 than as Windows-1252; nothing otherwise.
@@ -711,7 +685,8 @@ namespace {
 // plain letter beside them, is the katakana it spells.
 bool halfWidthKanaOnly(std::string_view bytes)
 {
-    return std::all_of(bytes.begin(), bytes.end(), [](char c) { return isHalfWidthKana(static_cast<unsigned char>(c)); });
+    return std::all_of(
+        bytes.begin(), bytes.end(), [](char c) { return isHalfWidthKana(static_cast<unsigned char>(c)); });
 }
 
 bool readsAsUtf8(std::string_view bytes)

@@ -1,7 +1,6 @@
 #include "common/text_rules.h"
 
-namespace melodex
-{
+namespace melodex {
 
 std::string asciiLower(std::string s)
 {

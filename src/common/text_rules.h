@@ -9,8 +9,7 @@
 #include <string>
 #include <string_view>
 
-namespace melodex
-{
+namespace melodex {
 
 // Space and tab, the blanks of INI lines and of option lists.
 inline constexpr std::string_view kBlanks = " \t";
@@ -18,10 +17,7 @@ inline constexpr std::string_view kBlanks = " \t";
 // "A"-"Z" to "a"-"z", byte by byte; every other byte as it is. UTF-8 has no
 // ASCII byte inside a character, but a CP932 trail byte may be one ("ア" is
 // 83 41): CP932 names must step over double-byte characters themselves.
-constexpr char asciiLower(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
+constexpr char asciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 std::string asciiLower(std::string s);
 
 // s without the leading and trailing characters found in `blanks`.

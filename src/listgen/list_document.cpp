@@ -74,7 +74,7 @@ constexpr std::size_t kWriteChunk = 1u << 16;
 // shows the real one, which only the file system knows.
 int64_t realFileBytes(const std::string& path, int32_t recorded)
 {
-    struct stat st {};
+    struct stat st { };
     if (recorded == INT32_MAX && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
         return st.st_size;
     return recorded;
@@ -100,7 +100,7 @@ void textCell(std::string& out, const std::string& value, std::string_view align
 }
 
 void cell(std::string& out, int field, const std::string& escapedFileName, const TrackTag& tag,
-          const StreamInfo& info, int64_t fileBytes, int sizeUnit)
+    const StreamInfo& info, int64_t fileBytes, int sizeUnit)
 {
     switch (field) {
     case 0:
@@ -189,7 +189,8 @@ void appendHead(std::string& out, const OptionSet& options, const PageTexts& tex
     for (int i = 0; i < options.enabledColumns; ++i) {
         const int field = options.columns[static_cast<std::size_t>(i)];
         if (field != kFieldNone)
-            line(out, "<TH NOWRAP>", sjis::encode(trim(ColumnHeaders()[static_cast<std::size_t>(field)])), "</TH>");
+            line(out, "<TH NOWRAP>", sjis::encode(trim(ColumnHeaders()[static_cast<std::size_t>(field)])),
+                "</TH>");
     }
     line(out, "</TR>");
 }
@@ -379,8 +380,8 @@ std::string escapeHtml(std::string_view text, HtmlText kind)
 }
 
 ListResult writeListDocument(const OptionSet& options, const std::string& folder,
-                             const std::vector<std::string>& fileNames, TrackTag& tag, StreamInfo& info,
-                             const TrackReader& reader, const ListProgress& progress)
+    const std::vector<std::string>& fileNames, TrackTag& tag, StreamInfo& info, const TrackReader& reader,
+    const ListProgress& progress)
 {
     // Nothing may escape into a window's slot or the command line's main;
     // the temporary file is gone by the time we get here.

@@ -30,7 +30,7 @@ struct ListResult {
     enum class Status { Success, Failed, Cancelled };
     Status status = Status::Failed;
     std::string reason; // for Failed: what went wrong and where, for the user to act on
-    std::string path;   // the document's path
+    std::string path; // the document's path
 
     bool ok() const { return status == Status::Success; }
 };
@@ -47,8 +47,8 @@ std::string listDocumentPath(const std::string& folder, const std::string& outFi
 std::optional<std::string> checkOutputName(std::string_view outFile);
 
 enum class HtmlText {
-    Plain,             // typed by the user or taken from the file system
-    TagField,          // from a tag record: every "&" there already begins a reference
+    Plain, // typed by the user or taken from the file system
+    TagField, // from a tag record: every "&" there already begins a reference
     UnquotedAttribute, // plain text that stands in an attribute value without quotes
 };
 
@@ -67,7 +67,7 @@ std::string escapeHtml(std::string_view text, HtmlText kind = HtmlText::Plain);
 // only when complete: a failed or cancelled run leaves the previous document
 // as it was.
 ListResult writeListDocument(const OptionSet& options, const std::string& folder,
-                             const std::vector<std::string>& fileNames, TrackTag& tag, StreamInfo& info,
-                             const TrackReader& reader = readTrackWithVbmp3, const ListProgress& progress = {});
+    const std::vector<std::string>& fileNames, TrackTag& tag, StreamInfo& info,
+    const TrackReader& reader = readTrackWithVbmp3, const ListProgress& progress = {});
 
 } // namespace melodex

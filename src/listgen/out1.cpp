@@ -37,7 +37,8 @@ std::string wholeDigits(double magnitude)
 
 std::string twoDigits(int64_t value)
 {
-    std::string digits = std::to_string(value < 0 ? -static_cast<uint64_t>(value) : static_cast<uint64_t>(value));
+    std::string digits
+        = std::to_string(value < 0 ? -static_cast<uint64_t>(value) : static_cast<uint64_t>(value));
     if (digits.size() < 2)
         digits.insert(0, 1, '0');
     return value < 0 ? "-" + digits : digits;

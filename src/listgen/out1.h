@@ -11,9 +11,9 @@ namespace melodex {
 
 // The three number patterns. Each rounds to its number of decimals, a half
 // away from zero, and writes "-" before a negative result.
-std::string formatGrouped(double value);          // "##,##": 1234567 -> "1,234,567", 0 -> ""
-std::string formatGroupedFixed2(double value);    // "##,##0.00": 2.861 -> "2.86", 0 -> "0.00"
-std::string formatTwoDigits(double value);        // "00": 5 -> "05", 100 -> "100"
+std::string formatGrouped(double value); // "##,##": 1234567 -> "1,234,567", 0 -> ""
+std::string formatGroupedFixed2(double value); // "##,##0.00": 2.861 -> "2.86", 0 -> "0.00"
+std::string formatTwoDigits(double value); // "00": 5 -> "05", 100 -> "100"
 
 // Whole numbers: "128" and "-3" (the spaced form, " 1", is common's spacedDecimal).
 std::string plainDecimal(int64_t value);
@@ -34,8 +34,18 @@ std::string TotalSizeText(int64_t bytes);
 // The items of every column chooser; an item's position is its column field
 // number, and "なし" (11) means the column shows nothing.
 inline constexpr std::array<std::string_view, 12> kColumnFieldItems = {
-    "ファイル名", "トラック名", "アーティスト名", "アルバム名", "作成年", "コメント",
-    "ジャンル名", "ファイルサイズ", "トータルタイム", "ビットレート", "サンプリングレート", "なし",
+    "ファイル名",
+    "トラック名",
+    "アーティスト名",
+    "アルバム名",
+    "作成年",
+    "コメント",
+    "ジャンル名",
+    "ファイルサイズ",
+    "トータルタイム",
+    "ビットレート",
+    "サンプリングレート",
+    "なし",
 };
 
 inline constexpr std::size_t kColumnHeaderWidth = 32;

@@ -38,7 +38,8 @@ std::filesystem::path runningExecutable()
 
 std::filesystem::path configFolder()
 {
-    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg && std::filesystem::path(xdg).is_absolute())
+    if (const char* xdg = std::getenv("XDG_CONFIG_HOME");
+        xdg && *xdg && std::filesystem::path(xdg).is_absolute())
         return std::filesystem::path(xdg) / "melodex";
     const char* home = std::getenv("HOME");
     if (!home || !*home) {
@@ -66,7 +67,8 @@ bool isSystemFolder(const std::filesystem::path& folder)
 
 // The file in folder whose name is name but for ASCII letter case; the exact
 // spelling wins when several differ only in case.
-std::optional<std::filesystem::path> findIgnoringCase(const std::filesystem::path& folder, const std::string& name)
+std::optional<std::filesystem::path> findIgnoringCase(
+    const std::filesystem::path& folder, const std::string& name)
 {
     std::error_code ec;
     if (std::filesystem::is_regular_file(folder / name, ec))
@@ -186,16 +188,13 @@ bool IniPutSection(const std::string& section, const IniValues& values, IniError
     return false;
 }
 
-bool IniPutString(const std::string& section, const std::string& key, const std::string& value,
-                  IniWriteError* error)
+bool IniPutString(
+    const std::string& section, const std::string& key, const std::string& value, IniWriteError* error)
 {
     return IniPutSection(section, { { key, value } }, error);
 }
 
-std::size_t IniStoredSize(const std::string& value)
-{
-    return sjis::encode(value).size();
-}
+std::size_t IniStoredSize(const std::string& value) { return sjis::encode(value).size(); }
 
 std::optional<std::vector<std::string>> IniSectionNames(IniError* error)
 {

@@ -38,7 +38,7 @@ inline constexpr std::size_t kIniReadableBytes = 127;
 struct IniSection {
     bool fileExists = false;
     bool found = false; // the file holds a section of that name
-    IniValues values;   // as they stand in the file (CP932)
+    IniValues values; // as they stand in the file (CP932)
 
     // As IniGetInt and IniGetString read the key.
     int getInt(const std::string& key, int defaultValue) const;
@@ -62,7 +62,7 @@ int IniGetInt(const std::string& section, const std::string& key, int defaultVal
 std::string IniGetString(const std::string& section, const std::string& key, const std::string& defaultValue);
 // False when the value could not be written; error then says where and why.
 bool IniPutString(const std::string& section, const std::string& key, const std::string& value,
-                  IniWriteError* error = nullptr);
+    IniWriteError* error = nullptr);
 
 // The section, or nothing when a file is there that cannot be read (error says
 // why). A missing file is no error: nothing is found in it.

@@ -34,7 +34,7 @@ int readRanged(const IniSection& section, const std::string& key, int defaultVal
 // A number box and its scroll bar share one key. When the number is unusable
 // the key is ignored as a whole, or the box would show text its bar disowns.
 void readBoxAndBar(const IniSection& section, const std::string& key, int min, int max, int defaultValue,
-                   const std::string& defaultText, int& value, std::string& text)
+    const std::string& defaultText, int& value, std::string& text)
 {
     value = readRanged(section, key, kUnusable, min, max);
     if (value == kUnusable) {
@@ -54,10 +54,7 @@ std::string numberedPresetName(int index)
     return std::string(trim(("save_key_" + spacedDecimal(index)).substr(0, 20)));
 }
 
-bool isBlankPresetName(const std::string& name)
-{
-    return trim(name).empty();
-}
+bool isBlankPresetName(const std::string& name) { return trim(name).empty(); }
 
 PresetRead readPreset(const std::string& name)
 {
@@ -76,14 +73,15 @@ PresetRead readPreset(const std::string& name)
     for (int i = 0; i < kColumnCount; ++i)
         s.columns[i] = readRanged(stored, comboKey(i), defaults.columns[i], kMinColumnField, kMaxColumnField);
     for (int i = 0; i < 4; ++i) {
-        s.colorIndex[i] = readRanged(stored, colorKey(i), defaults.colorIndex[i], kMinPaletteIndex, kMaxPaletteIndex);
+        s.colorIndex[i]
+            = readRanged(stored, colorKey(i), defaults.colorIndex[i], kMinPaletteIndex, kMaxPaletteIndex);
         s.colorText[i] = s.colorIndex[i] >= 0 ? std::string(kPalette[s.colorIndex[i]].name) : std::string();
     }
 
     readBoxAndBar(stored, "Enabled", kMinEnabled, kMaxEnabled, defaults.enabledColumns, defaults.enabledText,
-                  s.enabledColumns, s.enabledText);
+        s.enabledColumns, s.enabledText);
     readBoxAndBar(stored, "Border", kMinBorder, kMaxBorder, defaults.border, defaults.borderText, s.border,
-                  s.borderText);
+        s.borderText);
 
     s.title = stored.getString("Title", defaults.title);
     s.outFile = stored.getString("OutFile", defaults.outFile);
@@ -109,9 +107,9 @@ bool writeOptionSet(const std::string& name, const OptionSet& options, IniWriteE
         const std::size_t size = IniStoredSize(value);
         if (size > kIniReadableBytes) {
             if (error)
-                *error = IniError { IniFilePath(), std::string(key) + " is too long to be stored ("
-                                                       + std::to_string(size) + " bytes in the file, at most "
-                                                       + std::to_string(kIniReadableBytes) + ")" };
+                *error = IniError { IniFilePath(),
+                    std::string(key) + " is too long to be stored (" + std::to_string(size)
+                        + " bytes in the file, at most " + std::to_string(kIniReadableBytes) + ")" };
             return false;
         }
         values.emplace_back(key, initext::quoteIfNeeded(value));

@@ -33,14 +33,8 @@ constexpr auto kLockWait = std::chrono::seconds(10);
 
 using sjis::isLeadByte;
 
-bool isBlank(char c)
-{
-    return c == ' ' || c == '\t';
-}
-std::string_view trimBlanks(std::string_view s)
-{
-    return trim(s, kBlanks);
-}
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
+std::string_view trimBlanks(std::string_view s) { return trim(s, kBlanks); }
 
 // The profile functions take off one pair of quotes around a value, so a
 // value may keep blanks at its ends: Title=" x ".
@@ -82,8 +76,8 @@ struct Line {
     enum Kind { Blank, Other, Section, Key, Comment };
     Kind kind = Other;
     std::size_t begin = 0; // first byte of the line
-    std::size_t end = 0;   // end of its text, before the line break
-    std::size_t next = 0;  // first byte after the line break
+    std::size_t end = 0; // end of its text, before the line break
+    std::size_t next = 0; // first byte after the line break
     std::string_view name; // section name (inside the brackets, blanks kept) or key name (trimmed)
     std::string_view value; // trimmed value of a key line
     std::size_t valueBegin = 0; // first byte after "=" of a key line
@@ -142,7 +136,10 @@ Line lineAt(std::string_view text, std::size_t pos, bool keys = true)
 
 class Fd {
 public:
-    explicit Fd(int fd = -1) : fd_(fd) { }
+    explicit Fd(int fd = -1)
+        : fd_(fd)
+    {
+    }
     ~Fd()
     {
         if (fd_ >= 0)
@@ -150,7 +147,10 @@ public:
     }
     Fd(const Fd&) = delete;
     Fd& operator=(const Fd&) = delete;
-    Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) { }
+    Fd(Fd&& other) noexcept
+        : fd_(std::exchange(other.fd_, -1))
+    {
+    }
     Fd& operator=(Fd&& other) noexcept
     {
         std::swap(fd_, other.fd_);
@@ -167,7 +167,7 @@ bool fail(FileError* error, const std::filesystem::path& path, std::string reaso
 
 bool isLink(const std::filesystem::path& file)
 {
-    struct stat st {};
+    struct stat st { };
     return ::lstat(file.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
 }
 
@@ -219,7 +219,7 @@ Lock takeLock(int fd, int operation, std::chrono::steady_clock::time_point deadl
 
 struct Opened {
     Fd fd;
-    struct stat st {};
+    struct stat st { };
     bool created = false;
 };
 
@@ -229,8 +229,8 @@ struct Opened {
 // O_NONBLOCK, so that a FIFO in the file's place is refused, not waited on.
 // Nothing and missing set: there is no file. With create, a missing file is
 // made empty, so that two first saves have one file to lock.
-std::optional<Opened> openLocked(const std::filesystem::path& file, int operation, bool create, bool& missing,
-                                 FileError* error)
+std::optional<Opened> openLocked(
+    const std::filesystem::path& file, int operation, bool create, bool& missing, FileError* error)
 {
     missing = false;
     const auto deadline = std::chrono::steady_clock::now() + kLockWait;
@@ -267,7 +267,7 @@ std::optional<Opened> openLocked(const std::filesystem::path& file, int operatio
         }
         // A reader that could not get the lock still reads a whole file: every
         // write renames a complete one into place.
-        struct stat now {};
+        struct stat now { };
         if (lock == Lock::Held && std::chrono::steady_clock::now() < deadline
             && (::stat(file.c_str(), &now) != 0 || now.st_dev != o.st.st_dev || now.st_ino != o.st.st_ino))
             continue;
@@ -306,7 +306,10 @@ bool fail(FileError* error, const std::filesystem::path& path, std::string reaso
     return false;
 }
 
-bool hasLineBreakOrNul(std::string_view s) { return s.find_first_of(std::string_view("\r\n\0", 3)) != s.npos; }
+bool hasLineBreakOrNul(std::string_view s)
+{
+    return s.find_first_of(std::string_view("\r\n\0", 3)) != s.npos;
+}
 
 // What the file format cannot hold: it would read back as something else or
 // break the lines around it.

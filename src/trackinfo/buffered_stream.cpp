@@ -84,7 +84,7 @@ struct BufferedStream::Buffers {
 
     const Region* find(long pos) const
     {
-        for (const Region* r : {&head, &tail, &window})
+        for (const Region* r : { &head, &tail, &window })
             if (r->contains(pos))
                 return r;
         return nullptr;
@@ -94,7 +94,7 @@ struct BufferedStream::Buffers {
     const Region* holding(long pos, long n) const
     {
         const Region* best = nullptr;
-        for (const Region* r : {&head, &tail, &window})
+        for (const Region* r : { &head, &tail, &window })
             if (r->contains(pos) && r->end() - pos >= n && (!best || r->end() > best->end()))
                 best = r;
         return best;
@@ -104,7 +104,7 @@ struct BufferedStream::Buffers {
     long nextStart(long pos, long limit) const
     {
         long next = limit;
-        for (const Region* r : {&head, &tail, &window})
+        for (const Region* r : { &head, &tail, &window })
             if (r->size > 0 && r->start > pos)
                 next = std::min(next, r->start);
         return next;
@@ -123,7 +123,7 @@ BufferedStream::BufferedStream(const char* path)
         openError_ = errno;
         return;
     }
-    struct stat st {};
+    struct stat st { };
     if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
         // Not a plain file: no length to plan the reads with, and nothing
         // TagLib could make sense of.
@@ -210,21 +210,23 @@ std::span<const unsigned char> BufferedStream::view(long offset, std::size_t min
         return {};
     const long left = size_ - offset;
     const long need = static_cast<long>(std::min<std::size_t>(minBytes, static_cast<std::size_t>(left)));
-    const long most = std::max(need, static_cast<long>(std::min<std::size_t>(maxBytes, static_cast<std::size_t>(left))));
+    const long most
+        = std::max(need, static_cast<long>(std::min<std::size_t>(maxBytes, static_cast<std::size_t>(left))));
     loadTailFor(offset, need);
     const Region* r = buffers_->holding(offset, need);
     if (!r) {
         Region& window = buffers_->window;
         // A scan that moves on through the window gets a larger one each time.
         const bool onward = window.size > 0 && offset > window.start && offset <= window.end();
-        const long windowBytes = onward ? std::min(kMaxWindowBytes, std::max(kWindowBytes, 2 * window.size))
-                                        : kWindowBytes;
+        const long windowBytes
+            = onward ? std::min(kMaxWindowBytes, std::max(kWindowBytes, 2 * window.size)) : kWindowBytes;
         if (!loadRegion(window, fd_, offset, std::min(left, std::max(need, windowBytes))))
             return {};
         r = &window;
     }
     const long n = std::min(most, r->end() - offset);
-    return {reinterpret_cast<const unsigned char*>(r->begin() + (offset - r->start)), static_cast<std::size_t>(n)};
+    return { reinterpret_cast<const unsigned char*>(r->begin() + (offset - r->start)),
+        static_cast<std::size_t>(n) };
 }
 
 std::span<const unsigned char> BufferedStream::scan(long offset, std::size_t maxBytes)
@@ -261,11 +263,12 @@ TagLib::ByteVector BufferedStream::readBlock(unsigned long length)
     if (fd_ < 0 || length == 0 || pos_ >= size_)
         return {};
     // A ByteVector holds at most UINT_MAX bytes: a larger request gets that much.
-    const long n = std::min({static_cast<long>(std::min<unsigned long>(length, size_)), size_ - pos_,
-                             static_cast<long>(std::numeric_limits<unsigned int>::max())});
+    const long n = std::min({ static_cast<long>(std::min<unsigned long>(length, size_)), size_ - pos_,
+        static_cast<long>(std::numeric_limits<unsigned int>::max()) });
     loadTailFor(pos_, n);
     if (const Region* r = buffers_->find(pos_); r && pos_ + n <= r->end()) {
-        TagLib::ByteVector out = r->bytes.mid(static_cast<unsigned int>(pos_ - r->start), static_cast<unsigned int>(n));
+        TagLib::ByteVector out
+            = r->bytes.mid(static_cast<unsigned int>(pos_ - r->start), static_cast<unsigned int>(n));
         pos_ += n;
         return out;
     }

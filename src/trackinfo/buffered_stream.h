@@ -33,10 +33,10 @@ public:
     TagLib::FileName name() const override { return path_.c_str(); }
     TagLib::ByteVector readBlock(unsigned long length) override;
     // Read-only: writes are ignored, as on a plain stream opened read-only.
-    void writeBlock(const TagLib::ByteVector&) override {}
-    void insert(const TagLib::ByteVector&, unsigned long = 0, unsigned long = 0) override {}
-    void removeBlock(unsigned long = 0, unsigned long = 0) override {}
-    void truncate(long) override {}
+    void writeBlock(const TagLib::ByteVector&) override { }
+    void insert(const TagLib::ByteVector&, unsigned long = 0, unsigned long = 0) override { }
+    void removeBlock(unsigned long = 0, unsigned long = 0) override { }
+    void truncate(long) override { }
     bool readOnly() const override { return true; }
     bool isOpen() const override { return fd_ >= 0; }
     // A position before the start is refused and leaves the position as it

@@ -8,10 +8,8 @@
 
 #include <zlib.h>
 
-namespace melodex::trackinfo
-{
-namespace
-{
+namespace melodex::trackinfo {
+namespace {
 
 // A frame's content is read or inflated up to this much. Only its first
 // texts are ever shown, and a bogus size or a zlib bomb must not take the
@@ -25,10 +23,7 @@ uint32_t bigEndian32(const unsigned char* p)
     return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | uint32_t(p[3]);
 }
 
-bool synchsafe(const unsigned char* p)
-{
-    return ((p[0] | p[1] | p[2] | p[3]) & 0x80) == 0;
-}
+bool synchsafe(const unsigned char* p) { return ((p[0] | p[1] | p[2] | p[3]) & 0x80) == 0; }
 
 uint32_t synchsafe32(const unsigned char* p)
 {

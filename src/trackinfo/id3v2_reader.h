@@ -14,16 +14,13 @@
 #include <string>
 #include <string_view>
 
-namespace melodex
-{
+namespace melodex {
 class BufferedStream;
 }
 
-namespace melodex::trackinfo
-{
+namespace melodex::trackinfo {
 
-class Id3v2Reader
-{
+class Id3v2Reader {
 public:
     // Reads the tag header at the start of the stream.
     explicit Id3v2Reader(BufferedStream& stream);
@@ -49,8 +46,7 @@ public:
 
     // The tag's bytes after its header, unsynchronisation undone when it
     // covers the whole tag. Cheap to copy: a copy is a position.
-    class Bytes
-    {
+    class Bytes {
     public:
         Bytes(BufferedStream& stream, long begin, long end, bool unsynchronised);
         // The next n bytes (into out unless it is null); false, and the

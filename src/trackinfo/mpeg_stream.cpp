@@ -48,7 +48,9 @@ constexpr int kMaxFreeFormatBytes = 4096;
 class Reader {
 public:
     Reader(TagLib::IOStream& stream, int64_t size)
-        : stream_(stream), buffered_(dynamic_cast<BufferedStream*>(&stream)), size_(size)
+        : stream_(stream)
+        , buffered_(dynamic_cast<BufferedStream*>(&stream))
+        , size_(size)
     {
     }
     int64_t size() const { return size_; }
@@ -67,9 +69,9 @@ public:
             const int64_t inLast = lastPos_ + static_cast<int64_t>(last_.size()) - pos;
             if (pos >= lastPos_ && inLast >= minBytes)
                 return last_.subspan(static_cast<std::size_t>(pos - lastPos_),
-                                     static_cast<std::size_t>(std::min(inLast, maxBytes)));
+                    static_cast<std::size_t>(std::min(inLast, maxBytes)));
             last_ = buffered_->view(static_cast<long>(pos), static_cast<std::size_t>(minBytes),
-                                    static_cast<std::size_t>(std::max(maxBytes, kAtHandBytes)));
+                static_cast<std::size_t>(std::max(maxBytes, kAtHandBytes)));
             lastPos_ = pos;
             return last_.first(std::min(last_.size(), static_cast<std::size_t>(maxBytes)));
         }
@@ -322,7 +324,7 @@ std::optional<FrameStart> findFrames(
 struct FrameWalk {
     int64_t frames = 0;
     int64_t frameBytes = 0; // the frames alone, junk between them left out
-    int64_t end = 0;        // where the last whole frame ends
+    int64_t end = 0; // where the last whole frame ends
     int firstKbps = 0;
     bool oneBitrate = true;
 };
@@ -376,7 +378,8 @@ FrameWalk walkFrames(Reader& r, int64_t start, int64_t end, const FrameHeader& r
                         w.firstKbps = h->bitrateKbps;
                     w.oneBitrate = w.oneBitrate && h->bitrateKbps == w.firstKbps;
                     lastKey = word & kFrameKeyMask;
-                    unpadded = static_cast<std::size_t>(h->frameBytes) - (word & kPaddingBit ? paddingBytes : 0);
+                    unpadded
+                        = static_cast<std::size_t>(h->frameBytes) - (word & kPaddingBit ? paddingBytes : 0);
                     padded = unpadded + paddingBytes;
                 }
                 const std::size_t frameBytes = word & kPaddingBit ? padded : unpadded;

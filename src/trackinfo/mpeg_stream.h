@@ -15,12 +15,12 @@ class IOStream;
 namespace melodex::trackinfo {
 
 struct FrameHeader {
-    int version = 0;         // 10 = MPEG-1, 20 = MPEG-2, 25 = MPEG-2.5
-    int layer = 0;           // 1, 2 or 3
-    int bitrateKbps = 0;     // 0: free format, whose rate only its frame size tells
-    int sampleRate = 0;      // Hz
-    int channels = 0;        // 1 or 2
-    int frameBytes = 0;      // the whole frame, header and padding included
+    int version = 0; // 10 = MPEG-1, 20 = MPEG-2, 25 = MPEG-2.5
+    int layer = 0; // 1, 2 or 3
+    int bitrateKbps = 0; // 0: free format, whose rate only its frame size tells
+    int sampleRate = 0; // Hz
+    int channels = 0; // 1 or 2
+    int frameBytes = 0; // the whole frame, header and padding included
     int samplesPerFrame = 0;
 };
 
@@ -36,12 +36,12 @@ bool sameStream(const FrameHeader& a, const FrameHeader& b);
 
 struct StreamSummary {
     bool found = false;
-    int64_t firstFrame = 0;  // offset of the first frame (a VBR header frame when there is one)
-    int64_t audioEnd = 0;    // end of the last whole frame (with a usable VBR header: where tags begin)
+    int64_t firstFrame = 0; // offset of the first frame (a VBR header frame when there is one)
+    int64_t audioEnd = 0; // end of the last whole frame (with a usable VBR header: where tags begin)
     int sampleRate = 0;
     int bitrateKbps = 0;
     int64_t totalSeconds = 0;
-    int64_t frames = 0;      // audio frames, as the VBR header counts them or as walked
+    int64_t frames = 0; // audio frames, as the VBR header counts them or as walked
     bool averagedRate = false; // the bit rate is the walked frames' average: their rates differ, or are free
 };
 

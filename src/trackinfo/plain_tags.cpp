@@ -15,10 +15,8 @@
 #include <taglib/id3v1genres.h>
 #include <taglib/tstring.h>
 
-namespace melodex::trackinfo
-{
-namespace
-{
+namespace melodex::trackinfo {
+namespace {
 
 using Text = std::optional<std::string>; // nothing: the frame cannot be decoded
 
@@ -160,10 +158,7 @@ Text decodeWhole(std::string_view bytes, Decoding& d)
     }
 }
 
-std::size_t alignmentOf(unsigned char encoding)
-{
-    return encoding == 1 || encoding == 2 ? 2 : 1;
-}
+std::size_t alignmentOf(unsigned char encoding) { return encoding == 1 || encoding == 2 ? 2 : 1; }
 
 // The next text delimiter at or after `from` (one NUL, or two on an even
 // offset for UTF-16), or npos.

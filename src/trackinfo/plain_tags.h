@@ -17,13 +17,11 @@
 #include <string>
 #include <string_view>
 
-namespace melodex
-{
+namespace melodex {
 class BufferedStream;
 }
 
-namespace melodex::trackinfo
-{
+namespace melodex::trackinfo {
 
 struct TagTexts {
     std::string title, artist, album, year, comment, genre;

@@ -9,10 +9,8 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
-namespace melodex
-{
-namespace
-{
+namespace melodex {
+namespace {
 
 // What the track reader looks at first: the ID3v2 header and the first
 // frames, the ID3v1/APE tags and the last frames.
@@ -35,8 +33,7 @@ Fetch fetch(const std::string& path)
     if (fd < 0)
         return Fetch::Skipped;
     Fetch result = Fetch::Skipped;
-    struct stat st {
-    };
+    struct stat st { };
     if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
         if (cached(fd, 0) && cached(fd, st.st_size - 1)) {
             result = Fetch::Cached;

@@ -17,11 +17,9 @@
 #include <thread>
 #include <vector>
 
-namespace melodex
-{
+namespace melodex {
 
-class ReadAhead
-{
+class ReadAhead {
 public:
     // names: the files in folder in the order they will be read; they must
     // outlive this object.

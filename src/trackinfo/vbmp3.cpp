@@ -21,8 +21,7 @@
 #include <taglib/mpegfile.h>
 #include <taglib/textidentificationframe.h>
 
-namespace
-{
+namespace {
 
 using melodex::sjis::legacyToUtf8;
 using melodex::trackinfo::fillMissing;
@@ -31,22 +30,15 @@ using melodex::trackinfo::id3v1GenreName;
 using melodex::trackinfo::TagTexts;
 using melodex::trackinfo::yearOf;
 
-TagLib::String fromUtf8(const std::string& utf8)
-{
-    return TagLib::String(utf8, TagLib::String::UTF8);
-}
+TagLib::String fromUtf8(const std::string& utf8) { return TagLib::String(utf8, TagLib::String::UTF8); }
 
-std::string toUtf8(const TagLib::String& s)
-{
-    return s.to8Bit(true);
-}
+std::string toUtf8(const TagLib::String& s) { return s.to8Bit(true); }
 
 // "ID3v1 should in theory always contain ISO-8859-1 (Latin1) data. In
 // practice it does not": Japanese collections carry Shift_JIS, newer taggers
 // UTF-8. Fields arrive with their NUL padding; a field without any NUL filled
 // its 30 bytes and may end in half a character.
-class Id3v1Text : public TagLib::ID3v1::StringHandler
-{
+class Id3v1Text : public TagLib::ID3v1::StringHandler {
 public:
     TagLib::String parse(const TagLib::ByteVector& data) const override
     {
@@ -57,8 +49,7 @@ public:
 };
 
 // Frames marked ISO-8859-1 hold whatever the tagger's system used.
-class Id3v2Latin1Text : public TagLib::ID3v2::Latin1StringHandler
-{
+class Id3v2Latin1Text : public TagLib::ID3v2::Latin1StringHandler {
 public:
     TagLib::String parse(const TagLib::ByteVector& data) const override
     {
@@ -181,7 +172,8 @@ std::optional<TagTexts> readWithTagLib(melodex::BufferedStream& stream, const Ta
 }
 
 // CP932 in a fixed field, cut where a whole character or reference ends.
-template <std::size_t N> void putText(char (&field)[N], const std::string& utf8)
+template <std::size_t N>
+void putText(char (&field)[N], const std::string& utf8)
 {
     const std::string cp932 = melodex::sjis::encode(utf8);
     const std::size_t n = melodex::sjis::cutLength(cp932, N);
@@ -192,10 +184,7 @@ template <std::size_t N> void putText(char (&field)[N], const std::string& utf8)
 
 // The records hold signed 32-bit values: a file of 2 GiB or more shows
 // 2147483647 bytes rather than a negative or wrapped size.
-int32_t clampToInt32(int64_t v)
-{
-    return v > INT32_MAX ? INT32_MAX : (v < 0 ? 0 : static_cast<int32_t>(v));
-}
+int32_t clampToInt32(int64_t v) { return v > INT32_MAX ? INT32_MAX : (v < 0 ? 0 : static_cast<int32_t>(v)); }
 
 } // namespace
 
@@ -205,10 +194,7 @@ int32_t vbmp3_init()
     return 1;
 }
 
-int32_t vbmp3_free()
-{
-    return 1;
-}
+int32_t vbmp3_free() { return 1; }
 
 std::string TrimNul(std::string_view s)
 {
@@ -216,8 +202,7 @@ std::string TrimNul(std::string_view s)
     return std::string(nul == std::string_view::npos ? s : s.substr(0, nul));
 }
 
-namespace melodex::trackinfo
-{
+namespace melodex::trackinfo {
 
 int32_t getFileInfo(const char* path, TrackTag* tag, StreamInfo* info, TagReading reading)
 {
@@ -235,8 +220,7 @@ int32_t getFileInfo(const char* path, TrackTag* tag, StreamInfo* info, TagReadin
         BufferedStream stream(path);
         if (!stream.isOpen()) {
             // Unreadable, but its size is still worth showing.
-            struct stat st {
-            };
+            struct stat st { };
             if (stat(path, &st) == 0 && S_ISREG(st.st_mode))
                 info->FileBytes = clampToInt32(st.st_size);
             return 0;

@@ -23,9 +23,9 @@ struct TrackTag {
 
 struct StreamInfo {
     unsigned char Reserved0[36];
-    int32_t BitRate;      // kbps; for VBR the average over the stream
+    int32_t BitRate; // kbps; for VBR the average over the stream
     int32_t SamplingRate; // Hz
-    int32_t FileBytes;    // the file's size
+    int32_t FileBytes; // the file's size
     int32_t Reserved48;
     int32_t TotalSeconds; // playing time, whole seconds rounded down
 };

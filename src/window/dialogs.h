@@ -20,7 +20,8 @@ class Dialogs {
 public:
     virtual ~Dialogs() = default;
     virtual MessageResult messageBox(const QString& text, MessageButtons buttons = MessageButtons::Ok,
-                                     MessageIcon icon = MessageIcon::None, const QString& caption = {}) = 0;
+        MessageIcon icon = MessageIcon::None, const QString& caption = {})
+        = 0;
     // Empty on cancel.
     virtual QString inputBox(const QString& prompt, const QString& caption, const QString& defaultText) = 0;
 };
@@ -28,11 +29,14 @@ public:
 // The real boxes, centred on the parent window once it is set.
 class QtDialogs : public Dialogs {
 public:
-    explicit QtDialogs(QWidget* parent = nullptr) : parent_(parent) { }
+    explicit QtDialogs(QWidget* parent = nullptr)
+        : parent_(parent)
+    {
+    }
     void setParent(QWidget* parent) { parent_ = parent; }
 
     MessageResult messageBox(const QString& text, MessageButtons buttons = MessageButtons::Ok,
-                             MessageIcon icon = MessageIcon::None, const QString& caption = {}) override;
+        MessageIcon icon = MessageIcon::None, const QString& caption = {}) override;
     QString inputBox(const QString& prompt, const QString& caption, const QString& defaultText) override;
 
 private:

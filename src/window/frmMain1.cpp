@@ -217,8 +217,8 @@ void frmMain1::cmdExit1_Click() { close(); }
 
 void frmMain1::m_exit_Click()
 {
-    const auto answer = dialogs_.messageBox(QStringLiteral("終了しますか？"), melodex::MessageButtons::OkCancel,
-                                            melodex::MessageIcon::Question, QStringLiteral("終了確認"));
+    const auto answer = dialogs_.messageBox(QStringLiteral("終了しますか？"),
+        melodex::MessageButtons::OkCancel, melodex::MessageIcon::Question, QStringLiteral("終了確認"));
     if (answer == melodex::MessageResult::Ok)
         close();
 }

@@ -55,8 +55,8 @@ bool frmMain1::MakeList()
         return library_.getFileInfo(path.c_str(), &tag, &info);
     };
 
-    const melodex::ListResult result =
-        melodex::writeListDocument(options, FolderPath, names, trackTag_, streamInfo_, reader, onProgress);
+    const melodex::ListResult result
+        = melodex::writeListDocument(options, FolderPath, names, trackTag_, streamInfo_, reader, onProgress);
     progress.reset();
 
     switch (result.status) {
@@ -70,6 +70,6 @@ bool frmMain1::MakeList()
         break;
     }
     dialogs_.messageBox(kFileIoError + QStringLiteral("\n")
-                        + QString::fromUtf8(result.reason.data(), static_cast<qsizetype>(result.reason.size())));
+        + QString::fromUtf8(result.reason.data(), static_cast<qsizetype>(result.reason.size())));
     return false;
 }

@@ -32,9 +32,9 @@ void frmMain1::SaveOptionSet(const QString& name)
         return;
     melodex::IniWriteError error;
     if (!melodex::writeOptionSet(section, optionSetFromControls(), &error)) {
-        showError(dialogs_, QStringLiteral("設定を保存できませんでした\r\n")
-                                + QString::fromStdString(error.path.string()) + QStringLiteral(": ")
-                                + QString::fromStdString(error.reason));
+        showError(dialogs_,
+            QStringLiteral("設定を保存できませんでした\r\n") + QString::fromStdString(error.path.string())
+                + QStringLiteral(": ") + QString::fromStdString(error.reason));
     }
 }
 
@@ -45,9 +45,10 @@ void frmMain1::LoadOptionSet(const QString& name)
         // A file that is there but cannot be read is not "no such preset":
         // the controls keep what the user had, and the box says why.
         if (!read.error.reason.empty())
-            showError(dialogs_, QStringLiteral("設定を読み込めませんでした\r\n")
-                                    + QString::fromStdString(read.error.path.string()) + QStringLiteral(": ")
-                                    + QString::fromStdString(read.error.reason));
+            showError(dialogs_,
+                QStringLiteral("設定を読み込めませんでした\r\n")
+                    + QString::fromStdString(read.error.path.string()) + QStringLiteral(": ")
+                    + QString::fromStdString(read.error.reason));
         return;
     }
     const auto& loaded = read.options;
@@ -66,14 +67,20 @@ void frmMain1::LoadOptionSet(const QString& name)
     Option1[loaded->sizeUnit]->setChecked(true);
 }
 
-void frmMain1::m_save_1_Click(int index) { SaveOptionSet(QString::fromStdString(melodex::numberedPresetName(index))); }
+void frmMain1::m_save_1_Click(int index)
+{
+    SaveOptionSet(QString::fromStdString(melodex::numberedPresetName(index)));
+}
 
-void frmMain1::m_read_1_Click(int index) { LoadOptionSet(QString::fromStdString(melodex::numberedPresetName(index))); }
+void frmMain1::m_read_1_Click(int index)
+{
+    LoadOptionSet(QString::fromStdString(melodex::numberedPresetName(index)));
+}
 
 void frmMain1::m_save_2_Click()
 {
-    const QString name = dialogs_.inputBox(QStringLiteral("保存するキーを付けてください。"), QStringLiteral("設定保存"),
-                                           kDefaultPresetName);
+    const QString name = dialogs_.inputBox(
+        QStringLiteral("保存するキーを付けてください。"), QStringLiteral("設定保存"), kDefaultPresetName);
     if (characterCount(name) > kMaxPresetNameLength) {
         showError(dialogs_, kNameTooLong + QStringLiteral("\r\n保存されませんでした"));
         return;
@@ -84,7 +91,7 @@ void frmMain1::m_save_2_Click()
 void frmMain1::m_read_2_Click()
 {
     const QString name = dialogs_.inputBox(QStringLiteral("読み出すキーを指定してください。"),
-                                           QStringLiteral("設定読み込み"), kDefaultPresetName);
+        QStringLiteral("設定読み込み"), kDefaultPresetName);
     if (characterCount(name) > kMaxPresetNameLength) {
         showError(dialogs_, kNameTooLong + QStringLiteral("\r\n読み込みできませんでした"));
         return;

@@ -5,17 +5,23 @@
 
 namespace melodex {
 
-MessageResult QtDialogs::messageBox(const QString& text, MessageButtons buttons, MessageIcon icon,
-                                    const QString& caption)
+MessageResult QtDialogs::messageBox(
+    const QString& text, MessageButtons buttons, MessageIcon icon, const QString& caption)
 {
     QMessageBox box(parent_);
     box.setWindowTitle(caption.isEmpty() ? kAppTitle : caption);
     box.setText(text);
 
     switch (icon) {
-    case MessageIcon::Question: box.setIcon(QMessageBox::Question); break;
-    case MessageIcon::Exclamation: box.setIcon(QMessageBox::Warning); break;
-    case MessageIcon::None: box.setIcon(QMessageBox::NoIcon); break;
+    case MessageIcon::Question:
+        box.setIcon(QMessageBox::Question);
+        break;
+    case MessageIcon::Exclamation:
+        box.setIcon(QMessageBox::Warning);
+        break;
+    case MessageIcon::None:
+        box.setIcon(QMessageBox::NoIcon);
+        break;
     }
 
     switch (buttons) {
@@ -24,7 +30,9 @@ MessageResult QtDialogs::messageBox(const QString& text, MessageButtons buttons,
         box.setDefaultButton(QMessageBox::Ok);
         box.setEscapeButton(QMessageBox::Cancel);
         break;
-    case MessageButtons::Ok: box.setStandardButtons(QMessageBox::Ok); break;
+    case MessageButtons::Ok:
+        box.setStandardButtons(QMessageBox::Ok);
+        break;
     }
 
     // Closing the box by its frame is a Cancel wherever there is one.
@@ -34,8 +42,8 @@ MessageResult QtDialogs::messageBox(const QString& text, MessageButtons buttons,
 QString QtDialogs::inputBox(const QString& prompt, const QString& caption, const QString& defaultText)
 {
     bool ok = false;
-    const QString text = QInputDialog::getText(parent_, caption.isEmpty() ? kAppTitle : caption, prompt,
-                                               QLineEdit::Normal, defaultText, &ok);
+    const QString text = QInputDialog::getText(
+        parent_, caption.isEmpty() ? kAppTitle : caption, prompt, QLineEdit::Normal, defaultText, &ok);
     return ok ? text : QString();
 }
 

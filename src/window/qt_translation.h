@@ -13,7 +13,7 @@ namespace melodex {
 // Loads Qt's Japanese translation from folder into translator. False, with
 // the translator left empty, when the file is not there (Debian's
 // qt6-translations-l10n is not installed): the buttons then stay English.
-bool loadQtJapanese(QTranslator& translator,
-                    const QString& folder = QLibraryInfo::path(QLibraryInfo::TranslationsPath));
+bool loadQtJapanese(
+    QTranslator& translator, const QString& folder = QLibraryInfo::path(QLibraryInfo::TranslationsPath));
 
 } // namespace melodex

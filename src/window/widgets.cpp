@@ -64,11 +64,11 @@ void TitledFrame::paintEvent(QPaintEvent*)
     const QRect text(frame.left() + 2 * gap, 0, metrics.horizontalAdvance(title()), metrics.height());
     painter.fillRect(text.adjusted(-gap / 2, 0, gap / 2, 0), palette().window());
     style()->drawItemText(&painter, text, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextShowMnemonic, palette(),
-                          isEnabled(), title(), QPalette::WindowText);
+        isEnabled(), title(), QPalette::WindowText);
 }
 
-bool FullNameTips::helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
-                             const QModelIndex& index)
+bool FullNameTips::helpEvent(
+    QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option, const QModelIndex& index)
 {
     if (event->type() != QEvent::ToolTip || !index.isValid())
         return QStyledItemDelegate::helpEvent(event, view, option, index);

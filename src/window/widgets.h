@@ -39,7 +39,11 @@ private:
 class LinePitchLabel : public QLabel {
     Q_OBJECT
 public:
-    LinePitchLabel(int pitch, QWidget* parent) : QLabel(parent), pitch_(pitch) { }
+    LinePitchLabel(int pitch, QWidget* parent)
+        : QLabel(parent)
+        , pitch_(pitch)
+    {
+    }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -53,7 +57,10 @@ private:
 // not know the arrow keys now change its value.
 class UpDownBar : public QScrollBar {
 public:
-    explicit UpDownBar(QWidget* parent) : QScrollBar(Qt::Vertical, parent) { }
+    explicit UpDownBar(QWidget* parent)
+        : QScrollBar(Qt::Vertical, parent)
+    {
+    }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -64,7 +71,10 @@ protected:
 // classic look, would stand on it.
 class TitledFrame : public QGroupBox {
 public:
-    TitledFrame(const QString& title, QWidget* parent) : QGroupBox(title, parent) { }
+    TitledFrame(const QString& title, QWidget* parent)
+        : QGroupBox(title, parent)
+    {
+    }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -76,7 +86,7 @@ class FullNameTips : public QStyledItemDelegate {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
     bool helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
-                   const QModelIndex& index) override;
+        const QModelIndex& index) override;
 };
 
 // An open folder to stand beside the style's closed one. Qt's own open and

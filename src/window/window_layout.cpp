@@ -220,18 +220,22 @@ QWidget* makeButton(QWidget* parent, const ControlRow& row)
 }
 
 // One control of the table; `frame` holds the option buttons.
-QWidget* makeControl(const ControlRow& row, QWidget* client, QWidget* frame,
-                     const std::function<void()>& refreshDrives)
+QWidget* makeControl(
+    const ControlRow& row, QWidget* client, QWidget* frame, const std::function<void()>& refreshDrives)
 {
     switch (row.kind) {
-    case Kind::DriveList: return new melodex::DriveList(refreshDrives, client);
+    case Kind::DriveList:
+        return new melodex::DriveList(refreshDrives, client);
     case Kind::FolderList:
     case Kind::FileList:
-    case Kind::CodeList: return makeListControl(client, row.kind);
+    case Kind::CodeList:
+        return makeListControl(client, row.kind);
     case Kind::Label:
     case Kind::NumberColumn:
-    case Kind::ColourSample: return makeLabelControl(client, row);
-    case Kind::TextBox: return makeTextBox(client, row);
+    case Kind::ColourSample:
+        return makeLabelControl(client, row);
+    case Kind::TextBox:
+        return makeTextBox(client, row);
     case Kind::NumberBox: {
         // The program writes these boxes itself: text typed into the column
         // count or the border would reach the page and presets without the
@@ -241,11 +245,16 @@ QWidget* makeControl(const ControlRow& row, QWidget* client, QWidget* frame,
         return box;
     }
     case Kind::ColumnChooser:
-    case Kind::ColourChooser: return makeChooserWithItems(client, row.kind);
-    case Kind::UpDownBar: return makeUpDownBar(client, row.settings);
-    case Kind::Frame: return new melodex::TitledFrame(QString::fromUtf8(row.text), client);
-    case Kind::OptionButton: return makeButton(frame, row);
-    case Kind::Button: return makeButton(client, row);
+    case Kind::ColourChooser:
+        return makeChooserWithItems(client, row.kind);
+    case Kind::UpDownBar:
+        return makeUpDownBar(client, row.settings);
+    case Kind::Frame:
+        return new melodex::TitledFrame(QString::fromUtf8(row.text), client);
+    case Kind::OptionButton:
+        return makeButton(frame, row);
+    case Kind::Button:
+        return makeButton(client, row);
     }
     return nullptr;
 }
@@ -253,16 +262,18 @@ QWidget* makeControl(const ControlRow& row, QWidget* client, QWidget* frame,
 void place(QWidget* w, const Twips& at, int down)
 {
     w->setGeometry(at.left / kTwipsPerPixel, (at.top + down) / kTwipsPerPixel, at.width / kTwipsPerPixel,
-                   at.height / kTwipsPerPixel);
+        at.height / kTwipsPerPixel);
 }
 
-template <typename T> void findControl(const QObject* window, T*& member, const QString& name)
+template <typename T>
+void findControl(const QObject* window, T*& member, const QString& name)
 {
     member = window->findChild<T*>(name);
     Q_ASSERT(member != nullptr);
 }
 
-template <typename T> void findControl(const QObject* window, T*& member, const char* name)
+template <typename T>
+void findControl(const QObject* window, T*& member, const char* name)
 {
     findControl(window, member, QString::fromLatin1(name));
 }
@@ -292,8 +303,8 @@ void frmMain1::createControls()
         for (int i = 0; i < row.settings.count; ++i) {
             QWidget* control = makeControl(row, client, frame, refreshDrives);
             const int index = row.settings.index;
-            control->setObjectName(index < 0 ? QString::fromLatin1(row.name)
-                                             : indexedName(row.name, index + i));
+            control->setObjectName(
+                index < 0 ? QString::fromLatin1(row.name) : indexedName(row.name, index + i));
             place(control, row.place, i * row.settings.step);
             if (row.kind == Kind::Frame)
                 frame = control;

@@ -14,10 +14,34 @@ QString name(const QWidget* w) { return w ? w->objectName() : QStringLiteral("(n
 TEST_F(ShownWindowTest, TabRunsThroughTheControlsInOrderAndWraps)
 {
     const QStringList expected = {
-        "Dir1", "File1", "Combo1(0)", "Combo1(1)", "Combo1(2)", "Combo1(3)", "Combo1(4)", "Combo1(5)",
-        "Combo1(6)", "Combo1(7)", "Combo1(8)", "Combo1(9)", "Combo1(10)", "strTitle1", "strEnabled1", "VScroll1",
-        "strOutFile1", "cmdMakeList1", "strFileCount", "Option1(0)", "ColorBox1(0)", "ColorBox1(1)",
-        "ColorBox1(2)", "ColorBox1(3)", "cmdExit1", "strBorder1", "VScroll2", "Drive1",
+        "Dir1",
+        "File1",
+        "Combo1(0)",
+        "Combo1(1)",
+        "Combo1(2)",
+        "Combo1(3)",
+        "Combo1(4)",
+        "Combo1(5)",
+        "Combo1(6)",
+        "Combo1(7)",
+        "Combo1(8)",
+        "Combo1(9)",
+        "Combo1(10)",
+        "strTitle1",
+        "strEnabled1",
+        "VScroll1",
+        "strOutFile1",
+        "cmdMakeList1",
+        "strFileCount",
+        "Option1(0)",
+        "ColorBox1(0)",
+        "ColorBox1(1)",
+        "ColorBox1(2)",
+        "ColorBox1(3)",
+        "cmdExit1",
+        "strBorder1",
+        "VScroll2",
+        "Drive1",
     };
     find<QWidget>("Drive1")->setFocus();
     ASSERT_EQ(name(QApplication::focusWidget()), QStringLiteral("Drive1"));
@@ -99,10 +123,10 @@ TEST_F(WindowTest, PickingAColourPaintsOnlyItsOwnSample)
 {
     const ColourPick picks[] = {
         { 2, 19, "173216230", QColor(173, 216, 230) }, // LIGHTBLUE
-        { 0, 11, "034139034", QColor(34, 139, 34) },   // FORESTGREEN: leading zeros are numbers
-        { 3, 9, "255000147", QColor(255, 0, 147) },    // DEEPPINK
-        { 1, 0, "000000000", QColor(0, 0, 0) },        // BLACK, the first item
-        { 1, 29, "255255000", QColor(255, 255, 0) },   // YELLOW, the last
+        { 0, 11, "034139034", QColor(34, 139, 34) }, // FORESTGREEN: leading zeros are numbers
+        { 3, 9, "255000147", QColor(255, 0, 147) }, // DEEPPINK
+        { 1, 0, "000000000", QColor(0, 0, 0) }, // BLACK, the first item
+        { 1, 29, "255255000", QColor(255, 255, 0) }, // YELLOW, the last
     };
     for (const auto& pick : picks) {
         std::array<QColor, 4> before;
@@ -163,7 +187,7 @@ TEST_F(WindowTest, ScrollBarsRunInTheirRangesAndWriteTheirBoxes)
         int min, max;
     };
     for (const Bar& b : { Bar { find<QScrollBar>("VScroll1"), find<QLineEdit>("strEnabled1"), 1, 11 },
-                          Bar { find<QScrollBar>("VScroll2"), find<QLineEdit>("strBorder1"), 0, 15 } }) {
+             Bar { find<QScrollBar>("VScroll2"), find<QLineEdit>("strBorder1"), 0, 15 } }) {
         EXPECT_EQ(b.bar->singleStep(), 1);
         EXPECT_EQ(b.bar->pageStep(), 1);
         b.bar->setValue(b.min);

@@ -47,8 +47,8 @@ TEST_F(MakeListTest, EmptyFolderIsRefusedWithAMessage)
 TEST_F(MakeListTest, WritesWhatTheCommandLineWritesForTheSameSettings)
 {
     TempDir dir("melodex-window-list");
-    for (const char* name : { "cbr128_44k_stereo.mp3", "a&b <c>.mp3", "Café – Ω.mp3", "id3v1_sjis.mp3",
-                              "text_file.mp3" })
+    for (const char* name :
+        { "cbr128_44k_stereo.mp3", "a&b <c>.mp3", "Café – Ω.mp3", "id3v1_sjis.mp3", "text_file.mp3" })
         std::filesystem::copy_file(corpusDir() / name, dir.path() / name);
     open(dir);
 
@@ -68,11 +68,11 @@ TEST_F(MakeListTest, WritesWhatTheCommandLineWritesForTheSameSettings)
     expectOnlyBox(QStringLiteral("Success"));
 
     std::ostringstream out, err;
-    const int code = cli::runCli({ "list", dir.path().string(), "--output", "cli.htm", "--columns",
-                                   "file,track,artist,none,size,time,bitrate", "--colors",
-                                   "lavender,khaki,darkblue,hotpink", "--border", "3", "--unit", "kb", "--title",
-                                   "Björk <live> & 日本" },
-                                 out, err);
+    const int code = cli::runCli(
+        { "list", dir.path().string(), "--output", "cli.htm", "--columns",
+            "file,track,artist,none,size,time,bitrate", "--colors", "lavender,khaki,darkblue,hotpink",
+            "--border", "3", "--unit", "kb", "--title", "Björk <live> & 日本" },
+        out, err);
     ASSERT_EQ(code, cli::kExitOk) << err.str();
     const std::string page = readFile(dir.path() / "list.htm");
     EXPECT_FALSE(page.empty());

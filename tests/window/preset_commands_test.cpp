@@ -57,7 +57,8 @@ protected:
     void expectStartUpValues()
     {
         EXPECT_EQ(window->optionSetFromControls(), OptionSet {});
-        const QColor samples[] = { QColor(255, 255, 255), QColor(255, 255, 255), QColor(0, 0, 0), QColor(255, 0, 0) };
+        const QColor samples[]
+            = { QColor(255, 255, 255), QColor(255, 255, 255), QColor(0, 0, 0), QColor(255, 0, 0) };
         for (int r = 0; r < 4; ++r)
             EXPECT_EQ(sampleColour(colorSample(r)), samples[r]) << r;
         EXPECT_TRUE(option(0)->isChecked());
@@ -75,13 +76,14 @@ TEST_F(PresetTest, Save1WritesTheNumberedSectionInTheStoredForms)
     option(1)->click();
     find<QLineEdit>("strTitle1")->setText(QStringLiteral("日本"));
     find<QAction>("m_save_1(0)")->trigger();
-    EXPECT_EQ(iniBytes(), "[save_key_ 0]\r\n"
-                          "Combo_00= 3\r\nCombo_01= 1\r\nCombo_02= 2\r\nCombo_03= 3\r\nCombo_04= 4\r\n"
-                          "Combo_05= 5\r\nCombo_06= 6\r\nCombo_07= 7\r\nCombo_08= 8\r\nCombo_09= 9\r\n"
-                          "Combo_10= 10\r\n"
-                          "Color_00= 28\r\nColor_01= 28\r\nColor_02=-1\r\nColor_03= 26\r\n"
-                          "Enabled=11\r\nBorder=1\r\nFileSize= 1\r\n"
-                          "Title=\x93\xfa\x96\x7b\r\nOutFile=list.htm\r\n");
+    EXPECT_EQ(iniBytes(),
+        "[save_key_ 0]\r\n"
+        "Combo_00= 3\r\nCombo_01= 1\r\nCombo_02= 2\r\nCombo_03= 3\r\nCombo_04= 4\r\n"
+        "Combo_05= 5\r\nCombo_06= 6\r\nCombo_07= 7\r\nCombo_08= 8\r\nCombo_09= 9\r\n"
+        "Combo_10= 10\r\n"
+        "Color_00= 28\r\nColor_01= 28\r\nColor_02=-1\r\nColor_03= 26\r\n"
+        "Enabled=11\r\nBorder=1\r\nFileSize= 1\r\n"
+        "Title=\x93\xfa\x96\x7b\r\nOutFile=list.htm\r\n");
     EXPECT_TRUE(dialogs.shown.empty());
 }
 
@@ -171,7 +173,7 @@ TEST_F(PresetTest, TwentyCharactersAcceptedTwentyOneRefused)
     const Case cases[] = {
         { QString(20, u'x'), true },
         { QString(21, u'x'), false },
-        { QString(20, u'あ'), true },             // 40 bytes in the file, still 20 characters
+        { QString(20, u'あ'), true }, // 40 bytes in the file, still 20 characters
         { QString(21, u'あ'), false },
         { QString::fromUtf8("🎵🎵🎵🎵🎵🎵🎵🎵🎵🎵🎵🎵🎵🎵🎵🎵🎵🎵🎵🎵"), true }, // 40 UTF-16 units
         { QString(21, u' '), false },
@@ -211,9 +213,9 @@ TEST_F(PresetTest, FailedSaveIsReportedOnce)
     dialogs.answerMessage();
     find<QAction>("m_save_1(2)")->trigger();
     ASSERT_EQ(dialogs.shown.size(), 1u);
-    EXPECT_EQ(dialogs.shown[0].text, QStringLiteral("設定を保存できませんでした\r\n")
-                                         + QString::fromStdString(iniPath().string())
-                                         + QStringLiteral(": Is a directory"));
+    EXPECT_EQ(dialogs.shown[0].text,
+        QStringLiteral("設定を保存できませんでした\r\n") + QString::fromStdString(iniPath().string())
+            + QStringLiteral(": Is a directory"));
     EXPECT_EQ(dialogs.shown[0].caption, QStringLiteral("Error"));
     EXPECT_EQ(dialogs.shown[0].buttons, MessageButtons::Ok);
 }
@@ -225,9 +227,9 @@ TEST_F(PresetTest, FailedLoadShowsWhyAndKeepsTheControls)
     dialogs.answerMessage();
     find<QAction>("m_read_1(0)")->trigger();
     ASSERT_EQ(dialogs.shown.size(), 1u);
-    EXPECT_EQ(dialogs.shown[0].text, QStringLiteral("設定を読み込めませんでした\r\n")
-                                         + QString::fromStdString(iniPath().string())
-                                         + QStringLiteral(": Is a directory"));
+    EXPECT_EQ(dialogs.shown[0].text,
+        QStringLiteral("設定を読み込めませんでした\r\n") + QString::fromStdString(iniPath().string())
+            + QStringLiteral(": Is a directory"));
     EXPECT_EQ(dialogs.shown[0].caption, QStringLiteral("Error"));
     expectEverythingChanged();
 }
@@ -235,8 +237,8 @@ TEST_F(PresetTest, FailedLoadShowsWhyAndKeepsTheControls)
 TEST_F(PresetTest, HandEditedValuesOutOfRangeFallBackKeyByKey)
 {
     ini_.writeIni("[p]\r\nCombo_00=12\r\nCombo_01=-1\r\nCombo_02= 7\r\n"
-                              "Color_00=99\r\nColor_01=-1\r\nColor_02=x\r\nColor_03= 1\r\n"
-                              "Enabled=0\r\nBorder=40000\r\nFileSize=5\r\nTitle=t\r\n");
+                  "Color_00=99\r\nColor_01=-1\r\nColor_02=x\r\nColor_03= 1\r\n"
+                  "Enabled=0\r\nBorder=40000\r\nFileSize=5\r\nTitle=t\r\n");
     changeEverything();
     dialogs.answerInput(QStringLiteral("p"));
     find<QAction>("m_read_2")->trigger();

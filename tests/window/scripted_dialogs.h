@@ -30,8 +30,8 @@ public:
     // The text the next input box returns (empty: cancelled).
     void answerInput(const QString& text) { answers_.push_back({ true, MessageResult::Ok, text }); }
 
-    MessageResult messageBox(const QString& text, MessageButtons buttons, MessageIcon icon,
-                             const QString& caption) override
+    MessageResult messageBox(
+        const QString& text, MessageButtons buttons, MessageIcon icon, const QString& caption) override
     {
         shown.push_back({ false, text, buttons, icon, caption.isEmpty() ? kAppTitle : caption, {} });
         if (answers_.empty() || answers_.front().input) {
@@ -46,7 +46,7 @@ public:
     QString inputBox(const QString& prompt, const QString& caption, const QString& defaultText) override
     {
         shown.push_back({ true, prompt, MessageButtons::Ok, MessageIcon::None,
-                          caption.isEmpty() ? kAppTitle : caption, defaultText });
+            caption.isEmpty() ? kAppTitle : caption, defaultText });
         if (answers_.empty() || !answers_.front().input) {
             ADD_FAILURE() << "unexpected input box: " << prompt.toStdString();
             return {};

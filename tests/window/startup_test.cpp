@@ -36,7 +36,8 @@ TEST_F(WindowTest, StartsWithEveryOptionAtItsDefault)
     EXPECT_EQ(find<QLineEdit>("strOutFile1")->text(), QStringLiteral("list.htm"));
 
     const char* colours[] = { "WHITE", "WHITE", "BLACK", "RED" };
-    const QColor samples[] = { QColor(255, 255, 255), QColor(255, 255, 255), QColor(0, 0, 0), QColor(255, 0, 0) };
+    const QColor samples[]
+        = { QColor(255, 255, 255), QColor(255, 255, 255), QColor(0, 0, 0), QColor(255, 0, 0) };
     for (int r = 0; r < 4; ++r) {
         EXPECT_EQ(colorBox(r)->currentText(), QString::fromLatin1(colours[r])) << r;
         EXPECT_EQ(sampleColour(colorSample(r)), samples[r]) << r;
@@ -51,8 +52,8 @@ TEST_F(WindowTest, StartsWithEveryOptionAtItsDefault)
 TEST_F(WindowTest, NumbersTheColumnChoosersInLabel1)
 {
     EXPECT_EQ(find<QLabel>("Label1")->text(),
-              QStringLiteral("\r\n 1\r\n\r\n 2\r\n\r\n 3\r\n\r\n 4\r\n\r\n 5\r\n\r\n 6\r\n\r\n 7\r\n\r\n 8\r\n"
-                             "\r\n 9\r\n\r\n 10\r\n\r\n 11\r\n"));
+        QStringLiteral("\r\n 1\r\n\r\n 2\r\n\r\n 3\r\n\r\n 4\r\n\r\n 5\r\n\r\n 6\r\n\r\n 7\r\n\r\n 8\r\n"
+                       "\r\n 9\r\n\r\n 10\r\n\r\n 11\r\n"));
 }
 
 TEST_F(WindowTest, FillsColumnHeadersFromTheChooserButTheLast)
@@ -61,7 +62,8 @@ TEST_F(WindowTest, FillsColumnHeadersFromTheChooserButTheLast)
     window = makeWindow();
     for (int i = 0; i < 11; ++i) {
         const QString item = combo(0)->itemText(i);
-        EXPECT_EQ(QString::fromStdString(ColumnHeaders()[i]), item + QString(32 - item.size(), QLatin1Char(' ')))
+        EXPECT_EQ(
+            QString::fromStdString(ColumnHeaders()[i]), item + QString(32 - item.size(), QLatin1Char(' ')))
             << i;
     }
     EXPECT_EQ(ColumnHeaders()[11], "");
@@ -71,9 +73,15 @@ TEST_F(WindowTest, ShowsTheFixedTexts)
 {
     EXPECT_EQ(window->windowTitle(), QStringLiteral("Melodex"));
     const std::pair<const char*, const char*> labels[] = {
-        { "Label2", "タイトル/見出し" }, { "Label3", "有効：(1～n)" }, { "Label4", "出力ファイル名" },
-        { "Label5", "MP3ファイルの数" }, { "Label6", "背景" }, { "Label7", "TABLE背景" },
-        { "Label8", "TABLE文字" }, { "Label9", "文字" }, { "Label10", "枠線の太さ" },
+        { "Label2", "タイトル/見出し" },
+        { "Label3", "有効：(1～n)" },
+        { "Label4", "出力ファイル名" },
+        { "Label5", "MP3ファイルの数" },
+        { "Label6", "背景" },
+        { "Label7", "TABLE背景" },
+        { "Label8", "TABLE文字" },
+        { "Label9", "文字" },
+        { "Label10", "枠線の太さ" },
     };
     for (const auto& [name, text] : labels)
         EXPECT_EQ(find<QLabel>(name)->text(), QString::fromUtf8(text)) << name;
@@ -94,9 +102,9 @@ TEST_F(WindowTest, ShowsTheFixedTexts)
     };
     EXPECT_EQ(entries(window->menuBar()), QStringList({ "終了", "設定保存", "設定読込" }));
     EXPECT_EQ(entries(find<QMenu>("m_save_title")),
-              QStringList({ "save1", "save2", "save3", "save4", "-", "カスタム" }));
+        QStringList({ "save1", "save2", "save3", "save4", "-", "カスタム" }));
     EXPECT_EQ(entries(find<QMenu>("m_read_title")),
-              QStringList({ "read1", "read2", "read3", "read4", "-", "カスタム" }));
+        QStringList({ "read1", "read2", "read3", "read4", "-", "カスタム" }));
 }
 
 } // namespace

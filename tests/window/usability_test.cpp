@@ -126,7 +126,7 @@ TEST_F(ShownWindowTest, CutNamesShowInFullAsToolTips)
     fs::create_directory(dir.path() / longFolder);
     ASSERT_TRUE(window->openFolder(dir.path().native()));
     EXPECT_EQ(tipAt(folders(), rowOf(folders(), QString::fromStdString(longFolder))),
-              QString::fromStdString(longFolder));
+        QString::fromStdString(longFolder));
     QToolTip::hideText();
 }
 
@@ -141,7 +141,7 @@ TEST_F(ShownFolderTest, TheOpenFolderStaysMarkedWhileTheHighlightMoves)
 
     // A single click highlights a subfolder but opens nothing.
     QTest::mouseClick(folders()->viewport(), Qt::LeftButton, {},
-                      folders()->visualItemRect(folders()->item(child)).center());
+        folders()->visualItemRect(folders()->item(child)).center());
     EXPECT_EQ(folders()->currentRow(), child);
     EXPECT_EQ(window->folderPath(), music.path().native());
     for (int row = 0; row < folders()->count(); ++row)

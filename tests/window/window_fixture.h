@@ -32,20 +32,32 @@ protected:
 
     std::unique_ptr<frmMain1> makeWindow(TrackLibrary library = {})
     {
-        library.init = [this] { ++inits; return 1; };
-        library.free = [this] { ++frees; return 1; };
+        library.init = [this] {
+            ++inits;
+            return 1;
+        };
+        library.free = [this] {
+            ++frees;
+            return 1;
+        };
         return std::make_unique<frmMain1>(dialogs, library);
     }
 
     // A control of the window by its fixed name ("Combo1(3)").
-    template <typename T> T* find(const QString& name) const
+    template <typename T>
+    T* find(const QString& name) const
     {
         T* child = window->findChild<T*>(name);
         EXPECT_NE(child, nullptr) << "no control named " << name.toStdString();
         return child;
     }
-    template <typename T> T* find(const char* name) const { return find<T>(QString::fromUtf8(name)); }
-    template <typename T> T* find(const char* array, int index) const
+    template <typename T>
+    T* find(const char* name) const
+    {
+        return find<T>(QString::fromUtf8(name));
+    }
+    template <typename T>
+    T* find(const char* array, int index) const
     {
         return find<T>(QStringLiteral("%1(%2)").arg(QLatin1String(array)).arg(index));
     }
