@@ -116,6 +116,19 @@ std::string escapeInfoValue(std::string_view s)
     out.reserve(s.size());
     std::size_t i = 0;
     while (i < s.size()) {
+        // Printable ASCII is most of every field and needs nothing: it goes in
+        // whole runs rather than a character at a time.
+        std::size_t plain = i;
+        while (plain < s.size()) {
+            const auto b = static_cast<unsigned char>(s[plain]);
+            if (b < 0x20 || b >= 0x7F || b == '\\')
+                break;
+            ++plain;
+        }
+        out.append(s, i, plain - i);
+        i = plain;
+        if (i == s.size())
+            break;
         const char c = s[i];
         switch (c) {
         case '\t':

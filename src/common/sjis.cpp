@@ -597,17 +597,19 @@ std::string decode(std::string_view cp932)
     std::string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size();) {
-        if (text[i] != '&') {
-            out += text[i++];
-        } else if (text.compare(i, 5, "&amp;") == 0) {
-            out += '&';
-            i += 5;
-        } else if (const auto ref = numericReference(text, i)) {
-            appendUtf8(out, ref->first);
-            i += ref->second;
-        } else {
-            out += text[i++];
+        if (text[i] == '&') {
+            if (text.compare(i, 5, "&amp;") == 0) {
+                out += '&';
+                i += 5;
+                continue;
+            }
+            if (const auto ref = numericReference(text, i)) {
+                appendUtf8(out, ref->first);
+                i += ref->second;
+                continue;
+            }
         }
+        out += text[i++];
     }
     return out;
 }

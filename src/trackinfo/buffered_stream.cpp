@@ -1,5 +1,7 @@
 #include "trackinfo/buffered_stream.h"
 
+#include "trackinfo/read_sizes.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -12,27 +14,19 @@
 namespace melodex {
 namespace {
 
-// The head holds the ID3v2 header, a usual tag's text frames and the first
-// audio frames behind a small tag; the tail holds ID3v1 and an APE tag of
-// text (the last frames are walked with the rest of the stream, when at all).
-// Both are kept small: copying bytes out of the page cache is most of what a
-// read costs once the file is cached, a large tag (a cover picture) is
-// skipped rather than read, and a first read of 4 KiB makes the kernel read
-// ahead no more than it does for a few bytes (16 KiB; 8 KiB doubles that)
-// when the file is not cached.
-constexpr long kHeadBytes = 4 * 1024;
-constexpr long kTailBytes = 1024;
+constexpr long kHeadBytes = kStreamHeadBytes;
+constexpr long kTailBytes = kStreamTailBytes;
 // Reads elsewhere (the frames behind a cover, junk searched for frames)
 // load this much around them, so that the next frame's header is at hand
 // too. Reads that go on where the last one ended (a search moving on)
 // double it, up to kMaxWindowBytes.
-constexpr long kWindowBytes = 4 * 1024;
-constexpr long kMaxWindowBytes = 128 * 1024;
+constexpr long kWindowBytes = 4L * 1024;
+constexpr long kMaxWindowBytes = 128L * 1024;
 // A walk through a whole stream reads this much at a time. It needs four
 // bytes of every frame, that is every page: one read copies them all, and
 // costs less than mapping the file would, whose page table updates and
 // unmapping cost several times the copy.
-constexpr long kMaxScanBytes = 1024 * 1024;
+constexpr long kMaxScanBytes = 1024L * 1024;
 
 struct Region {
     long start = 0;

@@ -16,7 +16,7 @@ namespace {
 // memory of a whole file.
 constexpr std::size_t kMaxFrameBytes = 1 << 20;
 // Unsynchronised bytes are undone in pieces of this size.
-constexpr long kChunkBytes = 64 * 1024;
+constexpr long kChunkBytes = 64L * 1024;
 
 uint32_t bigEndian32(const unsigned char* p)
 {

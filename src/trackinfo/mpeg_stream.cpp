@@ -502,10 +502,19 @@ bool sameStream(const FrameHeader& a, const FrameHeader& b)
         && a.channels == b.channels && (a.bitrateKbps == 0) == (b.bitrateKbps == 0);
 }
 
-StreamSummary analyzeStream(TagLib::IOStream& stream, int64_t fileSize)
+namespace {
+
+// Where the audio starts, and the VBR header its first frame carries, if any.
+struct StreamStart {
+    int64_t first = 0; // the first frame
+    int freeBytes = 0; // a free-format stream's frame size, else 0
+    FrameHeader header; // the first frame's
+    std::optional<VbrHeader> vbr;
+    int64_t end = 0; // where frames may end: the tags at the end excluded
+};
+
+std::optional<StreamStart> findStreamStart(Reader& r)
 {
-    StreamSummary s;
-    Reader r(stream, fileSize);
     const int64_t searchFrom = searchStart(r);
     // The stream nearly always starts right there. Without a VBR header it
     // will be walked to its end: all of it is read now, and the tags at the
@@ -517,54 +526,54 @@ StreamSummary analyzeStream(TagLib::IOStream& stream, int64_t fileSize)
         if (!vbrAtSearchFrom)
             r.readRest(searchFrom);
     }
-    const int64_t end = searchEnd(r);
-    const int64_t from = std::min(searchFrom, end);
-    const auto start = findFrames(r, from, from + kMaxJunk, end, nullptr, 0);
+    StreamStart st;
+    st.end = searchEnd(r);
+    const int64_t from = std::min(searchFrom, st.end);
+    const auto start = findFrames(r, from, from + kMaxJunk, st.end, nullptr, 0);
     if (!start)
-        return s;
-    const int freeBytes = start->freeBytes;
-    const int64_t first = start->pos;
-    const auto firstHeader = r.headerAt(first, freeBytes);
-    if (!firstHeader)
-        return s;
-    s.found = true;
-    s.firstFrame = first;
-    s.sampleRate = firstHeader->sampleRate;
-
-    const std::optional<VbrHeader> vbr = early && first == searchFrom && freeBytes == 0
+        return std::nullopt;
+    st.freeBytes = start->freeBytes;
+    st.first = start->pos;
+    const auto header = r.headerAt(st.first, st.freeBytes);
+    if (!header)
+        return std::nullopt;
+    st.header = *header;
+    st.vbr = early && st.first == searchFrom && st.freeBytes == 0
         ? vbrAtSearchFrom
-        : readVbrHeader(r.view(first, firstHeader->frameBytes, firstHeader->frameBytes));
-    const int64_t audioStart = first + (vbr ? firstHeader->frameBytes : 0);
-    FrameHeader ref = *firstHeader;
-    if (vbr) {
-        if (auto h = r.headerAt(audioStart, freeBytes); h && sameStream(*h, *firstHeader))
-            ref = *h;
-    }
+        : readVbrHeader(r.view(st.first, header->frameBytes, header->frameBytes));
+    return st;
+}
 
-    // A header that describes more than the file holds belongs to a longer
-    // file this one was cut from: what is there is measured instead. The byte
-    // count is optional, so the frame count is weighed too, as frames of the
-    // lowest bit rate.
-    const double present = double(end - first) * 1.25 + 2.0 * firstHeader->frameBytes;
-    const bool headerUsable = vbr && double(vbr->bytes) <= present
-        && double(vbr->frames) * smallestFrameBytes(*firstHeader) <= present;
-    if (headerUsable) {
-        s.frames = vbr->frames;
-        const int64_t samples = int64_t(vbr->frames) * firstHeader->samplesPerFrame;
-        const double seconds = double(samples) / firstHeader->sampleRate;
-        s.totalSeconds = samples / firstHeader->sampleRate;
-        // LAME writes "Info" instead of "Xing" in CBR files; their frame rate is the bit rate.
-        if (vbr->info && ref.bitrateKbps > 0)
-            s.bitrateKbps = ref.bitrateKbps;
-        else
-            s.bitrateKbps = roundedKbps(double(vbr->bytes), seconds);
-        s.audioEnd = end;
-        return s;
-    }
+// A header that describes more than the file holds belongs to a longer file
+// this one was cut from: what is there is measured instead. The byte count is
+// optional, so the frame count is weighed too, as frames of the lowest bit rate.
+bool vbrHeaderFits(const StreamStart& st)
+{
+    const double present = double(st.end - st.first) * 1.25 + 2.0 * st.header.frameBytes;
+    return st.vbr && double(st.vbr->bytes) <= present
+        && double(st.vbr->frames) * smallestFrameBytes(st.header) <= present;
+}
 
-    // Without a header only the frames themselves tell the length, and
-    // whether the rate stays the same anywhere in the stream.
-    const FrameWalk w = walkFrames(r, audioStart, end, ref, freeBytes);
+// The length and rate a usable VBR header gives; ref is the first audio frame.
+void summarizeFromVbrHeader(StreamSummary& s, const StreamStart& st, const FrameHeader& ref)
+{
+    const VbrHeader& vbr = *st.vbr;
+    s.frames = vbr.frames;
+    const int64_t samples = int64_t(vbr.frames) * st.header.samplesPerFrame;
+    const double seconds = double(samples) / st.header.sampleRate;
+    s.totalSeconds = samples / st.header.sampleRate;
+    // LAME writes "Info" instead of "Xing" in CBR files; their frame rate is the bit rate.
+    if (vbr.info && ref.bitrateKbps > 0)
+        s.bitrateKbps = ref.bitrateKbps;
+    else
+        s.bitrateKbps = roundedKbps(double(vbr.bytes), seconds);
+    s.audioEnd = st.end;
+}
+
+// Without a header only the frames themselves tell the length, and whether
+// the rate stays the same anywhere in the stream.
+void summarizeFromFrames(StreamSummary& s, const FrameWalk& w, const FrameHeader& ref)
+{
     const int64_t samples = w.frames * ref.samplesPerFrame;
     s.frames = w.frames;
     s.audioEnd = w.end;
@@ -575,6 +584,31 @@ StreamSummary analyzeStream(TagLib::IOStream& stream, int64_t fileSize)
         s.averagedRate = true;
         s.bitrateKbps = roundedKbps(double(w.frameBytes), double(samples) / ref.sampleRate);
     }
+}
+
+} // namespace
+
+StreamSummary analyzeStream(TagLib::IOStream& stream, int64_t fileSize)
+{
+    StreamSummary s;
+    Reader r(stream, fileSize);
+    const std::optional<StreamStart> st = findStreamStart(r);
+    if (!st)
+        return s;
+    s.found = true;
+    s.firstFrame = st->first;
+    s.sampleRate = st->header.sampleRate;
+
+    const int64_t audioStart = st->first + (st->vbr ? st->header.frameBytes : 0);
+    FrameHeader ref = st->header;
+    if (st->vbr) {
+        if (auto h = r.headerAt(audioStart, st->freeBytes); h && sameStream(*h, st->header))
+            ref = *h;
+    }
+    if (vbrHeaderFits(*st))
+        summarizeFromVbrHeader(s, *st, ref);
+    else
+        summarizeFromFrames(s, walkFrames(r, audioStart, st->end, ref, st->freeBytes), ref);
     return s;
 }
 

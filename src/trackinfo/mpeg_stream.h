@@ -1,9 +1,9 @@
 #pragma once
 // The MPEG audio stream of a file: where it is, its sampling rate, bit rate
-// and playing time. Tags are TagLib's business; this finds the frames itself
-// because TagLib trusts an ID3v2 size that lies, trusts a VBR header that
-// describes more than the file holds, and guesses the length of header-less
-// VBR from the first frame.
+// and playing time. The tags are read elsewhere; the frames are found here
+// rather than through TagLib's MPEG file, because TagLib trusts an ID3v2 size
+// that lies, trusts a VBR header that describes more than the file holds,
+// and guesses the length of header-less VBR from the first frame.
 
 #include <cstdint>
 #include <optional>

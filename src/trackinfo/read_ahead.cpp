@@ -1,6 +1,7 @@
 #include "trackinfo/read_ahead.h"
 
 #include "common/folder_listing.h"
+#include "trackinfo/read_sizes.h"
 
 #include <algorithm>
 
@@ -12,10 +13,8 @@
 namespace melodex {
 namespace {
 
-// What the track reader looks at first: the ID3v2 header and the first
-// frames, the ID3v1/APE tags and the last frames.
-constexpr off_t kHeadBytes = 16 * 1024;
-constexpr off_t kTailBytes = 4 * 1024;
+constexpr off_t kHeadBytes = kPrefetchHeadBytes;
+constexpr off_t kTailBytes = kPrefetchTailBytes;
 
 // True when a byte is already in memory: a read that must not wait.
 bool cached(int fd, off_t offset)
@@ -59,7 +58,7 @@ ReadAhead::ReadAhead(std::string folder, const std::vector<std::string>& names, 
     : folder_(std::move(folder))
     , names_(names)
     , depth_(depth)
-    , thread_([this](std::stop_token stop) { run(stop); })
+    , thread_([this](const std::stop_token& stop) { run(stop); })
 {
 }
 
@@ -86,7 +85,7 @@ std::size_t ReadAhead::fetched() const
     return fetched_;
 }
 
-void ReadAhead::run(std::stop_token stop)
+void ReadAhead::run(const std::stop_token& stop)
 {
     int cachedRun = 0;
     for (std::size_t next = 0; next < names_.size(); ++next) {

@@ -35,7 +35,7 @@ public:
     std::size_t fetched() const;
 
 private:
-    void run(std::stop_token stop);
+    void run(const std::stop_token& stop);
 
     const std::string folder_;
     const std::vector<std::string>& names_;
