@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -18,30 +19,16 @@ namespace {
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
-// -1, 0 or 1 for two digit runs compared as numbers (leading zeros ignored).
-int compareNumbers(std::string_view a, std::string_view b)
-{
-    auto strip = [](std::string_view s) {
-        const auto nz = s.find_first_not_of('0');
-        return nz == std::string_view::npos ? std::string_view {} : s.substr(nz);
-    };
-    const std::string_view x = strip(a);
-    const std::string_view y = strip(b);
-    if (x.size() != y.size())
-        return x.size() < y.size() ? -1 : 1;
-    const int c = x.compare(y);
-    return c < 0 ? -1 : (c > 0 ? 1 : 0);
-}
-
 struct DirCloser {
     void operator()(DIR* d) const { closedir(d); }
 };
 
-// naturalLess as a byte string that memcmp orders the same way, so a folder of
-// many names is sorted with one pass over each name instead of a character
-// walk per comparison. A letter stands as its lower case; a digit run as "0"
-// (every digit orders alike against a non-digit), its length without leading
-// zeros and those digits. Equal keys fall back to the names' bytes.
+// The natural order as a byte string that memcmp orders: naturalLess compares
+// two keys, and a folder of many names is sorted with one key per name
+// instead of a character walk per comparison. A letter stands as its lower
+// case; a digit run as "0" (every digit orders alike against a non-digit),
+// its length without leading zeros and those digits. Equal keys fall back to
+// the names' bytes.
 std::string naturalKey(std::string_view name)
 {
     std::string key;
@@ -58,8 +45,12 @@ std::string naturalKey(std::string_view name)
         std::size_t first = i;
         while (first < end && name[first] == '0')
             ++first;
+        // The run's length in four bytes, most significant first: a longer
+        // number orders after a shorter one whatever its digits.
+        const auto length = static_cast<uint32_t>(end - first);
         key += '0';
-        key += static_cast<char>(end - first); // names are at most 255 bytes
+        for (int shift = 24; shift >= 0; shift -= 8)
+            key += static_cast<char>(length >> shift & 0xFF);
         key.append(name.substr(first, end - first));
         i = end;
     }
@@ -78,33 +69,8 @@ bool hasMp3Extension(std::string_view name)
 
 bool naturalLess(std::string_view a, std::string_view b)
 {
-    std::size_t i = 0;
-    std::size_t j = 0;
-    while (i < a.size() && j < b.size()) {
-        if (isDigit(a[i]) && isDigit(b[j])) {
-            std::size_t ie = i;
-            while (ie < a.size() && isDigit(a[ie]))
-                ++ie;
-            std::size_t je = j;
-            while (je < b.size() && isDigit(b[je]))
-                ++je;
-            const int c = compareNumbers(a.substr(i, ie - i), b.substr(j, je - j));
-            if (c != 0)
-                return c < 0;
-            i = ie;
-            j = je;
-            continue;
-        }
-        const auto ca = static_cast<unsigned char>(asciiLower(a[i]));
-        const auto cb = static_cast<unsigned char>(asciiLower(b[j]));
-        if (ca != cb)
-            return ca < cb;
-        ++i;
-        ++j;
-    }
-    if ((a.size() - i) != (b.size() - j))
-        return (a.size() - i) < (b.size() - j);
-    return a < b;
+    const int c = naturalKey(a).compare(naturalKey(b));
+    return c != 0 ? c < 0 : a < b;
 }
 
 void sortNaturally(std::vector<std::string>& names)
