@@ -68,16 +68,6 @@ std::string utf16ToUtf8(std::u16string_view utf16)
     return out;
 }
 
-void appendUtf8(std::string& out, uint32_t cp)
-{
-    char buf[4];
-    int32_t i = 0;
-    UBool error = false;
-    U8_APPEND(reinterpret_cast<uint8_t*>(buf), i, 4, static_cast<UChar32>(cp), error);
-    if (!error)
-        out.append(buf, static_cast<std::size_t>(i));
-}
-
 // ICU substitutes U+001A for bytes a single-byte-substitute converter cannot
 // read; U+FFFD says what happened.
 void toUnicodeReplacement(const void*, UConverterToUnicodeArgs* args, const char*, int32_t,

@@ -4,6 +4,7 @@
 // bytes we write into the List document and INI files.
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -35,6 +36,29 @@ std::string decode(std::string_view cp932);
 // True for the first byte of a double-byte character. Its trail byte may look
 // like ASCII ("ゾ" is 83 5D, and 5D is "]"), so byte scans must skip it.
 bool isLeadByte(unsigned char b);
+
+// Appends code point cp as UTF-8; a surrogate or a number beyond U+10FFFF,
+// which no UTF-8 can hold, appends nothing.
+inline void appendUtf8(std::string& out, uint32_t cp)
+{
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | cp >> 6);
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        if (cp >= 0xD800 && cp <= 0xDFFF)
+            return;
+        out += static_cast<char>(0xE0 | cp >> 12);
+        out += static_cast<char>(0x80 | (cp >> 6 & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp <= 0x10FFFF) {
+        out += static_cast<char>(0xF0 | cp >> 18);
+        out += static_cast<char>(0x80 | (cp >> 12 & 0x3F));
+        out += static_cast<char>(0x80 | (cp >> 6 & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
 
 // The length of the valid UTF-8 sequence that starts at s[i], or 0 when none
 // does (no overlong forms, no surrogates).

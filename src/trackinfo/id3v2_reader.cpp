@@ -1,6 +1,7 @@
 #include "trackinfo/id3v2_reader.h"
 
 #include "trackinfo/buffered_stream.h"
+#include "trackinfo/byte_order.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -17,11 +18,6 @@ namespace {
 constexpr std::size_t kMaxFrameBytes = 1 << 20;
 // Unsynchronised bytes are undone in pieces of this size.
 constexpr long kChunkBytes = 64L * 1024;
-
-uint32_t bigEndian32(const unsigned char* p)
-{
-    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | uint32_t(p[3]);
-}
 
 bool synchsafe(const unsigned char* p) { return ((p[0] | p[1] | p[2] | p[3]) & 0x80) == 0; }
 

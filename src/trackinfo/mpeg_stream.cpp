@@ -1,5 +1,7 @@
 #include "trackinfo/mpeg_stream.h"
 
+#include "trackinfo/byte_order.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -334,11 +336,6 @@ struct FrameWalk {
 // extension, copyright and original.
 constexpr uint32_t kFrameKeyMask = ~uint32_t(0x0300 | 0x003C);
 constexpr uint32_t kPaddingBit = 0x0200;
-
-uint32_t bigEndian32(const unsigned char* p)
-{
-    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | uint32_t(p[3]);
-}
 
 // Every frame of the stream from start on, header to header. Where the chain
 // breaks (junk inside the stream, a cut frame, the end of the audio) the

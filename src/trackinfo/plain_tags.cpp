@@ -3,6 +3,7 @@
 #include "common/sjis.h"
 #include "common/text_rules.h"
 #include "trackinfo/buffered_stream.h"
+#include "trackinfo/byte_order.h"
 #include "trackinfo/id3v2_reader.h"
 #include "trackinfo/mpeg_stream.h"
 
@@ -22,30 +23,6 @@ using Text = std::optional<std::string>; // nothing: the frame cannot be decoded
 
 // What TagLib trims off the ends of a text.
 constexpr std::string_view kWhiteSpace = "\t\n\f\r ";
-
-uint32_t bigEndian32(const unsigned char* p)
-{
-    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | uint32_t(p[3]);
-}
-
-void appendUtf8(std::string& out, uint32_t cp)
-{
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | cp >> 6);
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | cp >> 12);
-        out += static_cast<char>(0x80 | (cp >> 6 & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | cp >> 18);
-        out += static_cast<char>(0x80 | (cp >> 12 & 0x3F));
-        out += static_cast<char>(0x80 | (cp >> 6 & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
 
 // UTF-16 units to UTF-8, appended. An odd last byte is taken as a unit with
 // a zero byte missing, a lone surrogate as U+FFFD, as other readers do;
@@ -67,16 +44,16 @@ void appendUtf16(std::string& out, std::string_view bytes, bool bigEndian, bool&
         if (u >= 0xD800 && u <= 0xDBFF && i + 1 < n) {
             const uint32_t low = unit(i + 1);
             if (low >= 0xDC00 && low <= 0xDFFF) {
-                appendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00));
+                sjis::appendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00));
                 ++i;
                 continue;
             }
         }
         if (u >= 0xD800 && u <= 0xDFFF) {
             alike = false;
-            appendUtf8(out, 0xFFFD);
+            sjis::appendUtf8(out, 0xFFFD);
         } else {
-            appendUtf8(out, u);
+            sjis::appendUtf8(out, u);
         }
     }
 }
