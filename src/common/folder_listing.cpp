@@ -48,9 +48,9 @@ std::string naturalKey(std::string_view name)
         // The run's length in four bytes, most significant first: a longer
         // number orders after a shorter one whatever its digits.
         const auto length = static_cast<uint32_t>(end - first);
-        key += '0';
-        for (int shift = 24; shift >= 0; shift -= 8)
-            key += static_cast<char>(length >> shift & 0xFF);
+        const char run[5] = { '0', static_cast<char>(length >> 24), static_cast<char>(length >> 16 & 0xFF),
+            static_cast<char>(length >> 8 & 0xFF), static_cast<char>(length & 0xFF) };
+        key.append(run, sizeof run);
         key.append(name.substr(first, end - first));
         i = end;
     }
