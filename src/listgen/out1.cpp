@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "common/decimal_text.h"
 #include "common/option_set.h"
 
 namespace melodex {
@@ -35,15 +36,6 @@ std::string wholeDigits(double magnitude)
     return buf;
 }
 
-std::string twoDigits(int64_t value)
-{
-    std::string digits
-        = std::to_string(value < 0 ? -static_cast<uint64_t>(value) : static_cast<uint64_t>(value));
-    if (digits.size() < 2)
-        digits.insert(0, 1, '0');
-    return value < 0 ? "-" + digits : digits;
-}
-
 // Rounds to `decimals` places, a half away from zero (std::round's rule).
 // Returns the sign and the rounded magnitude scaled by 10^decimals.
 std::pair<bool, double> roundScaled(double value, int decimals)
@@ -68,18 +60,7 @@ std::string formatGroupedFixed2(double value)
     const auto [negative, hundredths] = roundScaled(value, 2);
     const double whole = std::floor(hundredths / 100.0);
     const int cents = static_cast<int>(hundredths - whole * 100.0);
-    char frac[4];
-    std::snprintf(frac, sizeof frac, "%02d", cents);
-    return (negative ? "-" : "") + groupDigits(wholeDigits(whole)) + "." + frac;
-}
-
-std::string formatTwoDigits(double value)
-{
-    const auto [negative, magnitude] = roundScaled(value, 0);
-    std::string digits = wholeDigits(magnitude);
-    if (digits.size() < 2)
-        digits.insert(0, 2 - digits.size(), '0');
-    return (negative ? "-" : "") + digits;
+    return (negative ? "-" : "") + groupDigits(wholeDigits(whole)) + "." + twoDigits(cents);
 }
 
 std::string plainDecimal(int64_t value) { return std::to_string(value); }

@@ -9,11 +9,10 @@
 
 namespace melodex {
 
-// The three number patterns. Each rounds to its number of decimals, a half
+// The two number patterns. Each rounds to its number of decimals, a half
 // away from zero, and writes "-" before a negative result.
 std::string formatGrouped(double value); // "##,##": 1234567 -> "1,234,567", 0 -> ""
 std::string formatGroupedFixed2(double value); // "##,##0.00": 2.861 -> "2.86", 0 -> "0.00"
-std::string formatTwoDigits(double value); // "00": 5 -> "05", 100 -> "100"
 
 // Whole numbers: "128" and "-3" (the spaced form, " 1", is common's spacedDecimal).
 std::string plainDecimal(int64_t value);

@@ -1,10 +1,10 @@
 #include "settings/option_set_store.h"
 
+#include "common/decimal_text.h"
 #include "common/text_rules.h"
 #include "settings/ini_text.h"
 
 #include <climits>
-#include <cstdio>
 
 namespace melodex {
 namespace {
@@ -12,13 +12,6 @@ namespace {
 // IniGetInt hands back its default for an absent key and for a value that is no
 // number; this one can never be a stored value the controls take.
 constexpr int kUnusable = INT_MIN;
-
-std::string twoDigits(int i)
-{
-    char buf[8];
-    std::snprintf(buf, sizeof buf, "%02d", i);
-    return buf;
-}
 
 std::string comboKey(int i) { return "Combo_" + twoDigits(i); }
 std::string colorKey(int i) { return "Color_" + twoDigits(i); }
