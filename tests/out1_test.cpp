@@ -98,23 +98,3 @@ TEST(ColumnHeaders, PaddedToThirtyTwoCharactersNoneLeftEmpty)
     EXPECT_EQ(h[10], "サンプリングレート" + std::string(23, ' '));
     EXPECT_EQ(h[11], "");
 }
-
-TEST(ColumnHeaders, AStoredHeaderIsCutOrPaddedToThirtyTwoCharacters)
-{
-    std::string kyoku32;
-    for (int i = 0; i < 32; ++i)
-        kyoku32 += "曲";
-    const std::pair<std::string, std::string> cases[] = {
-        { "", std::string(32, ' ') },
-        { std::string(40, 'x'), std::string(32, 'x') },
-        { kyoku32 + "曲", kyoku32 }, // cut between characters, never inside one
-        { "a" + kyoku32, "a" + kyoku32.substr(0, kyoku32.size() - 3) },
-    };
-    for (const auto& [text, stored] : cases) {
-        setColumnHeader(0, text);
-        EXPECT_EQ(ColumnHeaders()[0], stored) << text;
-    }
-    setColumnHeader(12, "x"); // no such field: ignored
-    setColumnHeader(0, "ファイル名");
-    EXPECT_EQ(ColumnHeaders()[0], "ファイル名" + std::string(27, ' '));
-}

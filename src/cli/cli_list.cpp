@@ -24,20 +24,46 @@
 namespace melodex::cli {
 namespace {
 
-constexpr std::array<std::string_view, 12> kFieldNames = {
-    "file",
-    "track",
-    "artist",
-    "album",
-    "year",
-    "comment",
-    "genre",
-    "size",
-    "time",
-    "bitrate",
-    "samplerate",
-    "none",
-};
+// The --columns words, in the table's order, separated by `separator`.
+std::string fieldNames(std::string_view separator)
+{
+    std::string names;
+    for (const FieldRow& row : kFields) {
+        if ((row.places & kInCommandLine) == 0)
+            continue;
+        if (!names.empty())
+            names += separator;
+        names += row.cliName;
+    }
+    return names;
+}
+
+// The field a --columns word names, or nothing.
+std::optional<Field> fieldNamed(std::string_view word)
+{
+    for (const FieldRow& row : kFields) {
+        if ((row.places & kInCommandLine) != 0 && row.cliName == word)
+            return row.field;
+    }
+    return std::nullopt;
+}
+
+std::string rangeText(ValueRange range)
+{
+    return std::to_string(range.min) + " to " + std::to_string(range.max);
+}
+
+std::string columnsHelp()
+{
+    const OptionSet start;
+    std::string defaults;
+    for (int i = 0; i < start.enabledColumns; ++i) {
+        const FieldRow* row = fieldRow(start.columns[static_cast<std::size_t>(i)]);
+        defaults += (i == 0 ? "" : ",") + std::string(row->cliName);
+    }
+    return "Comma-separated fields, one per column, at most " + std::to_string(kColumnCount) + ": "
+        + fieldNames(", ") + " (default: " + defaults + ")";
+}
 
 std::vector<std::string> splitList(const std::string& s)
 {
@@ -304,14 +330,13 @@ std::optional<std::string> applyListOptions(const ListOptions& given, OptionSet&
         if (names.empty())
             return std::string("--columns: at least one column");
         if (names.size() > static_cast<std::size_t>(kColumnCount))
-            return "--columns: at most 11 columns, not " + std::to_string(names.size());
+            return "--columns: at most " + std::to_string(kColumnCount) + " columns, not "
+                + std::to_string(names.size());
         for (std::size_t i = 0; i < names.size(); ++i) {
-            const auto found = std::find(kFieldNames.begin(), kFieldNames.end(), names[i]);
-            if (found == kFieldNames.end())
-                return "--columns: unknown field \"" + names[i]
-                    + "\" (file, track, artist, album, year, comment, genre, size, time, bitrate, "
-                      "samplerate, none)";
-            set.columns[i] = static_cast<int>(found - kFieldNames.begin());
+            const std::optional<Field> field = fieldNamed(names[i]);
+            if (!field)
+                return "--columns: unknown field \"" + names[i] + "\" (" + fieldNames(", ") + ")";
+            set.columns[i] = static_cast<int>(*field);
         }
         set.enabledColumns = static_cast<int>(names.size());
         set.enabledText = std::to_string(set.enabledColumns);
@@ -331,8 +356,8 @@ std::optional<std::string> applyListOptions(const ListOptions& given, OptionSet&
         }
     }
     if (given.border) {
-        if (*given.border < 0 || *given.border > 15)
-            return "--border: 0 to 15, not " + std::to_string(*given.border);
+        if (!kBorderRange.contains(*given.border))
+            return "--border: " + rangeText(kBorderRange) + ", not " + std::to_string(*given.border);
         set.border = *given.border;
         set.borderText = std::to_string(*given.border);
     }
@@ -368,14 +393,12 @@ void addListCommand(CLI::App& app, Context& ctx)
         "Output file name in the folder (default: list.htm): a plain name, not "
         "a path (no \"/\" or \"\\\", not \".\" or \"..\"), not ending in "
         "\".mp3\"");
-    auto* columns = cmd->add_option("--columns", args->columns,
-        "Comma-separated fields, one per column, at most 11: file, track, artist, "
-        "album, year, comment, genre, size, time, bitrate, samplerate, none "
-        "(default: all eleven, in this order)");
+    auto* columns = cmd->add_option("--columns", args->columns, columnsHelp());
     auto* colors = cmd->add_option("--colors", args->colors,
         "Four palette colours: page, table, table text, title "
         "(default: WHITE,WHITE,BLACK,RED)");
-    auto* border = cmd->add_option("--border", args->border, "Table border width, 0 to 15 (default: 1)");
+    auto* border = cmd->add_option("--border", args->border,
+        "Table border width, " + rangeText(kBorderRange) + " (default: " + OptionSet {}.borderText + ")");
     auto* unit = cmd->add_option("--unit", args->unit, "File size unit: byte, kb or mb (default: byte)");
     auto* preset = cmd->add_option("--preset", args->preset,
         "Start from a preset saved by the window (see `presets`); "

@@ -99,44 +99,44 @@ void textCell(std::string& out, const std::string& value, std::string_view align
     line(out, "<TD NOWRAP ALIGN=\"", align, "\">", tagText(value), "</TD>");
 }
 
-void cell(std::string& out, int field, const std::string& escapedFileName, const TrackTag& tag,
+void cell(std::string& out, Field field, const std::string& escapedFileName, const TrackTag& tag,
     const StreamInfo& info, int64_t fileBytes, int sizeUnit)
 {
     switch (field) {
-    case 0:
+    case Field::File:
         line(out, "<TD NOWRAP ALIGN=\"left\">", escapedFileName, "</TD>");
         break;
-    case 1:
+    case Field::Track:
         textCell(out, TrimNul(tag.TrackName), "left");
         break;
-    case 2:
+    case Field::Artist:
         textCell(out, TrimNul(tag.ArtistName), "left");
         break;
-    case 3:
+    case Field::Album:
         textCell(out, TrimNul(tag.AlbumName), "left");
         break;
-    case 4:
+    case Field::Year:
         textCell(out, TrimNul(tag.Year), "right");
         break;
-    case 5:
+    case Field::Comment:
         textCell(out, TrimNul(tag.Comment), "left");
         break;
-    case 6:
+    case Field::Genre:
         textCell(out, TrimNul(tag.GenreName), "left");
         break;
-    case 7:
+    case Field::Size:
         line(out, "<TD NOWRAP ALIGN=\"right\">", trim(SizeText(fileBytes, sizeUnit)), "</TD>");
         break;
-    case 8:
+    case Field::Time:
         line(out, "<TD NOWRAP ALIGN=\"right\">", SecToTime(info.TotalSeconds), "</TD>");
         break;
-    case 9:
+    case Field::BitRate:
         line(out, "<TD NOWRAP ALIGN=\"right\">", plainDecimal(info.BitRate), " kbps</TD>");
         break;
-    case 10:
+    case Field::SampleRate:
         line(out, "<TD NOWRAP ALIGN=\"right\">", plainDecimal(info.SamplingRate), " Hz</TD>");
         break;
-    default:
+    case Field::None:
         break;
     }
 }
@@ -152,11 +152,11 @@ std::optional<std::string> unusableOptions(const OptionSet& options)
     if (auto why = checkOutputName(options.outFile))
         return why;
     const int n = options.enabledColumns;
-    if (n < 1 || n > kColumnCount)
-        return "the number of columns must be 1 to 11, not " + std::to_string(n);
+    if (!kEnabledRange.contains(n))
+        return "the number of columns must be " + std::to_string(kEnabledRange.min) + " to "
+            + std::to_string(kEnabledRange.max) + ", not " + std::to_string(n);
     for (int i = 0; i < n; ++i) {
-        const int field = options.columns[static_cast<std::size_t>(i)];
-        if (field < 0 || field > kFieldNone)
+        if (!fieldAppearsIn(options.columns[static_cast<std::size_t>(i)], kOnClassicPage))
             return "column " + std::to_string(i + 1) + " has no valid field";
     }
     return std::nullopt;
@@ -188,7 +188,7 @@ void appendHead(std::string& out, const OptionSet& options, const PageTexts& tex
     line(out, "<TH NOWRAP ALIGN=\"right\">#</TH>");
     for (int i = 0; i < options.enabledColumns; ++i) {
         const int field = options.columns[static_cast<std::size_t>(i)];
-        if (field != kFieldNone)
+        if (static_cast<Field>(field) != Field::None)
             line(out, "<TH NOWRAP>", sjis::encode(trim(ColumnHeaders()[static_cast<std::size_t>(field)])),
                 "</TH>");
     }
@@ -228,8 +228,8 @@ void appendRow(std::string& out, Rows& rows, int j, const std::string& name)
     line(out, "<TD NOWRAP ALIGN=\"right\">", spacedDecimal(j + 1), "</TD>");
     const std::string shownName = fileNameText(name);
     for (int i = 0; i < rows.options.enabledColumns; ++i)
-        cell(out, rows.options.columns[static_cast<std::size_t>(i)], shownName, tag, info, fileBytes,
-            rows.options.sizeUnit);
+        cell(out, static_cast<Field>(rows.options.columns[static_cast<std::size_t>(i)]), shownName, tag, info,
+            fileBytes, rows.options.sizeUnit);
     line(out, "</TR>");
 }
 

@@ -124,25 +124,19 @@ std::string fixedHeaderText(std::string_view utf8)
     return text;
 }
 
-std::array<std::string, 12>& headerTable()
+} // namespace
+
+const std::array<std::string, kFields.size()>& ColumnHeaders()
 {
-    static std::array<std::string, 12> headers = [] {
-        std::array<std::string, 12> h;
-        for (int i = 0; i < kFieldNone; ++i)
-            h[static_cast<std::size_t>(i)] = fixedHeaderText(kColumnFieldItems[static_cast<std::size_t>(i)]);
+    static const std::array<std::string, kFields.size()> headers = [] {
+        std::array<std::string, kFields.size()> h;
+        for (const FieldRow& row : kFields) {
+            if (row.field != Field::None)
+                h[static_cast<std::size_t>(row.field)] = fixedHeaderText(row.chooserText);
+        }
         return h;
     }();
     return headers;
-}
-
-} // namespace
-
-const std::array<std::string, 12>& ColumnHeaders() { return headerTable(); }
-
-void setColumnHeader(int field, std::string_view text)
-{
-    if (field >= 0 && field < static_cast<int>(headerTable().size()))
-        headerTable()[static_cast<std::size_t>(field)] = fixedHeaderText(text);
 }
 
 } // namespace melodex

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "common/option_set.h"
+
 namespace melodex {
 
 // The two number patterns. Each rounds to its number of decimals, a half
@@ -30,34 +32,12 @@ std::string SizeText(int64_t bytes, int unit);
 // 1 KiB in KB, otherwise in bytes. 64 bits: a folder may hold more than 2 GiB.
 std::string TotalSizeText(int64_t bytes);
 
-// The items of every column chooser; an item's position is its column field
-// number, and "なし" (11) means the column shows nothing.
-inline constexpr std::array<std::string_view, 12> kColumnFieldItems = {
-    "ファイル名",
-    "トラック名",
-    "アーティスト名",
-    "アルバム名",
-    "作成年",
-    "コメント",
-    "ジャンル名",
-    "ファイルサイズ",
-    "トータルタイム",
-    "ビットレート",
-    "サンプリングレート",
-    "なし",
-};
-
 inline constexpr std::size_t kColumnHeaderWidth = 32;
 
-// The header text of each column field, one table for the whole program,
-// each entry padded with spaces to 32 characters. It starts out holding the
-// chooser items, so the command line finds it filled; the window's start-up
-// copies them in again from its chooser, so that a header reads as the item
-// the user picked. The entry for "なし" stays empty: no header cell is ever
-// written for it.
-const std::array<std::string, 12>& ColumnHeaders();
-
-// Stores a header (UTF-8), cut or padded with spaces to 32 characters.
-void setColumnHeader(int field, std::string_view text);
+// The header text of each column field, the field's chooser text padded with
+// spaces to 32 characters, so that a header reads as the item the user
+// picked. The entry for "なし" stays empty: no header cell is ever written
+// for it.
+const std::array<std::string, kFields.size()>& ColumnHeaders();
 
 } // namespace melodex

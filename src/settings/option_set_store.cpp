@@ -18,18 +18,18 @@ std::string colorKey(int i) { return "Color_" + twoDigits(i); }
 
 // The stored number, or defaultValue when it is absent, no number, or outside
 // what the control accepts.
-int readRanged(const IniSection& section, const std::string& key, int defaultValue, int min, int max)
+int readRanged(const IniSection& section, const std::string& key, int defaultValue, ValueRange range)
 {
     const int n = section.getInt(key, kUnusable);
-    return n >= min && n <= max ? n : defaultValue;
+    return range.contains(n) ? n : defaultValue;
 }
 
 // A number box and its scroll bar share one key. When the number is unusable
 // the key is ignored as a whole, or the box would show text its bar disowns.
-void readBoxAndBar(const IniSection& section, const std::string& key, int min, int max, int defaultValue,
+void readBoxAndBar(const IniSection& section, const std::string& key, ValueRange range, int defaultValue,
     const std::string& defaultText, int& value, std::string& text)
 {
-    value = readRanged(section, key, kUnusable, min, max);
+    value = readRanged(section, key, kUnusable, range);
     if (value == kUnusable) {
         value = defaultValue;
         text = defaultText;
@@ -64,21 +64,20 @@ PresetRead readPreset(const std::string& name)
     OptionSet& s = result.options.emplace();
     const IniSection& stored = *section;
     for (int i = 0; i < kColumnCount; ++i)
-        s.columns[i] = readRanged(stored, comboKey(i), defaults.columns[i], kMinColumnField, kMaxColumnField);
+        s.columns[i] = readRanged(stored, comboKey(i), defaults.columns[i], kColumnFieldRange);
     for (int i = 0; i < 4; ++i) {
-        s.colorIndex[i]
-            = readRanged(stored, colorKey(i), defaults.colorIndex[i], kMinPaletteIndex, kMaxPaletteIndex);
+        s.colorIndex[i] = readRanged(stored, colorKey(i), defaults.colorIndex[i], kPaletteIndexRange);
         s.colorText[i] = s.colorIndex[i] >= 0 ? std::string(kPalette[s.colorIndex[i]].name) : std::string();
     }
 
-    readBoxAndBar(stored, "Enabled", kMinEnabled, kMaxEnabled, defaults.enabledColumns, defaults.enabledText,
+    readBoxAndBar(stored, "Enabled", kEnabledRange, defaults.enabledColumns, defaults.enabledText,
         s.enabledColumns, s.enabledText);
-    readBoxAndBar(stored, "Border", kMinBorder, kMaxBorder, defaults.border, defaults.borderText, s.border,
-        s.borderText);
+    readBoxAndBar(
+        stored, "Border", kBorderRange, defaults.border, defaults.borderText, s.border, s.borderText);
 
     s.title = stored.getString("Title", defaults.title);
     s.outFile = stored.getString("OutFile", defaults.outFile);
-    s.sizeUnit = readRanged(stored, "FileSize", defaults.sizeUnit, kMinSizeUnit, kMaxSizeUnit);
+    s.sizeUnit = readRanged(stored, "FileSize", defaults.sizeUnit, kSizeUnitRange);
     return result;
 }
 

@@ -11,14 +11,6 @@
 
 namespace melodex {
 
-// What the controls accept; a stored value outside these (only possible in a
-// file edited by hand) is ignored and the key's default used.
-inline constexpr int kMinColumnField = -1, kMaxColumnField = 11;
-inline constexpr int kMinPaletteIndex = -1, kMaxPaletteIndex = 29;
-inline constexpr int kMinEnabled = 1, kMaxEnabled = 11;
-inline constexpr int kMinBorder = 0, kMaxBorder = 15;
-inline constexpr int kMinSizeUnit = 0, kMaxSizeUnit = 2;
-
 // The section of numbered preset index (0 to 3): "save_key_ 0" ... "save_key_ 3".
 std::string numberedPresetName(int index);
 
@@ -26,7 +18,8 @@ std::string numberedPresetName(int index);
 bool isBlankPresetName(const std::string& name);
 
 struct PresetRead {
-    // The preset's values; each absent or unusable key gives its start-up
+    // The preset's values; each absent or unusable key (a value the controls
+    // do not accept, as only a file edited by hand holds) gives its start-up
     // value. The texts of the two number boxes are as stored. colorText
     // follows colorIndex (empty for -1). Nothing for a blank name, and for a
     // file that is there but cannot be read (error says why).

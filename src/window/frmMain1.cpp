@@ -20,7 +20,6 @@
 #include "common/folder_path.h"
 #include "common/mount_table.h"
 #include "common/sjis.h"
-#include "listgen/out1.h"
 #include "window/widgets.h"
 
 namespace {
@@ -148,20 +147,18 @@ melodex::OptionSet frmMain1::optionSetFromControls() const
 
 void frmMain1::Form_Load()
 {
+    const melodex::OptionSet defaults;
     QString numbers;
-    for (int i = 0; i <= 10; ++i) {
-        setListIndex(Combo1[i], i);
-        melodex::setColumnHeader(i, Combo1[0]->itemText(i).toStdString());
+    for (int i = 0; i < melodex::kColumnCount; ++i) {
+        setListIndex(Combo1[i], defaults.columns[i]);
         // Every number has a blank line above it, so that each stands level
         // with its chooser, two lines further down.
         numbers += QStringLiteral("\r\n %1\r\n").arg(i + 1);
     }
     Label1->setText(numbers);
 
-    setListIndex(ColorBox1[0], melodex::kWhite);
-    setListIndex(ColorBox1[1], melodex::kWhite);
-    setListIndex(ColorBox1[2], melodex::kBlack);
-    setListIndex(ColorBox1[3], melodex::kRed);
+    for (int r = 0; r < 4; ++r)
+        setListIndex(ColorBox1[r], defaults.colorIndex[r]);
 
     library_.init();
     SizeUnit = 0;

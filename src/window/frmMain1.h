@@ -120,7 +120,7 @@ private:
     QListWidget* File1 = nullptr;
     QLineEdit* strFileCount = nullptr;
     QLabel* Label1 = nullptr;
-    std::array<QComboBox*, 11> Combo1 {};
+    std::array<QComboBox*, melodex::kColumnCount> Combo1 {};
     QLineEdit* strEnabled1 = nullptr;
     QScrollBar* VScroll1 = nullptr;
     QLineEdit* strTitle1 = nullptr;

@@ -14,7 +14,6 @@
 #include <QRadioButton>
 #include <QStyle>
 
-#include "listgen/out1.h"
 #include "window/frmMain1.h"
 #include "window/widgets.h"
 
@@ -77,10 +76,12 @@ constexpr ControlRow kControls[] = {
     { "strFileCount", Kind::NumberBox, { 1920, 4200, 735, 270 }, "0" },
     // Column choosers.
     { "Label1", Kind::NumberColumn, { 2760, 120, 255, 3975 } },
-    { "Combo1", Kind::ColumnChooser, { 3120, 240, 2055, 300 }, "", { .index = 0, .count = 11, .step = 360 } },
+    { "Combo1", Kind::ColumnChooser, { 3120, 240, 2055, 300 }, "",
+        { .index = 0, .count = melodex::kColumnCount, .step = 360 } },
     { "Label3", Kind::Label, { 3240, 4200, 975, 255 }, "有効：(1～n)" },
     { "strEnabled1", Kind::NumberBox, { 4320, 4200, 495, 270 }, "11", { .maxLength = 2 } },
-    { "VScroll1", Kind::UpDownBar, { 4920, 4200, 255, 255 }, "", { .min = 1, .max = 11, .value = 11 } },
+    { "VScroll1", Kind::UpDownBar, { 4920, 4200, 255, 255 }, "",
+        { .min = melodex::kEnabledRange.min, .max = melodex::kEnabledRange.max, .value = 11 } },
     // Settings block.
     { "Label2", Kind::Label, { 5280, 240, 1335, 255 }, "タイトル/見出し" },
     { "strTitle1", Kind::TextBox, { 5280, 480, 3495, 270 }, "", { .maxLength = 32 } },
@@ -101,7 +102,8 @@ constexpr ControlRow kControls[] = {
     { "ColorSample1", Kind::ColourSample, { 8400, 2640, 375, 255 }, "", { .index = 3 } },
     { "Label10", Kind::Label, { 5280, 3000, 1095, 255 }, "枠線の太さ" },
     { "strBorder1", Kind::NumberBox, { 6480, 3000, 615, 270 }, "1", { .maxLength = 2 } },
-    { "VScroll2", Kind::UpDownBar, { 7200, 3000, 255, 255 }, "", { .min = 0, .max = 15, .value = 1 } },
+    { "VScroll2", Kind::UpDownBar, { 7200, 3000, 255, 255 }, "",
+        { .min = melodex::kBorderRange.min, .max = melodex::kBorderRange.max, .value = 1 } },
     { "Frame1", Kind::Frame, { 5280, 3360, 1695, 1095 }, "表示単位" },
     { "Option1", Kind::OptionButton, { 120, 240, 735, 255 }, "Byte", { .value = 1, .index = 0 } },
     { "Option1", Kind::OptionButton, { 120, 480, 855, 255 }, "KB", { .index = 1 } },
@@ -162,8 +164,11 @@ QWidget* makeChooserWithItems(QWidget* parent, Kind kind)
 {
     QComboBox* box = makeChooser(parent);
     if (kind == Kind::ColumnChooser) {
-        for (const auto item : melodex::kColumnFieldItems)
-            box->addItem(fromView(item));
+        // An item's position is its field's number: the chooser's fields come first.
+        for (const melodex::FieldRow& field : melodex::kFields) {
+            if ((field.places & melodex::kInChooser) != 0)
+                box->addItem(fromView(field.chooserText));
+        }
     } else {
         for (const auto& colour : melodex::kPalette)
             box->addItem(fromView(colour.name));
