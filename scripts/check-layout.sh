@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Includes point down only: common <- trackinfo <- listgen, settings <- window, cli.
 # A folder may include its own headers and those of the folders it builds on;
-# only src/window may include Qt.
+# only src/window may include Qt. The window's command files take their
+# inputs as arguments and reach no control: they include neither the window
+# nor its widgets.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 declare -A allowed=(
@@ -26,4 +28,8 @@ for folder in "${!allowed[@]}"; do
         status=1
     fi
 done
+if grep -nE '^#include "window/(frmMain1|widgets)\.h"' src/window/*_command.* src/window/*_commands.*; then
+    echo "a command file of src/window must not include frmMain1.h or widgets.h"
+    status=1
+fi
 exit $status

@@ -20,6 +20,8 @@
 #include "common/folder_path.h"
 #include "common/mount_table.h"
 #include "common/sjis.h"
+#include "window/make_list_command.h"
+#include "window/preset_commands.h"
 #include "window/widgets.h"
 
 namespace {
@@ -376,6 +378,65 @@ void frmMain1::ColorBox1_Click(int index)
     QPalette palette = ColorSample1[index]->palette();
     palette.setColor(QPalette::Window, QColor(ColorR.toInt(), ColorG.toInt(), ColorB));
     ColorSample1[index]->setPalette(palette);
+}
+
+void frmMain1::applyOptionSet(const melodex::OptionSet& options)
+{
+    for (int i = 0; i < melodex::kColumnCount; ++i)
+        setListIndex(Combo1[i], options.columns[i]);
+    for (int r = 0; r < 4; ++r)
+        setListIndex(ColorBox1[r], options.colorIndex[r]);
+    {
+        // The number boxes' texts are settled already: the bars must not write them again.
+        const QSignalBlocker blockEnabled(VScroll1);
+        const QSignalBlocker blockBorder(VScroll2);
+        VScroll1->setValue(options.enabledColumns);
+        VScroll2->setValue(options.border);
+    }
+    strEnabled1->setText(QString::fromStdString(options.enabledText));
+    strBorder1->setText(QString::fromStdString(options.borderText));
+    strTitle1->setText(QString::fromStdString(options.title));
+    strOutFile1->setText(QString::fromStdString(options.outFile));
+    Option1[options.sizeUnit]->setChecked(true);
+}
+
+void frmMain1::showNotice(const std::optional<melodex::Notice>& notice)
+{
+    if (notice)
+        dialogs_.messageBox(
+            notice->text, melodex::MessageButtons::Ok, melodex::MessageIcon::None, notice->caption);
+}
+
+void frmMain1::cmdMakeList1_Click() { MakeList(); }
+
+void frmMain1::MakeList()
+{
+    // One snapshot for the whole run: the progress dialog is modal, so the
+    // controls cannot change under it, and the header and every row agree.
+    showNotice(melodex::MakeList(
+        optionSetFromControls(), FolderPath, fileNames_, library_, trackTag_, streamInfo_, this));
+}
+
+void frmMain1::m_save_1_Click(int index)
+{
+    showNotice(melodex::SaveOptionSet(index, optionSetFromControls(), dialogs_));
+}
+
+void frmMain1::m_save_2_Click()
+{
+    showNotice(melodex::SaveOptionSet(melodex::kCustomPreset, optionSetFromControls(), dialogs_));
+}
+
+void frmMain1::m_read_1_Click(int index) { LoadOptionSet(index); }
+
+void frmMain1::m_read_2_Click() { LoadOptionSet(melodex::kCustomPreset); }
+
+void frmMain1::LoadOptionSet(int preset)
+{
+    const melodex::PresetLoad load = melodex::LoadOptionSet(preset, optionSetFromControls(), dialogs_);
+    showNotice(load.notice);
+    if (load.options)
+        applyOptionSet(*load.options);
 }
 
 void frmMain1::Option1_Click(int index) { SizeUnit = static_cast<int16_t>(index); }

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -19,6 +20,8 @@
 #include "common/option_set.h"
 #include "trackinfo/vbmp3.h"
 #include "window/dialogs.h"
+#include "window/notice.h"
+#include "window/track_library.h"
 
 class QAction;
 class QComboBox;
@@ -31,16 +34,34 @@ class QPushButton;
 class QRadioButton;
 class QScrollBar;
 
-// The track information source as the window calls it. Tests replace it to
-// watch the library being opened and released, or to feed made-up tracks.
-struct TrackLibrary {
-    std::function<int32_t()> init = vbmp3_init;
-    std::function<int32_t(const char*, TrackTag*, StreamInfo*)> getFileInfo = vbmp3_getFileInfo;
-    std::function<int32_t()> free = vbmp3_free;
+// The members that hold the controls, one for each control or control array
+// the layout makes; the layout names the one each control goes into.
+enum class ControlSlot {
+    None, // a control the handlers never touch (a label, a frame)
+    Drive1,
+    Dir1,
+    File1,
+    strFileCount,
+    Label1,
+    Combo1,
+    strEnabled1,
+    VScroll1,
+    strTitle1,
+    strOutFile1,
+    ColorList,
+    ColorBox1,
+    ColorSample1,
+    strBorder1,
+    VScroll2,
+    Option1,
+    cmdMakeList1,
+    cmdExit1,
 };
 
 // The controls carry their fixed names as objectName ("Combo1(3)"), which is
-// how anything outside the window finds one.
+// how anything outside the window finds one. The handlers are private: they
+// run from the controls' signals and the menu's actions, as the user's input
+// raises them.
 class frmMain1 : public QMainWindow {
     Q_OBJECT
 public:
@@ -54,23 +75,6 @@ public:
     // Opens a folder as if the user had opened it in Dir1. On failure the
     // window shows why and stays on the folder it showed; returns false.
     bool openFolder(const std::string& path);
-
-    // --- Handlers ---
-    void Form_Load();
-    void Form_QueryUnload();
-    void Drive1_Change();
-    void Dir1_Change();
-    void ColorBox1_Click(int index);
-    void Option1_Click(int index);
-    void VScroll1_Change();
-    void VScroll2_Change();
-    void cmdExit1_Click();
-    void m_exit_Click();
-    void cmdMakeList1_Click();
-    void m_save_1_Click(int index);
-    void m_read_1_Click(int index);
-    void m_save_2_Click();
-    void m_read_2_Click();
 
     // --- State that is not a control ---
     // The listed folder exactly as on disk, empty for the root "/".
@@ -91,8 +95,27 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    // --- Handlers ---
+    void Form_Load();
+    void Form_QueryUnload();
+    void Drive1_Change();
+    void Dir1_Change();
+    void ColorBox1_Click(int index);
+    void Option1_Click(int index);
+    void VScroll1_Change();
+    void VScroll2_Change();
+    void cmdExit1_Click();
+    void m_exit_Click();
+    void cmdMakeList1_Click();
+    void m_save_1_Click(int index);
+    void m_read_1_Click(int index);
+    void m_save_2_Click();
+    void m_read_2_Click();
+
     void createControls();
-    void findControls();
+    // Takes the control the layout made into its member (index: its place in
+    // the member's array).
+    void keepControl(ControlSlot slot, int index, QWidget* control);
     void makeFolderIcons();
     void createMenus();
     void setTabOrder();
@@ -110,9 +133,13 @@ private:
     void rereadFolder();
     void tell(const QString& text, melodex::MessageIcon icon);
 
-    bool MakeList();
-    void SaveOptionSet(const QString& name);
-    void LoadOptionSet(const QString& name);
+    void MakeList();
+    void LoadOptionSet(int preset);
+    // Sets every control the way the user would, so that its own handler
+    // repaints the sample or sets SizeUnit; the number boxes take the texts
+    // of options as they are.
+    void applyOptionSet(const melodex::OptionSet& options);
+    void showNotice(const std::optional<melodex::Notice>& notice);
 
     // --- Controls, under their fixed names ---
     QComboBox* Drive1 = nullptr;

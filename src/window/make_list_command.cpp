@@ -1,11 +1,12 @@
-#include "window/frmMain1.h"
+#include "window/make_list_command.h"
 
 #include <QElapsedTimer>
-#include <QListWidget>
 #include <QProgressDialog>
 
 #include "listgen/list_document.h"
+#include "window/dialogs.h"
 
+namespace melodex {
 namespace {
 
 const QString kNoMp3Files = QStringLiteral("MP3ファイルがありません");
@@ -20,26 +21,16 @@ constexpr int kProgressStepMs = 50;
 
 } // namespace
 
-void frmMain1::cmdMakeList1_Click()
+std::optional<Notice> MakeList(const OptionSet& options, const std::string& folder,
+    const std::vector<std::string>& fileNames, const TrackLibrary& library, TrackTag& tag, StreamInfo& info,
+    QWidget* progressParent)
 {
-    if (File1->count() == 0) {
-        dialogs_.messageBox(kNoMp3Files);
-        return;
-    }
-    MakeList();
-}
-
-bool frmMain1::MakeList()
-{
-    // One snapshot for the whole run: the progress dialog is modal, so the
-    // controls cannot change under it, and the header and every row agree.
-    const melodex::OptionSet options = optionSetFromControls();
-    const std::vector<std::string> names = fileNames();
-    const int total = static_cast<int>(names.size());
-
-    QProgressDialog progress(QString(), QStringLiteral("キャンセル"), 0, total, this);
+    if (fileNames.empty())
+        return Notice(kNoMp3Files);
+    const int total = static_cast<int>(fileNames.size());
+    QProgressDialog progress(QString(), QStringLiteral("キャンセル"), 0, total, progressParent);
     progress.setObjectName(QStringLiteral("MakeListProgress"));
-    progress.setWindowTitle(melodex::kAppTitle);
+    progress.setWindowTitle(kAppTitle);
     progress.setWindowModality(Qt::WindowModal);
     progress.setMinimumDuration(kProgressDelayMs);
     QElapsedTimer sinceUpdate;
@@ -51,25 +42,24 @@ bool frmMain1::MakeList()
         }
         return !progress.wasCanceled();
     };
-    const auto reader = [this](const std::string& path, TrackTag& tag, StreamInfo& info) {
-        return library_.getFileInfo(path.c_str(), &tag, &info);
+    const auto reader = [&library](const std::string& path, TrackTag& t, StreamInfo& i) {
+        return library.getFileInfo(path.c_str(), &t, &i);
     };
 
-    const melodex::ListResult result
-        = melodex::writeListDocument(options, FolderPath, names, trackTag_, streamInfo_, reader, onProgress);
+    const ListResult result = writeListDocument(options, folder, fileNames, tag, info, reader, onProgress);
     progress.reset();
 
     switch (result.status) {
-    case melodex::ListResult::Status::Success:
-        dialogs_.messageBox(kSuccess);
-        return true;
-    case melodex::ListResult::Status::Cancelled:
+    case ListResult::Status::Success:
+        return Notice(kSuccess);
+    case ListResult::Status::Cancelled:
         // The user asked for it: nothing was written, nothing to report.
-        return false;
-    case melodex::ListResult::Status::Failed:
+        return std::nullopt;
+    case ListResult::Status::Failed:
         break;
     }
-    dialogs_.messageBox(kFileIoError + QStringLiteral("\n")
+    return Notice(kFileIoError + QStringLiteral("\n")
         + QString::fromUtf8(result.reason.data(), static_cast<qsizetype>(result.reason.size())));
-    return false;
 }
+
+} // namespace melodex

@@ -1,6 +1,7 @@
 // Where each control of the window stands, what it shows when it is made,
 // the tab order and the menus.
 
+#include <algorithm>
 #include <functional>
 
 #include <QAction>
@@ -59,6 +60,7 @@ struct Settings {
 
 struct ControlRow {
     const char* name;
+    ControlSlot slot; // the member it goes into
     Kind kind;
     Twips place; // an option button's from its frame's corner
     const char* text = "";
@@ -69,47 +71,59 @@ struct ControlRow {
 // colour sample, row by row.
 constexpr ControlRow kControls[] = {
     // Browsing strip.
-    { "Drive1", Kind::DriveList, { 0, 0, 2655, 300 } },
-    { "Dir1", Kind::FolderList, { 0, 360, 2655, 2190 } },
-    { "File1", Kind::FileList, { 0, 2640, 2655, 1530 } },
-    { "Label5", Kind::Label, { 480, 4200, 1335, 255 }, "MP3ファイルの数" },
-    { "strFileCount", Kind::NumberBox, { 1920, 4200, 735, 270 }, "0" },
+    { "Drive1", ControlSlot::Drive1, Kind::DriveList, { 0, 0, 2655, 300 } },
+    { "Dir1", ControlSlot::Dir1, Kind::FolderList, { 0, 360, 2655, 2190 } },
+    { "File1", ControlSlot::File1, Kind::FileList, { 0, 2640, 2655, 1530 } },
+    { "Label5", ControlSlot::None, Kind::Label, { 480, 4200, 1335, 255 }, "MP3ファイルの数" },
+    { "strFileCount", ControlSlot::strFileCount, Kind::NumberBox, { 1920, 4200, 735, 270 }, "0" },
     // Column choosers.
-    { "Label1", Kind::NumberColumn, { 2760, 120, 255, 3975 } },
-    { "Combo1", Kind::ColumnChooser, { 3120, 240, 2055, 300 }, "",
+    { "Label1", ControlSlot::Label1, Kind::NumberColumn, { 2760, 120, 255, 3975 } },
+    { "Combo1", ControlSlot::Combo1, Kind::ColumnChooser, { 3120, 240, 2055, 300 }, "",
         { .index = 0, .count = melodex::kColumnCount, .step = 360 } },
-    { "Label3", Kind::Label, { 3240, 4200, 975, 255 }, "有効：(1～n)" },
-    { "strEnabled1", Kind::NumberBox, { 4320, 4200, 495, 270 }, "11", { .maxLength = 2 } },
-    { "VScroll1", Kind::UpDownBar, { 4920, 4200, 255, 255 }, "",
+    { "Label3", ControlSlot::None, Kind::Label, { 3240, 4200, 975, 255 }, "有効：(1～n)" },
+    { "strEnabled1", ControlSlot::strEnabled1, Kind::NumberBox, { 4320, 4200, 495, 270 }, "11",
+        { .maxLength = 2 } },
+    { "VScroll1", ControlSlot::VScroll1, Kind::UpDownBar, { 4920, 4200, 255, 255 }, "",
         { .min = melodex::kEnabledRange.min, .max = melodex::kEnabledRange.max, .value = 11 } },
     // Settings block.
-    { "Label2", Kind::Label, { 5280, 240, 1335, 255 }, "タイトル/見出し" },
-    { "strTitle1", Kind::TextBox, { 5280, 480, 3495, 270 }, "", { .maxLength = 32 } },
-    { "Label4", Kind::Label, { 5280, 840, 1335, 255 }, "出力ファイル名" },
-    { "strOutFile1", Kind::TextBox, { 5280, 1080, 3495, 270 }, "list.htm", { .maxLength = 16 } },
-    { "ColorList", Kind::CodeList, { 6960, 120, 1815, 240 } },
-    { "Label6", Kind::Label, { 5280, 1560, 855, 255 }, "背景" },
-    { "Label7", Kind::Label, { 5280, 1920, 1095, 255 }, "TABLE背景" },
-    { "Label8", Kind::Label, { 5280, 2280, 1095, 255 }, "TABLE文字" },
-    { "Label9", Kind::Label, { 5280, 2640, 975, 255 }, "文字" },
-    { "ColorBox1", Kind::ColourChooser, { 6480, 1560, 1815, 300 }, "", { .index = 0 } },
-    { "ColorSample1", Kind::ColourSample, { 8400, 1560, 375, 255 }, "", { .index = 0 } },
-    { "ColorBox1", Kind::ColourChooser, { 6480, 1920, 1815, 300 }, "", { .index = 1 } },
-    { "ColorSample1", Kind::ColourSample, { 8400, 1920, 375, 255 }, "", { .index = 1 } },
-    { "ColorBox1", Kind::ColourChooser, { 6480, 2280, 1815, 300 }, "", { .index = 2 } },
-    { "ColorSample1", Kind::ColourSample, { 8400, 2280, 375, 255 }, "", { .index = 2 } },
-    { "ColorBox1", Kind::ColourChooser, { 6480, 2640, 1815, 300 }, "", { .index = 3 } },
-    { "ColorSample1", Kind::ColourSample, { 8400, 2640, 375, 255 }, "", { .index = 3 } },
-    { "Label10", Kind::Label, { 5280, 3000, 1095, 255 }, "枠線の太さ" },
-    { "strBorder1", Kind::NumberBox, { 6480, 3000, 615, 270 }, "1", { .maxLength = 2 } },
-    { "VScroll2", Kind::UpDownBar, { 7200, 3000, 255, 255 }, "",
+    { "Label2", ControlSlot::None, Kind::Label, { 5280, 240, 1335, 255 }, "タイトル/見出し" },
+    { "strTitle1", ControlSlot::strTitle1, Kind::TextBox, { 5280, 480, 3495, 270 }, "", { .maxLength = 32 } },
+    { "Label4", ControlSlot::None, Kind::Label, { 5280, 840, 1335, 255 }, "出力ファイル名" },
+    { "strOutFile1", ControlSlot::strOutFile1, Kind::TextBox, { 5280, 1080, 3495, 270 }, "list.htm",
+        { .maxLength = 16 } },
+    { "ColorList", ControlSlot::ColorList, Kind::CodeList, { 6960, 120, 1815, 240 } },
+    { "Label6", ControlSlot::None, Kind::Label, { 5280, 1560, 855, 255 }, "背景" },
+    { "Label7", ControlSlot::None, Kind::Label, { 5280, 1920, 1095, 255 }, "TABLE背景" },
+    { "Label8", ControlSlot::None, Kind::Label, { 5280, 2280, 1095, 255 }, "TABLE文字" },
+    { "Label9", ControlSlot::None, Kind::Label, { 5280, 2640, 975, 255 }, "文字" },
+    { "ColorBox1", ControlSlot::ColorBox1, Kind::ColourChooser, { 6480, 1560, 1815, 300 }, "",
+        { .index = 0 } },
+    { "ColorSample1", ControlSlot::ColorSample1, Kind::ColourSample, { 8400, 1560, 375, 255 }, "",
+        { .index = 0 } },
+    { "ColorBox1", ControlSlot::ColorBox1, Kind::ColourChooser, { 6480, 1920, 1815, 300 }, "",
+        { .index = 1 } },
+    { "ColorSample1", ControlSlot::ColorSample1, Kind::ColourSample, { 8400, 1920, 375, 255 }, "",
+        { .index = 1 } },
+    { "ColorBox1", ControlSlot::ColorBox1, Kind::ColourChooser, { 6480, 2280, 1815, 300 }, "",
+        { .index = 2 } },
+    { "ColorSample1", ControlSlot::ColorSample1, Kind::ColourSample, { 8400, 2280, 375, 255 }, "",
+        { .index = 2 } },
+    { "ColorBox1", ControlSlot::ColorBox1, Kind::ColourChooser, { 6480, 2640, 1815, 300 }, "",
+        { .index = 3 } },
+    { "ColorSample1", ControlSlot::ColorSample1, Kind::ColourSample, { 8400, 2640, 375, 255 }, "",
+        { .index = 3 } },
+    { "Label10", ControlSlot::None, Kind::Label, { 5280, 3000, 1095, 255 }, "枠線の太さ" },
+    { "strBorder1", ControlSlot::strBorder1, Kind::NumberBox, { 6480, 3000, 615, 270 }, "1",
+        { .maxLength = 2 } },
+    { "VScroll2", ControlSlot::VScroll2, Kind::UpDownBar, { 7200, 3000, 255, 255 }, "",
         { .min = melodex::kBorderRange.min, .max = melodex::kBorderRange.max, .value = 1 } },
-    { "Frame1", Kind::Frame, { 5280, 3360, 1695, 1095 }, "表示単位" },
-    { "Option1", Kind::OptionButton, { 120, 240, 735, 255 }, "Byte", { .value = 1, .index = 0 } },
-    { "Option1", Kind::OptionButton, { 120, 480, 855, 255 }, "KB", { .index = 1 } },
-    { "Option1", Kind::OptionButton, { 120, 720, 735, 255 }, "MB", { .index = 2 } },
-    { "cmdMakeList1", Kind::Button, { 7080, 3480, 1695, 495 }, "リスト作成" },
-    { "cmdExit1", Kind::Button, { 7080, 3960, 1695, 495 }, "終了(&E)" },
+    { "Frame1", ControlSlot::None, Kind::Frame, { 5280, 3360, 1695, 1095 }, "表示単位" },
+    { "Option1", ControlSlot::Option1, Kind::OptionButton, { 120, 240, 735, 255 }, "Byte",
+        { .value = 1, .index = 0 } },
+    { "Option1", ControlSlot::Option1, Kind::OptionButton, { 120, 480, 855, 255 }, "KB", { .index = 1 } },
+    { "Option1", ControlSlot::Option1, Kind::OptionButton, { 120, 720, 735, 255 }, "MB", { .index = 2 } },
+    { "cmdMakeList1", ControlSlot::cmdMakeList1, Kind::Button, { 7080, 3480, 1695, 495 }, "リスト作成" },
+    { "cmdExit1", ControlSlot::cmdExit1, Kind::Button, { 7080, 3960, 1695, 495 }, "終了(&E)" },
 };
 
 QString indexedName(const char* base, int index)
@@ -270,26 +284,6 @@ void place(QWidget* w, const Twips& at, int down)
         at.height / kTwipsPerPixel);
 }
 
-template <typename T>
-void findControl(const QObject* window, T*& member, const QString& name)
-{
-    member = window->findChild<T*>(name);
-    Q_ASSERT(member != nullptr);
-}
-
-template <typename T>
-void findControl(const QObject* window, T*& member, const char* name)
-{
-    findControl(window, member, QString::fromLatin1(name));
-}
-
-template <typename T, std::size_t N>
-void findControl(const QObject* window, std::array<T*, N>& members, const char* name)
-{
-    for (std::size_t i = 0; i < N; ++i)
-        findControl(window, members[i], indexedName(name, static_cast<int>(i)));
-}
-
 } // namespace
 
 void frmMain1::createControls()
@@ -313,33 +307,88 @@ void frmMain1::createControls()
             place(control, row.place, i * row.settings.step);
             if (row.kind == Kind::Frame)
                 frame = control;
+            keepControl(row.slot, i + std::max(index, 0), control);
         }
     }
-    findControls();
     makeFolderIcons();
 }
 
-// The members the handlers work with, taken by name from what the table made.
-void frmMain1::findControls()
+namespace {
+
+// The control as the type its member holds. A row whose kind makes another
+// type is a mistake in the table, found at the first start of any build.
+template <typename T>
+T* as(QWidget* control)
 {
-    findControl(this, Drive1, "Drive1");
-    findControl(this, Dir1, "Dir1");
-    findControl(this, File1, "File1");
-    findControl(this, strFileCount, "strFileCount");
-    findControl(this, Label1, "Label1");
-    findControl(this, Combo1, "Combo1");
-    findControl(this, strEnabled1, "strEnabled1");
-    findControl(this, VScroll1, "VScroll1");
-    findControl(this, strTitle1, "strTitle1");
-    findControl(this, strOutFile1, "strOutFile1");
-    findControl(this, ColorList, "ColorList");
-    findControl(this, ColorBox1, "ColorBox1");
-    findControl(this, ColorSample1, "ColorSample1");
-    findControl(this, strBorder1, "strBorder1");
-    findControl(this, VScroll2, "VScroll2");
-    findControl(this, Option1, "Option1");
-    findControl(this, cmdMakeList1, "cmdMakeList1");
-    findControl(this, cmdExit1, "cmdExit1");
+    auto* typed = dynamic_cast<T*>(control);
+    if (typed == nullptr)
+        qFatal("control %s is not of its member's type", qPrintable(control->objectName()));
+    return typed;
+}
+
+} // namespace
+
+void frmMain1::keepControl(ControlSlot slot, int index, QWidget* control)
+{
+    const auto at = static_cast<std::size_t>(index);
+    switch (slot) {
+    case ControlSlot::None:
+        break;
+    case ControlSlot::Drive1:
+        Drive1 = as<QComboBox>(control);
+        break;
+    case ControlSlot::Dir1:
+        Dir1 = as<QListWidget>(control);
+        break;
+    case ControlSlot::File1:
+        File1 = as<QListWidget>(control);
+        break;
+    case ControlSlot::strFileCount:
+        strFileCount = as<QLineEdit>(control);
+        break;
+    case ControlSlot::Label1:
+        Label1 = as<QLabel>(control);
+        break;
+    case ControlSlot::Combo1:
+        Combo1.at(at) = as<QComboBox>(control);
+        break;
+    case ControlSlot::strEnabled1:
+        strEnabled1 = as<QLineEdit>(control);
+        break;
+    case ControlSlot::VScroll1:
+        VScroll1 = as<QScrollBar>(control);
+        break;
+    case ControlSlot::strTitle1:
+        strTitle1 = as<QLineEdit>(control);
+        break;
+    case ControlSlot::strOutFile1:
+        strOutFile1 = as<QLineEdit>(control);
+        break;
+    case ControlSlot::ColorList:
+        ColorList = as<QListWidget>(control);
+        break;
+    case ControlSlot::ColorBox1:
+        ColorBox1.at(at) = as<QComboBox>(control);
+        break;
+    case ControlSlot::ColorSample1:
+        ColorSample1.at(at) = as<QLabel>(control);
+        break;
+    case ControlSlot::strBorder1:
+        strBorder1 = as<QLineEdit>(control);
+        break;
+    case ControlSlot::VScroll2:
+        VScroll2 = as<QScrollBar>(control);
+        break;
+    case ControlSlot::Option1:
+        Option1.at(at) = as<QRadioButton>(control);
+        break;
+    case ControlSlot::cmdMakeList1:
+        cmdMakeList1 = as<QPushButton>(control);
+        break;
+    case ControlSlot::cmdExit1:
+        cmdExit1 = as<QPushButton>(control);
+        break;
+    }
 }
 
 void frmMain1::makeFolderIcons()

@@ -35,6 +35,12 @@ protected:
     }
 
     QComboBox* drives() const { return find<QComboBox>("Drive1"); }
+    // As a pick from the drop-down list does.
+    void pickDrive(int index) const
+    {
+        drives()->setCurrentIndex(index);
+        emit drives()->activated(index);
+    }
 
     TempDir music { "melodex-window" };
     std::string musicPath;
@@ -93,8 +99,14 @@ TEST_F(FolderTest, TheDriveListLeadsToItsRoot)
     drives()->hidePopup();
     EXPECT_EQ(drives()->currentText(), shown);
     EXPECT_EQ(window->dirPath(), musicPath);
-    drives()->setCurrentIndex(0);
-    window->Drive1_Change();
+    // A pick of the drive shown does nothing; another one opens at its root.
+    window->setVolumeSource([&] {
+        return std::vector<MountedVolume> { { "/", "" }, { musicPath, "MUSIC" } };
+    });
+    ASSERT_TRUE(window->openFolder(musicPath + "/disc 2"));
+    pickDrive(1);
+    EXPECT_EQ(window->dirPath(), musicPath + "/disc 2");
+    pickDrive(0);
     EXPECT_EQ(window->dirPath(), "/");
     EXPECT_EQ(window->folderPath(), "");
 }
@@ -111,16 +123,14 @@ TEST_F(FolderTest, AnUnreadableDriveKeepsTheDriveAndFolderShown)
     EXPECT_EQ(drives()->itemText(1), QString::fromStdString(musicPath + " [MUSIC]"));
 
     dialogs.answerMessage();
-    drives()->setCurrentIndex(2); // as a pick from the list does
-    window->Drive1_Change();
+    pickDrive(2);
     ASSERT_EQ(dialogs.shown.size(), 1u);
     EXPECT_TRUE(dialogs.shown[0].text.contains(QStringLiteral("unplugged")));
     EXPECT_EQ(drives()->currentIndex(), 1);
     EXPECT_EQ(window->folderPath(), musicPath);
     EXPECT_EQ(files()->count(), 12);
 
-    drives()->setCurrentIndex(0);
-    window->Drive1_Change();
+    pickDrive(0);
     EXPECT_EQ(window->folderPath(), "");
     EXPECT_EQ(drives()->currentIndex(), 0);
 }

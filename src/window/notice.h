@@ -1,0 +1,21 @@
+#pragma once
+// What a command leaves for the window to show when it is done.
+
+#include <utility>
+
+#include <QString>
+
+namespace melodex {
+
+// One plain message box with an OK button.
+struct Notice {
+    explicit Notice(QString text, QString caption = {})
+        : text(std::move(text))
+        , caption(std::move(caption))
+    {
+    }
+    QString text;
+    QString caption; // empty: the program's name
+};
+
+} // namespace melodex
