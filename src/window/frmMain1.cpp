@@ -393,10 +393,10 @@ void frmMain1::applyOptionSet(const melodex::OptionSet& options)
         VScroll1->setValue(options.enabledColumns);
         VScroll2->setValue(options.border);
     }
-    strEnabled1->setText(QString::fromStdString(options.enabledText));
-    strBorder1->setText(QString::fromStdString(options.borderText));
-    strTitle1->setText(QString::fromStdString(options.title));
-    strOutFile1->setText(QString::fromStdString(options.outFile));
+    strEnabled1->setWholeText(QString::fromStdString(options.enabledText));
+    strBorder1->setWholeText(QString::fromStdString(options.borderText));
+    strTitle1->setWholeText(QString::fromStdString(options.title));
+    strOutFile1->setWholeText(QString::fromStdString(options.outFile));
     Option1[options.sizeUnit]->setChecked(true);
 }
 

@@ -34,6 +34,10 @@ class QPushButton;
 class QRadioButton;
 class QScrollBar;
 
+namespace melodex {
+class TextBox;
+}
+
 // The members that hold the controls, one for each control or control array
 // the layout makes; the layout names the one each control goes into.
 enum class ControlSlot {
@@ -148,14 +152,14 @@ private:
     QLineEdit* strFileCount = nullptr;
     QLabel* Label1 = nullptr;
     std::array<QComboBox*, melodex::kColumnCount> Combo1 {};
-    QLineEdit* strEnabled1 = nullptr;
+    melodex::TextBox* strEnabled1 = nullptr;
     QScrollBar* VScroll1 = nullptr;
-    QLineEdit* strTitle1 = nullptr;
-    QLineEdit* strOutFile1 = nullptr;
+    melodex::TextBox* strTitle1 = nullptr;
+    melodex::TextBox* strOutFile1 = nullptr;
     QListWidget* ColorList = nullptr; // the palette's codes; a lookup table, never shown
     std::array<QComboBox*, 4> ColorBox1 {};
     std::array<QLabel*, 4> ColorSample1 {};
-    QLineEdit* strBorder1 = nullptr;
+    melodex::TextBox* strBorder1 = nullptr;
     QScrollBar* VScroll2 = nullptr;
     std::array<QRadioButton*, 3> Option1 {};
     QPushButton* cmdMakeList1 = nullptr;

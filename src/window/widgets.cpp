@@ -22,6 +22,34 @@ int listIndex(const QComboBox* box)
     return box->findText(text, Qt::MatchExactly | Qt::MatchCaseSensitive);
 }
 
+TextBox::TextBox(int limit, QWidget* parent)
+    : QLineEdit(parent)
+    , limit_(limit)
+{
+    if (limit_ > 0)
+        setMaxLength(limit_);
+    connect(this, &QLineEdit::textEdited, this, [this] { followEdit(); });
+}
+
+void TextBox::setWholeText(const QString& text)
+{
+    if (limit_ > 0)
+        setMaxLength(std::max(limit_, static_cast<int>(text.size())));
+    setText(text);
+}
+
+// A text longer than the limit was shortened: it may not grow back.
+void TextBox::followEdit()
+{
+    const int allowed = std::max(limit_, static_cast<int>(text().size()));
+    if (limit_ <= 0 || allowed == maxLength())
+        return;
+    // Qt sets the text anew on a new maximum, which puts the cursor at the end.
+    const int cursor = cursorPosition();
+    setMaxLength(allowed);
+    setCursorPosition(cursor);
+}
+
 void DriveList::showPopup()
 {
     refresh_();

@@ -10,6 +10,7 @@
 #include <QGroupBox>
 #include <QIcon>
 #include <QLabel>
+#include <QLineEdit>
 #include <QScrollBar>
 #include <QStyledItemDelegate>
 
@@ -18,6 +19,20 @@ namespace melodex {
 // The item the combo box's text names, or -1 when the text (typed by the
 // user) matches none of its items.
 int listIndex(const QComboBox* box);
+
+// A text box whose length limit holds for typing only. A text set from a
+// preset shows whole, however long: cut, it would make another page than the
+// command line makes from the same preset. Typing never lengthens a text past
+// the limit, nor a longer one past its own length.
+class TextBox : public QLineEdit {
+public:
+    TextBox(int limit, QWidget* parent); // limit 0: none
+    void setWholeText(const QString& text);
+
+private:
+    void followEdit();
+    int limit_;
+};
 
 // Mounts come and go while the window is open: the list is read again each
 // time it drops down.

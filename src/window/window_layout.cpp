@@ -146,9 +146,7 @@ QComboBox* makeChooser(QWidget* parent)
 
 QLineEdit* makeTextBox(QWidget* parent, const ControlRow& row)
 {
-    auto* box = new QLineEdit(parent);
-    if (row.settings.maxLength > 0)
-        box->setMaxLength(row.settings.maxLength);
+    auto* box = new melodex::TextBox(row.settings.maxLength, parent);
     box->setText(QString::fromUtf8(row.text));
     return box;
 }
@@ -353,16 +351,16 @@ void frmMain1::keepControl(ControlSlot slot, int index, QWidget* control)
         Combo1.at(at) = as<QComboBox>(control);
         break;
     case ControlSlot::strEnabled1:
-        strEnabled1 = as<QLineEdit>(control);
+        strEnabled1 = as<melodex::TextBox>(control);
         break;
     case ControlSlot::VScroll1:
         VScroll1 = as<QScrollBar>(control);
         break;
     case ControlSlot::strTitle1:
-        strTitle1 = as<QLineEdit>(control);
+        strTitle1 = as<melodex::TextBox>(control);
         break;
     case ControlSlot::strOutFile1:
-        strOutFile1 = as<QLineEdit>(control);
+        strOutFile1 = as<melodex::TextBox>(control);
         break;
     case ControlSlot::ColorList:
         ColorList = as<QListWidget>(control);
@@ -374,7 +372,7 @@ void frmMain1::keepControl(ControlSlot slot, int index, QWidget* control)
         ColorSample1.at(at) = as<QLabel>(control);
         break;
     case ControlSlot::strBorder1:
-        strBorder1 = as<QLineEdit>(control);
+        strBorder1 = as<melodex::TextBox>(control);
         break;
     case ControlSlot::VScroll2:
         VScroll2 = as<QScrollBar>(control);

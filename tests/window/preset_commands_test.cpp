@@ -264,3 +264,50 @@ TEST_F(PresetTest, HandEditedValuesOutOfRangeFallBackKeyByKey)
 
 } // namespace
 } // namespace melodex::test
+
+namespace melodex::test {
+namespace {
+
+// The boxes' limits hold for typing; a preset's text loads whole, as the
+// command line uses it.
+TEST_F(PresetTest, LongTextsLoadWholeAndTypingCannotLengthenThem)
+{
+    struct Case {
+        const char* box;
+        const char* stored; // longer than the box takes
+        const char* afterTyping; // "x", one Backspace, "xy": nothing typed fits
+    };
+    const Case cases[] = {
+        { "strTitle1", "A title of forty characters, and more!!!",
+            "A title of forty characters, and more!!" },
+        { "strOutFile1", "a-very-long-list-name.htm", "a-very-long-list-name.ht" },
+        { "strBorder1", "001", nullptr }, // a number box: no typing
+    };
+    ini_.writeIni(std::string("[long]\r\nTitle=") + cases[0].stored + "\r\nOutFile=" + cases[1].stored
+        + "\r\nBorder=" + cases[2].stored + "\r\n");
+    dialogs.answerInput(QStringLiteral("long"));
+    find<QAction>("m_read_2")->trigger();
+    const OptionSet loaded = window->optionSetFromControls();
+    EXPECT_EQ(loaded.title, cases[0].stored);
+    EXPECT_EQ(loaded.outFile, cases[1].stored);
+    EXPECT_EQ(loaded.borderText, cases[2].stored);
+
+    for (const Case& c : cases) {
+        QLineEdit* box = find<QLineEdit>(c.box);
+        if (c.afterTyping == nullptr)
+            continue;
+        box->end(false);
+        typeText(box, QStringLiteral("x"));
+        QTest::keyClick(box, Qt::Key_Backspace);
+        typeText(box, QStringLiteral("xy"));
+        EXPECT_EQ(box->text(), QString::fromUtf8(c.afterTyping)) << c.box;
+    }
+    // Once shorter than its limit, a box takes typing up to the limit again.
+    QLineEdit* outFile = find<QLineEdit>("strOutFile1");
+    outFile->selectAll();
+    typeText(outFile, QString(20, u'z'));
+    EXPECT_EQ(outFile->text(), QString(16, u'z'));
+}
+
+} // namespace
+} // namespace melodex::test
