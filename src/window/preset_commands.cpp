@@ -13,6 +13,12 @@ constexpr qsizetype kMaxPresetNameLength = 20;
 const QString kCaptionError = QStringLiteral("Error");
 const QString kNameTooLong = QStringLiteral("名前が長すぎます(半角で1-20文字)");
 const QString kDefaultPresetName = QStringLiteral("my_option");
+const QString kSavePrompt = QStringLiteral("保存するキーを付けてください。");
+const QString kSaveCaption = QStringLiteral("設定保存");
+const QString kNotSaved = QStringLiteral("\r\n保存されませんでした");
+const QString kReadPrompt = QStringLiteral("読み出すキーを指定してください。");
+const QString kReadCaption = QStringLiteral("設定読み込み");
+const QString kNotRead = QStringLiteral("\r\n読み込みできませんでした");
 
 // Characters as the user sees them: a full-width character counts one, like a
 // half-width one, and so does a character outside the BMP.
@@ -36,15 +42,10 @@ PresetName presetName(int preset, bool saving, Dialogs& dialogs)
 {
     if (preset != kCustomPreset)
         return { numberedPresetName(preset), std::nullopt };
-    const QString name = saving ? dialogs.inputBox(QStringLiteral("保存するキーを付けてください。"),
-                             QStringLiteral("設定保存"), kDefaultPresetName)
-                                : dialogs.inputBox(QStringLiteral("読み出すキーを指定してください。"),
-                                    QStringLiteral("設定読み込み"), kDefaultPresetName);
+    const QString name = saving ? dialogs.inputBox(kSavePrompt, kSaveCaption, kDefaultPresetName)
+                                : dialogs.inputBox(kReadPrompt, kReadCaption, kDefaultPresetName);
     if (characterCount(name) > kMaxPresetNameLength)
-        return { {},
-            error(kNameTooLong
-                + (saving ? QStringLiteral("\r\n保存されませんでした")
-                          : QStringLiteral("\r\n読み込みできませんでした"))) };
+        return { {}, error(kNameTooLong + (saving ? kNotSaved : kNotRead)) };
     return { name.toStdString(), std::nullopt };
 }
 
