@@ -87,8 +87,8 @@ constexpr const char* kPressTab = R"(compopt() { :; }
 source "$1" || exit 1
 shift
 COMP_WORDS=("$@") COMP_CWORD=$(($# - 1)) COMP_LINE="$*" COMP_POINT=${#COMP_LINE}
-spec=$(complete -p melodex-cli) || exit 1
-fn=${spec#*-F } fn=${fn%% *}
+registered=$(complete -p melodex-cli) || exit 1
+fn=${registered#*-F } fn=${fn%% *}
 "$fn" "$1" "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}"
 printf '%s\n' "${COMPREPLY[@]}")";
 
