@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs everything Melodex needs to build, run and test on Debian 12.
 # Pass "test" to add what only the test suite needs (browser, X server for screenshots,
-# the checkers of the package's man pages, desktop entry and AppStream file, and what
-# .ci/run adds: clang with its sanitizer and fuzzer runtimes, clang-tidy, clang-format).
+# lintian for the packages, the checkers of their man pages, desktop entry and AppStream
+# file, and what .ci/run adds: clang with its sanitizer and fuzzer runtimes, clang-tidy,
+# clang-format).
 set -euo pipefail
 packages=(
     cmake ninja-build g++ pkg-config
@@ -13,7 +14,7 @@ packages=(
 )
 if [[ "${1:-}" == "test" ]]; then
     packages+=(libgtest-dev libgmock-dev chromium xvfb xauth x11-utils imagemagick clang libclang-rt-14-dev
-               python3-mutagen appstream desktop-file-utils man-db groff-base clang-tidy clang-format)
+               python3-mutagen appstream desktop-file-utils man-db groff-base lintian clang-tidy clang-format)
 fi
 missing=()
 for p in "${packages[@]}"; do

@@ -228,8 +228,10 @@ bool AtomicFile::createTemporary()
 
     // Permissions are kept where the file system can hold them; one that
     // cannot (FAT) refusing them is no reason to fail.
-    if (existing_ && (existingUid_ != ::geteuid() || existingGid_ != ::getegid()))
-        (void)::fchown(fd_, existingUid_, existingGid_); // root replacing a user's file leaves it the user's
+    if (existing_ && (existingUid_ != ::geteuid() || existingGid_ != ::getegid())) {
+        // root replacing a user's file leaves it the user's
+        [[maybe_unused]] const int refused = ::fchown(fd_, existingUid_, existingGid_);
+    }
     if (existing_)
         ::fchmod(fd_, existingMode_);
     return true;
