@@ -40,6 +40,8 @@ say() {
 }
 
 for folder in "${folders[@]}"; do
+    # Absolute, or the links in the copy would point nowhere.
+    folder="$(realpath "$folder")"
     for kind in "" "--json"; do
         # shellcheck disable=SC2086 # kind is one word or none
         "$old" info $kind "$folder" >"$work/old.txt" 2>"$work/old.err"
