@@ -5,7 +5,7 @@ vbmp3_fuzzer, at full size (up to 17 MB each, so they are made, not kept):
   chapters.mp3       an ID3v2.4 tag of chapters (CHAP) nested 20,000 deep, and an APE tag
   chapters_junk.mp3  the same behind 7 bytes of junk
   bomb.mp3           a TIT2 frame zlib-compressed from 1 GiB, and an APE tag
-  ape_million.mp3    an APE tag of a million items
+  ape_million.mp3    an APE tag of a million items, each of its own key
   ape_lying.mp3      an APE footer that claims a 4 GiB tag (the tests read it
                      in a sparse 5 GiB file; a fuzzer input lives in memory)
 
@@ -75,7 +75,7 @@ def main():
         "chapters.mp3": chapters + audio + title,
         "chapters_junk.mp3": b"junkjun" + chapters + audio + title,
         "bomb.mp3": tag(3, frame(3, "TIT2", ((1 << 30) + 5).to_bytes(4, "big") + bomb(), b"\0\x80")) + audio + title,
-        "ape_million.mp3": audio + ape([(b"Title", b"APE")] + [(b"Key", b"value")] * 1000000),
+        "ape_million.mp3": audio + ape([(b"Title", b"APE")] + [(b"K%06d" % i, b"v") for i in range(1000000)]),
         "ape_lying.mp3": tag(3, frame(3, "TIT2", b"\0lying")) + audio + ape_footer(0xFFFFFFFF - 32, 1000000),
     }
     for name, data in seeds.items():

@@ -716,8 +716,9 @@ TEST(PlainTags, BoundsTheWorkOnHostileFiles)
 {
     constexpr uint64_t kKiB = 1024;
     const std::string apeTitle = ape({ { "Title", "APE" } });
-    std::vector<std::pair<std::string, std::string>> items(1'000'000, { "Key", "value" });
-    items.front() = { "Title", "APE" };
+    std::vector<std::pair<std::string, std::string>> items { { "Title", "APE" } };
+    for (int i = 0; i < 1'000'000; ++i)
+        items.emplace_back("K" + std::to_string(1'000'000 + i).substr(1), "v"); // each of its own key
     const std::string lyingFooter
         = "APETAGEX" + le32(2000) + le32(0xFFFFFFFF) + le32(1'000'000) + le32(0) + std::string(8, '\0');
     struct Case {
