@@ -663,10 +663,19 @@ uint64_t procNumber(const char* file, const std::string& key)
     return 0;
 }
 
+// The sanitizers' shadow memory would starve under an address-space limit;
+// clang tells of them only through __has_feature.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define MELODEX_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define MELODEX_SANITIZED 1
+#endif
+#endif
+
 // What reading a file took, in a child process: whether it came back, and
-// the bytes it read (rchar). Outside the sanitizer builds, whose shadow
-// memory a limit would starve, it may take 256 MiB more address space than
-// it started with, where TagLib took gigabytes.
+// the bytes it read (rchar). Outside the sanitizer builds it may take 256 MiB
+// more address space than it started with, where TagLib took gigabytes.
 struct ChildReading {
     bool done = false;
     int32_t rc = 0;
@@ -681,7 +690,7 @@ ChildReading readInChild(const fs::path& path)
         return {};
     const pid_t pid = fork();
     if (pid == 0) {
-#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+#ifndef MELODEX_SANITIZED
         const rlim_t limit = procNumber("/proc/self/status", "VmSize:") * 1024 + (256 << 20);
         const rlimit r { limit, limit };
         setrlimit(RLIMIT_AS, &r);
