@@ -12,8 +12,6 @@
 namespace melodex::trackinfo {
 namespace {
 
-// A frame's content is read or inflated up to this much.
-constexpr std::size_t kMaxFrameBytes = kMaxTagValueBytes;
 // Unsynchronised bytes are undone in pieces of this size.
 constexpr long kChunkBytes = 64L * 1024;
 
@@ -68,7 +66,7 @@ void resynchronise(std::string& s)
     s.resize(w);
 }
 
-// A zlib stream to its end, or up to kMaxFrameBytes. False when the data is
+// A zlib stream to its end, or up to kMaxTagValueBytes. False when the data is
 // broken or ends before the stream does.
 bool inflateAll(std::string_view in, std::string& out)
 {
@@ -79,16 +77,16 @@ bool inflateAll(std::string_view in, std::string& out)
     z.avail_in = static_cast<uInt>(std::min<std::size_t>(in.size(), UINT32_MAX));
     out.clear();
     int rc = Z_OK;
-    while (rc == Z_OK && out.size() < kMaxFrameBytes) {
+    while (rc == Z_OK && out.size() < kMaxTagValueBytes) {
         const std::size_t have = out.size();
-        out.resize(std::min(kMaxFrameBytes, std::max<std::size_t>(2 * have, 256)));
+        out.resize(std::min(kMaxTagValueBytes, std::max<std::size_t>(2 * have, 256)));
         z.next_out = reinterpret_cast<Bytef*>(out.data() + have);
         z.avail_out = static_cast<uInt>(out.size() - have);
         rc = inflate(&z, Z_NO_FLUSH);
         out.resize(out.size() - z.avail_out);
     }
     inflateEnd(&z);
-    return rc == Z_STREAM_END || (rc == Z_OK && out.size() >= kMaxFrameBytes);
+    return rc == Z_STREAM_END || (rc == Z_OK && out.size() >= kMaxTagValueBytes);
 }
 
 } // namespace
@@ -271,7 +269,7 @@ bool Id3v2Reader::next()
 
 bool Id3v2Reader::data(std::string& out)
 {
-    out.resize(std::min(size_, kMaxFrameBytes));
+    out.resize(std::min(size_, kMaxTagValueBytes));
     Bytes b = body_;
     if (!b.read(out.data(), out.size()))
         return false;
