@@ -45,16 +45,13 @@ struct FoundValue {
     bool text = true;
 };
 
-// A value as far as kMaxTagValueBytes; whole turns false when it was cut.
-std::optional<ApeValue> readValue(BufferedStream& stream, const FoundValue& found, bool& whole)
+// A value as far as kMaxTagValueBytes; nothing when it cannot be read.
+std::optional<ApeValue> readValue(BufferedStream& stream, const FoundValue& found)
 {
     ApeValue value { found.text, {} };
     value.bytes.resize(static_cast<std::size_t>(std::min<int64_t>(found.bytes, kMaxTagValueBytes)));
-    if (stream.readAt(found.at, value.bytes.data(), value.bytes.size()) != value.bytes.size()) {
-        whole = false;
+    if (stream.readAt(found.at, value.bytes.data(), value.bytes.size()) != value.bytes.size())
         return std::nullopt;
-    }
-    whole = whole && static_cast<int64_t>(value.bytes.size()) == found.bytes;
     return value;
 }
 
@@ -189,8 +186,11 @@ ApeItems readApeItems(BufferedStream& stream, const ApeTag& tag, std::span<const
         pos = valueAt + valueBytes;
     }
     for (std::size_t k = 0; k < keys.size(); ++k) {
-        if (found[k])
-            out.values[k] = readValue(stream, *found[k], out.whole);
+        if (!found[k])
+            continue;
+        out.values[k] = readValue(stream, *found[k]);
+        const auto& v = out.values[k];
+        out.whole = out.whole && v && static_cast<int64_t>(v->bytes.size()) == found[k]->bytes;
     }
     return out;
 }
