@@ -10,6 +10,7 @@
 #include "common/folder_listing.h"
 #include "trackinfo/buffered_stream.h"
 #include "trackinfo/mpeg_stream.h"
+#include "trackinfo/tag_layout.h"
 
 int main(int argc, char** argv)
 {
@@ -26,8 +27,9 @@ int main(int argc, char** argv)
     for (const std::string& name : listing.names) {
         const std::string path = melodex::joinPath(folder, name);
         melodex::BufferedStream stream(path.c_str());
-        const auto s = melodex::trackinfo::analyzeStream(stream, stream.length());
-        std::printf("%s\t%ld\t%d\t%d\t%lld\n", name.c_str(), stream.length(), s.bitrateKbps, s.sampleRate,
+        melodex::trackinfo::TagLayout layout(stream);
+        const auto s = melodex::trackinfo::analyzeStream(stream, layout);
+        std::printf("%s\t%ld\t%d\t%d\t%lld\n", name.c_str(), stream.size(), s.bitrateKbps, s.sampleRate,
             static_cast<long long>(s.totalSeconds));
     }
     std::fprintf(stderr, "%zu files\n", listing.names.size());

@@ -2,7 +2,8 @@
 """Writes small seed files for vbmp3_fuzzer: ID3v2.2/2.3/2.4 tags (several
 encodings, comments, genre codes, pictures, padding; extended headers,
 unsynchronisation, empty and compressed frames, grouping and length bytes),
-with and without an ID3v1 block, in front of a few frames of a corpus file.
+with and without an ID3v1 block, in front of a few frames of a corpus file;
+and APE tags (a header, several values, binary items, any key case) after them.
 Mutations of these reach the tag reader's corners, and the places where the
 plain reader and TagLib could disagree, far sooner than mutations of whole
 files.
@@ -51,6 +52,15 @@ def id3v1(title, year, comment, track, genre):
         + bytes([genre])
 
 
+def ape(items, header=True):
+    def le32(n):
+        return n.to_bytes(4, "little")
+    body = b"".join(le32(len(v)) + le32(flags) + k + b"\0" + v for k, v, flags in items)
+    def part(flags):
+        return b"APETAGEX" + le32(2000) + le32(len(body) + 32) + le32(len(items)) + le32(flags) + bytes(8)
+    return (part(0xA0000000) if header else b"") + body + part(0x80000000 if header else 0)
+
+
 def main():
     audio = open(sys.argv[1], "rb").read()[:6000]
     out = sys.argv[2]
@@ -82,6 +92,11 @@ def main():
         open(os.path.join(out, "tag%d.mp3" % i), "wb").write(s + audio)
         open(os.path.join(out, "tag%d_v1.mp3" % i), "wb").write(s + audio + v1)
     open(os.path.join(out, "v1_only.mp3"), "wb").write(audio + id3v1(b" \t t ", b"19", b"x" * 30, 0, 255))
+    items = [(b"Title", "タイトル".encode(), 0), (b"ARTIST", b"a\0b", 0), (b"album", b"bin", 2),
+             (b"Year", b"2003-05", 0), (b"Track", b"7/9", 0), (b"Genre", b"(13)", 0), (b"Comment", b"\x93\x8c", 0),
+             (b"Cover Art (Front)", b"x.png\0" + bytes(200), 2)]
+    open(os.path.join(out, "ape.mp3"), "wb").write(audio + ape(items))
+    open(os.path.join(out, "ape_v1.mp3"), "wb").write(audio + ape(items[:3], False) + v1)
 
 
 if __name__ == "__main__":

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # A short run of fuzz/vbmp3_fuzzer (see fuzz/README.md) from the seeds alone:
-# the corpus files and fuzz/make-tag-seeds.py's tags, in a fresh
+# the corpus files, fuzz/make-tag-seeds.py's tags and the hostile files of
+# fuzz/make-hostile-seeds.py (up to 17 MB, hence -max_len), in a fresh
 # build-fuzz/smoke/ each time. Fails on any crash, leak, sanitizer report or
 # input slower than 30 s; the input is kept in build-fuzz/smoke/artifacts.
 #     scripts/check-fuzz.sh [SECONDS]      default 60; MELODEX_CORPUS_DIR for the corpus
@@ -21,9 +22,10 @@ mkdir -p "$smoke/corpus" "$smoke/artifacts"
 shopt -s nullglob
 cp "$corpus"/*.mp3 "$corpus"/*.MP3 "$corpus"/thirdparty/*.mp3 "$smoke/corpus/"
 "$here/fuzz/make-tag-seeds.py" "$corpus/no_tags.mp3" "$smoke/corpus"
+"$here/fuzz/make-hostile-seeds.py" "$corpus/no_tags.mp3" "$smoke/corpus"
 chmod u+w "$smoke/corpus"/*
 cd "$smoke"
-"$build/fuzz/vbmp3_fuzzer" -max_total_time="$seconds" -max_len=65536 -timeout=30 -print_final_stats=1 \
+"$build/fuzz/vbmp3_fuzzer" -max_total_time="$seconds" -max_len=$((18 << 20)) -timeout=30 -print_final_stats=1 \
     -artifact_prefix=artifacts/ corpus 2>fuzz.log || {
     tail -n 60 fuzz.log >&2
     echo "fuzz: the input that failed is in $smoke/artifacts" >&2

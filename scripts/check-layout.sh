@@ -3,7 +3,9 @@
 # A folder may include its own headers and those of the folders it builds on;
 # only src/window may include Qt. The window's command files take their
 # inputs as arguments and reach no control: they include neither the window
-# nor its widgets.
+# nor its widgets. Where a tag lies in a file is known in one place: no file
+# of src/trackinfo but the tag-layout module spells the tags' identifiers
+# ("ID3", "TAG", "APETAGEX") outside a comment.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 declare -A allowed=(
@@ -32,4 +34,12 @@ if grep -nE '^#include "window/(frmMain1|widgets)\.h"' src/window/*_command.* sr
     echo "a command file of src/window must not include frmMain1.h or widgets.h"
     status=1
 fi
+for file in src/trackinfo/*.h src/trackinfo/*.cpp; do
+    [[ $file == src/trackinfo/tag_layout.* ]] && continue
+    if hits=$(sed 's://.*$::' "$file" | grep -nE '"(ID3|TAG|APETAGEX)"'); then
+        sed "s|^|$file:|" <<<"$hits"
+        echo "$file: tag identifiers belong in src/trackinfo/tag_layout"
+        status=1
+    fi
+done
 exit $status

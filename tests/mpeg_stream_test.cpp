@@ -1,6 +1,7 @@
 #include "trackinfo/mpeg_stream.h"
 
 #include "trackinfo/buffered_stream.h"
+#include "trackinfo/tag_layout.h"
 
 #include <cstring>
 #include <filesystem>
@@ -13,7 +14,7 @@
 
 #include <gtest/gtest.h>
 #include <mpg123.h>
-#include <taglib/tfilestream.h>
+#include <nlohmann/json.hpp>
 
 #include "test_support.h"
 
@@ -81,6 +82,13 @@ std::string apeTagAndId3v1()
     const std::string footer = "APETAGEX" + le32(2000) + le32(uint32_t(item.size() + 32)) + le32(1) + le32(0)
         + std::string(8, '\0');
     return item + footer + "TAG" + std::string(125, 'x');
+}
+
+melodex::trackinfo::StreamSummary summaryOf(const fs::path& path)
+{
+    melodex::BufferedStream stream(path.c_str());
+    melodex::trackinfo::TagLayout layout(stream);
+    return melodex::trackinfo::analyzeStream(stream, layout);
 }
 
 // Frames libmpg123 counts in [begin, end) of the file.
@@ -165,21 +173,166 @@ TEST(AnalyzeStream, WalksEveryFrameOfAStreamWithoutHeader)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const fs::path path = dir.write(std::string(c.name) + ".mp3", c.bytes);
-        melodex::BufferedStream buffered(path.c_str());
-        TagLib::FileStream plain(path.c_str(), true);
-        for (TagLib::IOStream* stream :
-            { static_cast<TagLib::IOStream*>(&buffered), static_cast<TagLib::IOStream*>(&plain) }) {
-            const auto s = melodex::trackinfo::analyzeStream(*stream, stream->length());
-            ASSERT_TRUE(s.found);
-            EXPECT_EQ(s.firstFrame, c.firstFrame);
-            EXPECT_EQ(s.audioEnd, c.audioEnd);
-            EXPECT_EQ(s.frames, c.frames);
-            EXPECT_EQ(s.totalSeconds, c.seconds);
-            EXPECT_EQ(s.bitrateKbps, c.kbps);
-            EXPECT_EQ(s.averagedRate, c.averaged);
-        }
+        const auto s = summaryOf(path);
+        ASSERT_TRUE(s.found);
+        EXPECT_EQ(s.firstFrame, c.firstFrame);
+        EXPECT_EQ(s.audioEnd, c.audioEnd);
+        EXPECT_EQ(s.frames, c.frames);
+        EXPECT_EQ(s.totalSeconds, c.seconds);
+        EXPECT_EQ(s.bitrateKbps, c.kbps);
+        EXPECT_EQ(s.averagedRate, c.averaged);
         if (c.decoderAgrees) {
             EXPECT_EQ(decoderFrames(path, c.firstFrame, c.audioEnd), c.frames);
         }
     }
+}
+
+TEST(AnalyzeStream, AveragesTheRateOnlyForVbrWithoutHeader)
+{
+    struct Case {
+        const char* file;
+        bool averaged;
+        int64_t seconds;
+    };
+    const Case cases[] = {
+        { "vbr_no_header.mp3", true, 9 },
+        { "thirdparty/taglib-bladeenc.mp3", false, 3 }, // CBR, no header
+        { "trailing_junk.mp3", false, 3 },
+        { "tcon_pop.mp3", false, 1 },
+        { "vbr_v2_xing_id3v24.mp3", false, 7 },
+        { "vbri_synthetic.mp3", false, 5 },
+        // Its Info header describes the 1887 s file it was cut from: what is there counts.
+        { "thirdparty/taglib-garbage.mp3", false, 0 },
+        { "id3v2_size_too_large.mp3", false, 3 },
+    };
+    for (const auto& c : cases) {
+        const auto s = summaryOf(melodex::test::corpusDir() / c.file);
+        EXPECT_TRUE(s.found) << c.file;
+        EXPECT_EQ(s.averagedRate, c.averaged) << c.file;
+        EXPECT_EQ(s.totalSeconds, c.seconds) << c.file;
+    }
+}
+
+// Cut copies keep the VBR header of the whole file; the frames present count.
+TEST(AnalyzeStream, MeasuresACutFileNotItsHeader)
+{
+    TempDir dir;
+    const std::string whole
+        = melodex::test::readFile(melodex::test::corpusDir() / "thirdparty/mutagen-silence-44-s-mpeg25.mp3");
+    const std::string cbr = melodex::test::readFile(melodex::test::corpusDir() / "cbr128_44k_stereo.mp3");
+    struct Case {
+        fs::path path;
+        int seconds, kbps;
+    };
+    const Case cases[] = {
+        // Xing: 80 frames, 4464 bytes, 3.84 s; the first 1500 bytes hold about a third of it.
+        { dir.write("xing_cut.mp3", whole.substr(0, 1500)), 1, 9 },
+        // Info (CBR): 174 frames, 4.5 s; cut to 1.0 s of frames and no ID3v1.
+        { dir.write("info_cut.mp3", cbr.substr(0, 16720)), 1, 128 },
+    };
+    for (const auto& c : cases) {
+        const auto s = summaryOf(c.path);
+        EXPECT_TRUE(s.found) << c.path;
+        EXPECT_EQ(s.totalSeconds, c.seconds) << c.path;
+        EXPECT_EQ(s.bitrateKbps, c.kbps) << c.path;
+    }
+}
+
+// Every corpus stream has as many frames as the corpus counts, from its VBR
+// header or frame by frame; without a header its audio ends where its last
+// frame does, and only a VBR stream has its rate averaged.
+TEST(AnalyzeStream, CountsTheCorpusFrames)
+{
+    const auto expected
+        = nlohmann::json::parse(melodex::test::readFile(melodex::test::corpusDir() / "expected.json"));
+    int averaged = 0;
+    for (const auto& [name, entry] : expected.at("files").items()) {
+        const auto& truth = entry.at("stream");
+        if (truth.is_null())
+            continue;
+        SCOPED_TRACE(name);
+        const auto summary = summaryOf(melodex::test::corpusDir() / fs::u8path(name));
+        EXPECT_EQ(summary.frames, truth.at("audio_frames").get<int64_t>());
+        const bool headerless = truth.at("vbr_header").get<std::string>() == "none";
+        if (headerless) {
+            EXPECT_EQ(summary.audioEnd,
+                truth.at("first_frame_offset").get<int64_t>() + truth.at("audio_bytes").get<int64_t>());
+        }
+        EXPECT_EQ(summary.averagedRate, headerless && truth.at("vbr").get<bool>());
+        averaged += summary.averagedRate;
+    }
+    EXPECT_GE(averaged, 1);
+}
+
+// A stream without a VBR header is averaged when its rate changes anywhere,
+// even where the first frames give no hint; CBR never is.
+TEST(AnalyzeStream, VariableRateWithoutHeaderIsAveraged)
+{
+    const Kind unpadded { .padded = false };
+    struct Case {
+        const char* name;
+        std::string bytes;
+        bool averaged;
+        int64_t seconds;
+        int kbps;
+    };
+    const std::vector<Case> cases = {
+        { "cbr.mp3", frames(9, 400, unpadded), false, 10, 128 },
+        { "rate_changes_in_the_middle_only.mp3",
+            frames(1, 300, unpadded) + frames(9, 300, unpadded) + frames(1, 300, unpadded), true, 23, 0 },
+        // The first frames are small; the frames behind them need more bytes
+        // than a run of small frames would.
+        { "large_frames_right_after_the_first.mp3",
+            frames(1, 1, unpadded) + frames(14, 3, unpadded) + frames(1, 600, unpadded), true, 15, 0 },
+    };
+    TempDir dir;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto s = summaryOf(dir.write(c.name, c.bytes));
+        ASSERT_TRUE(s.found);
+        EXPECT_EQ(s.firstFrame, 0);
+        EXPECT_EQ(s.audioEnd, static_cast<int64_t>(c.bytes.size()));
+        EXPECT_EQ(s.averagedRate, c.averaged);
+        EXPECT_EQ(s.totalSeconds, c.seconds);
+        if (c.kbps) {
+            EXPECT_EQ(s.bitrateKbps, c.kbps);
+        }
+    }
+}
+
+TEST(ParseFrameHeader, ReadsLayerThreeHeadersAndRefusesReservedValues)
+{
+    struct Case {
+        const char* why;
+        std::string bytes;
+        int version, bitrate, rate, channels, frameBytes, samples;
+    };
+    const Case cases[] = {
+        { "MPEG-1 128 kbps 44.1 kHz stereo", "\xff\xfb\x90\x04", 10, 128, 44100, 2, 417, 1152 },
+        { "same, padded", "\xff\xfb\x92\x04", 10, 128, 44100, 2, 418, 1152 },
+        { "MPEG-1 320 kbps 48 kHz", "\xff\xfb\xe4\x44", 10, 320, 48000, 2, 960, 1152 },
+        { "MPEG-2 64 kbps 22.05 kHz", "\xff\xf3\x80\x44", 20, 64, 22050, 2, 208, 576 },
+        { "MPEG-2.5 32 kbps 11.025 kHz mono", "\xff\xe3\x40\xc4", 25, 32, 11025, 1, 208, 576 },
+    };
+    for (const auto& c : cases) {
+        const auto h
+            = melodex::trackinfo::parseFrameHeader(reinterpret_cast<const unsigned char*>(c.bytes.data()));
+        ASSERT_TRUE(h) << c.why;
+        EXPECT_EQ(h->version, c.version) << c.why;
+        EXPECT_EQ(h->layer, 3) << c.why;
+        EXPECT_EQ(h->bitrateKbps, c.bitrate) << c.why;
+        EXPECT_EQ(h->sampleRate, c.rate) << c.why;
+        EXPECT_EQ(h->channels, c.channels) << c.why;
+        EXPECT_EQ(h->frameBytes, c.frameBytes) << c.why;
+        EXPECT_EQ(h->samplesPerFrame, c.samples) << c.why;
+    }
+    for (const char* bad : { "\xff\xfb\x00\x04", // free format
+             "\xff\xfb\xf0\x04", // bit rate index 15
+             "\xff\xfb\x9c\x04", // sampling rate index 3
+             "\xff\xeb\x90\x04", // reserved version
+             "\xff\xf9\x90\x04", // reserved layer
+             "\xff\xfb\x90\x06", // reserved emphasis
+             "\xfe\xfb\x90\x04" }) // no sync
+        EXPECT_FALSE(melodex::trackinfo::parseFrameHeader(reinterpret_cast<const unsigned char*>(bad)))
+            << bad;
 }

@@ -1,7 +1,6 @@
 #include "trackinfo/vbmp3.h"
 
 #include "common/sjis.h"
-#include "trackinfo/mpeg_stream.h"
 
 #include <algorithm>
 #include <chrono>
@@ -19,7 +18,6 @@
 #include <taglib/id3v2tag.h>
 #include <taglib/mpegfile.h>
 #include <taglib/textidentificationframe.h>
-#include <taglib/tfilestream.h>
 
 #include "test_support.h"
 
@@ -477,91 +475,4 @@ TEST(Vbmp3GetFileInfo, ClampsTheSizeOfHugeFiles)
     EXPECT_EQ(r.rc, 0);
     EXPECT_EQ(r.info.FileBytes, INT32_MAX);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5)); // not read to its end
-}
-
-TEST(AnalyzeStream, AveragesTheRateOnlyForVbrWithoutHeader)
-{
-    struct Case {
-        const char* file;
-        bool averaged;
-        int64_t seconds;
-    };
-    const Case cases[] = {
-        { "vbr_no_header.mp3", true, 9 },
-        { "thirdparty/taglib-bladeenc.mp3", false, 3 }, // CBR, no header
-        { "trailing_junk.mp3", false, 3 },
-        { "tcon_pop.mp3", false, 1 },
-        { "vbr_v2_xing_id3v24.mp3", false, 7 },
-        { "vbri_synthetic.mp3", false, 5 },
-        // Its Info header describes the 1887 s file it was cut from: what is there counts.
-        { "thirdparty/taglib-garbage.mp3", false, 0 },
-        { "id3v2_size_too_large.mp3", false, 3 },
-    };
-    for (const auto& c : cases) {
-        TagLib::FileStream stream((test::corpusDir() / c.file).c_str(), true);
-        const auto s = trackinfo::analyzeStream(stream, stream.length());
-        EXPECT_TRUE(s.found) << c.file;
-        EXPECT_EQ(s.averagedRate, c.averaged) << c.file;
-        EXPECT_EQ(s.totalSeconds, c.seconds) << c.file;
-    }
-}
-
-// Cut copies keep the VBR header of the whole file; the frames present count.
-TEST(AnalyzeStream, MeasuresACutFileNotItsHeader)
-{
-    TempDir dir;
-    const std::string whole
-        = test::readFile(test::corpusDir() / "thirdparty/mutagen-silence-44-s-mpeg25.mp3");
-    const std::string cbr = test::readFile(test::corpusDir() / "cbr128_44k_stereo.mp3");
-    struct Case {
-        fs::path path;
-        int seconds, kbps;
-    };
-    const Case cases[] = {
-        // Xing: 80 frames, 4464 bytes, 3.84 s; the first 1500 bytes hold about a third of it.
-        { dir.write("xing_cut.mp3", whole.substr(0, 1500)), 1, 9 },
-        // Info (CBR): 174 frames, 4.5 s; cut to 1.0 s of frames and no ID3v1.
-        { dir.write("info_cut.mp3", cbr.substr(0, 16720)), 1, 128 },
-    };
-    for (const auto& c : cases) {
-        const Result r = read(c.path);
-        EXPECT_EQ(r.rc, 1) << c.path;
-        EXPECT_EQ(r.info.TotalSeconds, c.seconds) << c.path;
-        EXPECT_EQ(r.info.BitRate, c.kbps) << c.path;
-    }
-}
-
-TEST(ParseFrameHeader, ReadsLayerThreeHeadersAndRefusesReservedValues)
-{
-    struct Case {
-        const char* why;
-        std::string bytes;
-        int version, bitrate, rate, channels, frameBytes, samples;
-    };
-    const Case cases[] = {
-        { "MPEG-1 128 kbps 44.1 kHz stereo", "\xff\xfb\x90\x04", 10, 128, 44100, 2, 417, 1152 },
-        { "same, padded", "\xff\xfb\x92\x04", 10, 128, 44100, 2, 418, 1152 },
-        { "MPEG-1 320 kbps 48 kHz", "\xff\xfb\xe4\x44", 10, 320, 48000, 2, 960, 1152 },
-        { "MPEG-2 64 kbps 22.05 kHz", "\xff\xf3\x80\x44", 20, 64, 22050, 2, 208, 576 },
-        { "MPEG-2.5 32 kbps 11.025 kHz mono", "\xff\xe3\x40\xc4", 25, 32, 11025, 1, 208, 576 },
-    };
-    for (const auto& c : cases) {
-        const auto h = trackinfo::parseFrameHeader(reinterpret_cast<const unsigned char*>(c.bytes.data()));
-        ASSERT_TRUE(h) << c.why;
-        EXPECT_EQ(h->version, c.version) << c.why;
-        EXPECT_EQ(h->layer, 3) << c.why;
-        EXPECT_EQ(h->bitrateKbps, c.bitrate) << c.why;
-        EXPECT_EQ(h->sampleRate, c.rate) << c.why;
-        EXPECT_EQ(h->channels, c.channels) << c.why;
-        EXPECT_EQ(h->frameBytes, c.frameBytes) << c.why;
-        EXPECT_EQ(h->samplesPerFrame, c.samples) << c.why;
-    }
-    for (const char* bad : { "\xff\xfb\x00\x04", // free format
-             "\xff\xfb\xf0\x04", // bit rate index 15
-             "\xff\xfb\x9c\x04", // sampling rate index 3
-             "\xff\xeb\x90\x04", // reserved version
-             "\xff\xf9\x90\x04", // reserved layer
-             "\xff\xfb\x90\x06", // reserved emphasis
-             "\xfe\xfb\x90\x04" }) // no sync
-        EXPECT_FALSE(trackinfo::parseFrameHeader(reinterpret_cast<const unsigned char*>(bad))) << bad;
 }

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <limits>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -34,12 +33,10 @@ constexpr long kMaxScanBytes = 256L * 1024;
 struct Region {
     long start = 0;
     long size = 0;
-    // A ByteVector, not plain memory: a read that lies within the region is
-    // handed out as a slice sharing these bytes, without a copy. Loading the
-    // next bytes while such a slice is still held copies it away first
-    // (copy on write), so a slice never changes under its holder.
-    TagLib::ByteVector bytes;
-    const char* begin() const { return bytes.data(); }
+    // Left uninitialised when it grows: every byte handed out was read first.
+    std::unique_ptr<char[]> bytes;
+    long capacity = 0;
+    const char* begin() const { return bytes.get(); }
 
     bool contains(long pos) const { return pos >= start && pos < start + size; }
     long end() const { return start + size; }
@@ -65,10 +62,12 @@ long preadFully(int fd, char* out, long n, long offset)
 
 bool loadRegion(Region& r, int fd, long start, long size)
 {
-    if (static_cast<long>(r.bytes.size()) < size)
-        r.bytes = TagLib::ByteVector(static_cast<unsigned int>(size));
+    if (r.capacity < size) {
+        r.bytes = std::make_unique_for_overwrite<char[]>(static_cast<std::size_t>(size));
+        r.capacity = size;
+    }
     r.start = start;
-    r.size = preadFully(fd, r.bytes.data(), size, start);
+    r.size = preadFully(fd, r.bytes.get(), size, start);
     return r.size > 0;
 }
 
@@ -109,21 +108,19 @@ struct BufferedStream::Buffers {
 };
 
 BufferedStream::BufferedStream(const char* path)
-    : path_(path ? path : "")
 {
     buffers_ = spareBuffers ? std::move(spareBuffers) : std::make_unique<Buffers>();
     buffers_->head.size = buffers_->tail.size = buffers_->window.size = 0;
 
     // O_NONBLOCK: a FIFO named .mp3 must not hang the reader; plain files ignore it.
-    fd_ = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    fd_ = ::open(path ? path : "", O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd_ < 0) {
         openError_ = errno;
         return;
     }
     struct stat st { };
     if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
-        // Not a plain file: no length to plan the reads with, and nothing
-        // TagLib could make sense of.
+        // Not a plain file: no length to plan the reads with, and no tags.
         openError_ = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
         ::close(fd_);
         fd_ = -1;
@@ -156,14 +153,6 @@ BufferedStream::~BufferedStream()
         ::close(fd_);
     if (!spareBuffers)
         spareBuffers = std::move(buffers_);
-}
-
-void BufferedStream::seek(long offset, Position p)
-{
-    const long base = p == Beginning ? 0 : (p == Current ? pos_ : size_);
-    const long target = base + offset;
-    if (target >= 0)
-        pos_ = target;
 }
 
 std::size_t BufferedStream::readAt(long offset, char* out, std::size_t n)
@@ -253,27 +242,6 @@ void BufferedStream::readRest(long offset)
     const long start = buffers_->head.contains(offset) ? buffers_->head.end() : offset;
     if (start < size_ && size_ - start <= kMaxScanBytes)
         loadRegion(buffers_->window, fd_, start, size_ - start);
-}
-
-TagLib::ByteVector BufferedStream::readBlock(unsigned long length)
-{
-    if (fd_ < 0 || length == 0 || pos_ >= size_)
-        return {};
-    // A ByteVector holds at most UINT_MAX bytes: a larger request gets that much.
-    const long n = std::min({ static_cast<long>(std::min<unsigned long>(length, size_)), size_ - pos_,
-        static_cast<long>(std::numeric_limits<unsigned int>::max()) });
-    loadTailFor(pos_, n);
-    if (const Region* r = buffers_->find(pos_); r && pos_ + n <= r->end()) {
-        TagLib::ByteVector out
-            = r->bytes.mid(static_cast<unsigned int>(pos_ - r->start), static_cast<unsigned int>(n));
-        pos_ += n;
-        return out;
-    }
-    TagLib::ByteVector out(static_cast<unsigned int>(n));
-    const std::size_t got = readAt(pos_, out.data(), static_cast<std::size_t>(n));
-    out.resize(static_cast<unsigned int>(got));
-    pos_ += static_cast<long>(got);
-    return out;
 }
 
 } // namespace melodex

@@ -1,5 +1,6 @@
 #pragma once
-// The big-endian numbers tags and frame headers are made of.
+// The numbers tags and frame headers are made of: big-endian in ID3v2 and
+// MPEG headers, little-endian in APE tags.
 
 #include <cstdint>
 
@@ -8,6 +9,11 @@ namespace melodex::trackinfo {
 inline uint32_t bigEndian32(const unsigned char* p)
 {
     return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | uint32_t(p[3]);
+}
+
+inline uint32_t littleEndian32(const unsigned char* p)
+{
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
 
 } // namespace melodex::trackinfo

@@ -12,19 +12,8 @@
 namespace melodex::trackinfo {
 namespace {
 
-// A frame's content is read or inflated up to this much. Only its first
-// texts are ever shown, and a bogus size or a zlib bomb must not take the
-// memory of a whole file.
-constexpr std::size_t kMaxFrameBytes = 1 << 20;
 // Unsynchronised bytes are undone in pieces of this size.
 constexpr long kChunkBytes = 64L * 1024;
-
-bool synchsafe(const unsigned char* p) { return ((p[0] | p[1] | p[2] | p[3]) & 0x80) == 0; }
-
-uint32_t synchsafe32(const unsigned char* p)
-{
-    return uint32_t(p[0]) << 21 | uint32_t(p[1]) << 14 | uint32_t(p[2]) << 7 | uint32_t(p[3]);
-}
 
 // Unsynchronisation leaves no 0xFF before a byte of 0xE0 or more, nor at the
 // end. Some taggers set the flag on data they never unsynchronised; where the
@@ -77,7 +66,7 @@ void resynchronise(std::string& s)
     s.resize(w);
 }
 
-// A zlib stream to its end, or up to kMaxFrameBytes. False when the data is
+// A zlib stream to its end, or up to kMaxTagValueBytes. False when the data is
 // broken or ends before the stream does.
 bool inflateAll(std::string_view in, std::string& out)
 {
@@ -88,16 +77,16 @@ bool inflateAll(std::string_view in, std::string& out)
     z.avail_in = static_cast<uInt>(std::min<std::size_t>(in.size(), UINT32_MAX));
     out.clear();
     int rc = Z_OK;
-    while (rc == Z_OK && out.size() < kMaxFrameBytes) {
+    while (rc == Z_OK && out.size() < kMaxTagValueBytes) {
         const std::size_t have = out.size();
-        out.resize(std::min(kMaxFrameBytes, std::max<std::size_t>(2 * have, 256)));
+        out.resize(std::min(kMaxTagValueBytes, std::max<std::size_t>(2 * have, 256)));
         z.next_out = reinterpret_cast<Bytef*>(out.data() + have);
         z.avail_out = static_cast<uInt>(out.size() - have);
         rc = inflate(&z, Z_NO_FLUSH);
         out.resize(out.size() - z.avail_out);
     }
     inflateEnd(&z);
-    return rc == Z_STREAM_END || (rc == Z_OK && out.size() >= kMaxFrameBytes);
+    return rc == Z_STREAM_END || (rc == Z_OK && out.size() >= kMaxTagValueBytes);
 }
 
 } // namespace
@@ -144,21 +133,17 @@ bool Id3v2Reader::Bytes::read(char* out, std::size_t n)
     return true;
 }
 
-Id3v2Reader::Id3v2Reader(BufferedStream& stream)
+Id3v2Reader::Id3v2Reader(BufferedStream& stream, long offset, const Id3v2Header& header)
     : stream_(stream)
     , bytes_(stream, 0, 0, false)
     , body_(bytes_)
+    , version_(header.version)
 {
-    unsigned char h[10];
-    if (stream.readAt(0, reinterpret_cast<char*>(h), 10) != 10 || std::memcmp(h, "ID3", 3) != 0)
-        return;
-    if (h[3] < 2 || h[3] > 4 || h[4] == 0xFF || !synchsafe(h + 6))
-        return;
-    version_ = h[3];
-    const unsigned char flags = h[5];
-    if (version_ == 2 || h[4] != 0 || flags != 0)
+    const unsigned char flags = header.flags;
+    if (version_ == 2 || header.revision != 0 || flags != 0)
         tagLibAlike_ = false;
-    long end = 10 + static_cast<long>(synchsafe32(h + 6));
+    const long begin = offset + static_cast<long>(kId3v2HeaderBytes);
+    long end = begin + static_cast<long>(header.bodyBytes);
     if (end > stream.size()) {
         // Cut short or lying: what is there may still hold the frames.
         end = stream.size();
@@ -166,8 +151,8 @@ Id3v2Reader::Id3v2Reader(BufferedStream& stream)
     }
     tagUnsynchronised_ = (flags & 0x80) != 0;
     // ID3v2.4 unsynchronises frame by frame; the header flag says all are.
-    bytes_
-        = Bytes(stream, 10, end, tagUnsynchronised_ && version_ < 4 && canBeUnsynchronised(stream, 10, end));
+    bytes_ = Bytes(
+        stream, begin, end, tagUnsynchronised_ && version_ < 4 && canBeUnsynchronised(stream, begin, end));
     if (version_ == 2 && (flags & 0x40))
         ended_ = true; // compressed with a scheme never defined: nothing in it can be read
     else if (version_ > 2 && (flags & 0x40))
@@ -210,7 +195,7 @@ bool Id3v2Reader::readExtendedHeader()
     if (version_ == 3) {
         rest = static_cast<long>(bigEndian32(s)); // without its own four bytes
     } else {
-        if (!synchsafe(s))
+        if (!isSynchsafe(s))
             return false;
         rest = static_cast<long>(synchsafe32(s)) - 4; // with them
         if (rest < 2)
@@ -229,7 +214,7 @@ long Id3v2Reader::frameSize(const unsigned char* h, long bodyStart)
     const long plain = static_cast<long>(bigEndian32(h + 4));
     if (version_ == 3)
         return plain;
-    if (!synchsafe(h + 4)) {
+    if (!isSynchsafe(h + 4)) {
         tagLibAlike_ = false;
         return plain; // written by a tagger that knew only ID3v2.3
     }
@@ -284,7 +269,7 @@ bool Id3v2Reader::next()
 
 bool Id3v2Reader::data(std::string& out)
 {
-    out.resize(std::min(size_, kMaxFrameBytes));
+    out.resize(std::min(size_, kMaxTagValueBytes));
     Bytes b = body_;
     if (!b.read(out.data(), out.size()))
         return false;

@@ -14,6 +14,8 @@
 #include <string>
 #include <string_view>
 
+#include "trackinfo/tag_layout.h"
+
 namespace melodex {
 class BufferedStream;
 }
@@ -22,12 +24,10 @@ namespace melodex::trackinfo {
 
 class Id3v2Reader {
 public:
-    // Reads the tag header at the start of the stream.
-    explicit Id3v2Reader(BufferedStream& stream);
+    // The tag whose header is at `offset` of the stream; the header must
+    // be readable() (the caller decides what to do with other versions).
+    Id3v2Reader(BufferedStream& stream, long offset, const Id3v2Header& header);
 
-    // An ID3v2.2, 2.3 or 2.4 header with a size that can be one. Anything
-    // else starting with "ID3" is no tag this reader knows.
-    bool valid() const { return version_ != 0; }
     int version() const { return version_; }
 
     // Moves to the next frame; false when none follows.

@@ -1,17 +1,14 @@
 #include "trackinfo/mpeg_stream.h"
 
+#include "trackinfo/buffered_stream.h"
 #include "trackinfo/byte_order.h"
+#include "trackinfo/tag_layout.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <span>
 #include <string_view>
-
-#include <taglib/tbytevector.h>
-#include <taglib/tiostream.h>
-
-#include "trackinfo/buffered_stream.h"
 
 namespace melodex::trackinfo {
 namespace {
@@ -46,13 +43,11 @@ constexpr int kMaxFreeFormatBytes = 4096;
 // The file's bytes, looked at in place where the stream buffers them: the
 // analysis makes many small reads near the start and near the end of a file,
 // and a copy or a system call for each would cost more than the analysis.
-// Other streams are read through one cached block.
 class Reader {
 public:
-    Reader(TagLib::IOStream& stream, int64_t size)
+    explicit Reader(BufferedStream& stream)
         : stream_(stream)
-        , buffered_(dynamic_cast<BufferedStream*>(&stream))
-        , size_(size)
+        , size_(stream.size())
     {
     }
     int64_t size() const { return size_; }
@@ -66,52 +61,33 @@ public:
             return {};
         minBytes = std::min(minBytes, size_ - pos);
         maxBytes = std::max(minBytes, std::min(maxBytes, size_ - pos));
-        if (buffered_) {
-            // Most looks fall into the bytes the last one got.
-            const int64_t inLast = lastPos_ + static_cast<int64_t>(last_.size()) - pos;
-            if (pos >= lastPos_ && inLast >= minBytes)
-                return last_.subspan(static_cast<std::size_t>(pos - lastPos_),
-                    static_cast<std::size_t>(std::min(inLast, maxBytes)));
-            last_ = buffered_->view(static_cast<long>(pos), static_cast<std::size_t>(minBytes),
-                static_cast<std::size_t>(std::max(maxBytes, kAtHandBytes)));
-            lastPos_ = pos;
-            return last_.first(std::min(last_.size(), static_cast<std::size_t>(maxBytes)));
-        }
-        const int64_t blockEnd = blockPos_ + (block_ ? static_cast<int64_t>(block_->size()) : 0);
-        if (!block_ || pos < blockPos_ || pos + minBytes > blockEnd) {
-            // A block near the end of the file reaches back from it, so the
-            // tags and the last frames behind it land in one block.
-            const int64_t blockLength = std::min(size_, std::max(minBytes, kBlockBytes));
-            blockPos_ = std::min(pos, size_ - blockLength);
-            stream_.clear();
-            stream_.seek(static_cast<long>(blockPos_));
-            block_ = stream_.readBlock(static_cast<unsigned long>(blockLength));
-        }
-        const int64_t end = std::min(blockPos_ + static_cast<int64_t>(block_->size()), pos + maxBytes);
-        if (pos < blockPos_ || end <= pos)
-            return {};
-        return { bytes(*block_) + (pos - blockPos_), static_cast<std::size_t>(end - pos) };
+        // Most looks fall into the bytes the last one got.
+        const int64_t inLast = lastPos_ + static_cast<int64_t>(last_.size()) - pos;
+        if (pos >= lastPos_ && inLast >= minBytes)
+            return last_.subspan(static_cast<std::size_t>(pos - lastPos_),
+                static_cast<std::size_t>(std::min(inLast, maxBytes)));
+        last_ = stream_.view(static_cast<long>(pos), static_cast<std::size_t>(minBytes),
+            static_cast<std::size_t>(std::max(maxBytes, kAtHandBytes)));
+        lastPos_ = pos;
+        return last_.first(std::min(last_.size(), static_cast<std::size_t>(maxBytes)));
     }
 
     // The bytes from pos on toward end for a walk through all of them: as
     // many as the stream gives at once, at least 4 where the file holds them.
     std::span<const unsigned char> stretch(int64_t pos, int64_t end)
     {
-        if (buffered_ && pos >= 0 && pos < end) {
-            last_ = buffered_->scan(static_cast<long>(pos), static_cast<std::size_t>(end - pos));
-            lastPos_ = pos;
-            return last_;
-        }
-        return view(pos, 4, end - pos);
+        if (pos < 0 || pos >= end)
+            return {};
+        last_ = stream_.scan(static_cast<long>(pos), static_cast<std::size_t>(end - pos));
+        lastPos_ = pos;
+        return last_;
     }
 
     // Everything from pos to the end of the file will be read.
     void readRest(int64_t pos)
     {
-        if (buffered_) {
-            last_ = {};
-            buffered_->readRest(static_cast<long>(pos));
-        }
+        last_ = {};
+        stream_.readRest(static_cast<long>(pos));
     }
 
     std::optional<FrameHeader> headerAt(int64_t pos, int freeBytes)
@@ -123,67 +99,26 @@ public:
     }
 
 private:
-    static const unsigned char* bytes(const TagLib::ByteVector& v)
-    {
-        return reinterpret_cast<const unsigned char*>(v.data());
-    }
-
-    static constexpr int64_t kBlockBytes = 16384;
-    // What a view of the buffered stream asks for beyond what it needs: all
-    // the stream has at hand, up to the end of any frame.
+    // What a view asks for beyond what it needs: all the stream has at hand,
+    // up to the end of any frame.
     static constexpr int64_t kAtHandBytes = 8192;
-    TagLib::IOStream& stream_;
-    BufferedStream* buffered_;
+    BufferedStream& stream_;
     int64_t size_;
-    // The bytes the buffered stream handed out last, valid until it is asked again.
+    // The bytes the stream handed out last, valid until it is asked again.
     std::span<const unsigned char> last_;
     int64_t lastPos_ = 0;
-    // Only for streams other than BufferedStream: an empty ByteVector costs
-    // an allocation, too much to make for every file.
-    std::optional<TagLib::ByteVector> block_;
-    int64_t blockPos_ = 0;
 };
 
-uint32_t littleEndian32(const unsigned char* p)
+// Where the audio may start: after an ID3v2 tag at the front, of whatever
+// version. A tag whose size runs past the end of the file lies; then its
+// frames are searched too, the chain check keeps picture data from passing
+// for audio.
+int64_t searchStart(const Reader& r, const TagLayout& layout)
 {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-
-// Where the audio may start: after an ID3v2 tag at the front. A tag whose
-// size runs past the end of the file lies; then its frames are searched too,
-// the chain check keeps picture data from passing for audio.
-int64_t searchStart(Reader& r)
-{
-    const auto b = r.view(0, 10, 10);
-    if (b.size() < 10 || std::memcmp(b.data(), "ID3", 3) != 0)
+    if (!layout.id3v2())
         return 0;
-    if (b[3] == 0xFF || b[4] == 0xFF || (b[6] | b[7] | b[8] | b[9]) & 0x80)
-        return 0;
-    const int64_t size = int64_t(b[6]) << 21 | int64_t(b[7]) << 14 | int64_t(b[8]) << 7 | int64_t(b[9]);
-    const int64_t total = 10 + size + ((b[5] & 0x10) ? 10 : 0);
-    return total <= r.size() ? total : 10;
-}
-
-// Where the audio must end: before an ID3v1 tag and an APEv2 tag at the back.
-int64_t searchEnd(Reader& r)
-{
-    int64_t end = r.size();
-    if (end >= 128) {
-        const auto b = r.view(end - 128, 3, 3);
-        if (b.size() == 3 && std::memcmp(b.data(), "TAG", 3) == 0)
-            end -= 128;
-    }
-    if (end >= 32) {
-        const auto footer = r.view(end - 32, 32, 32);
-        if (footer.size() == 32 && std::memcmp(footer.data(), "APETAGEX", 8) == 0) {
-            const int64_t tagSize = littleEndian32(footer.data() + 12);
-            const bool hasHeader = littleEndian32(footer.data() + 20) & 0x80000000u;
-            const int64_t total = tagSize + (hasHeader ? 32 : 0);
-            if (tagSize >= 32 && total <= end)
-                end -= total;
-        }
-    }
-    return end;
+    const int64_t total = layout.id3v2()->extent();
+    return total <= r.size() ? total : static_cast<int64_t>(kId3v2HeaderBytes);
 }
 
 // A frame header of the stream at p: one of ref's stream when ref is given,
@@ -510,9 +445,9 @@ struct StreamStart {
     int64_t end = 0; // where frames may end: the tags at the end excluded
 };
 
-std::optional<StreamStart> findStreamStart(Reader& r)
+std::optional<StreamStart> findStreamStart(Reader& r, TagLayout& layout)
 {
-    const int64_t searchFrom = searchStart(r);
+    const int64_t searchFrom = searchStart(r, layout);
     // The stream nearly always starts right there. Without a VBR header it
     // will be walked to its end: all of it is read now, and the tags at the
     // end with it, rather than the end first and the rest after.
@@ -524,7 +459,7 @@ std::optional<StreamStart> findStreamStart(Reader& r)
             r.readRest(searchFrom);
     }
     StreamStart st;
-    st.end = searchEnd(r);
+    st.end = layout.tail().start(r.size());
     const int64_t from = std::min(searchFrom, st.end);
     const auto start = findFrames(r, from, from + kMaxJunk, st.end, nullptr, 0);
     if (!start)
@@ -585,11 +520,11 @@ void summarizeFromFrames(StreamSummary& s, const FrameWalk& w, const FrameHeader
 
 } // namespace
 
-StreamSummary analyzeStream(TagLib::IOStream& stream, int64_t fileSize)
+StreamSummary analyzeStream(BufferedStream& stream, TagLayout& layout)
 {
     StreamSummary s;
-    Reader r(stream, fileSize);
-    const std::optional<StreamStart> st = findStreamStart(r);
+    Reader r(stream);
+    const std::optional<StreamStart> st = findStreamStart(r, layout);
     if (!st)
         return s;
     s.found = true;

@@ -8,11 +8,13 @@
 #include <cstdint>
 #include <optional>
 
-namespace TagLib {
-class IOStream;
+namespace melodex {
+class BufferedStream;
 }
 
 namespace melodex::trackinfo {
+
+class TagLayout;
 
 struct FrameHeader {
     int version = 0; // 10 = MPEG-1, 20 = MPEG-2, 25 = MPEG-2.5
@@ -45,7 +47,8 @@ struct StreamSummary {
     bool averagedRate = false; // the bit rate is the walked frames' average: their rates differ, or are free
 };
 
-// fileSize: the stream's length in bytes.
-StreamSummary analyzeStream(TagLib::IOStream& stream, int64_t fileSize);
+// The audio is looked for between the tags the layout finds at the start
+// and at the end of the stream.
+StreamSummary analyzeStream(BufferedStream& stream, TagLayout& layout);
 
 } // namespace melodex::trackinfo

@@ -6,15 +6,15 @@
 #include "trackinfo/byte_order.h"
 #include "trackinfo/id3v2_reader.h"
 #include "trackinfo/mpeg_stream.h"
+#include "trackinfo/tag_layout.h"
 
 #include <algorithm>
 #include <array>
+#include <climits>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <vector>
-
-#include <taglib/id3v1genres.h>
-#include <taglib/tstring.h>
 
 namespace melodex::trackinfo {
 namespace {
@@ -24,15 +24,131 @@ using Text = std::optional<std::string>; // nothing: the frame cannot be decoded
 // What TagLib trims off the ends of a text.
 constexpr std::string_view kWhiteSpace = "\t\n\f\r ";
 
+// The ID3v1 genres with Winamp's extensions, spelt as TagLib spells them:
+// TagLib rewrites a genre code by comparing the name it gives with the text
+// after the code (TagDecoder::readingGenres).
+constexpr std::array<std::string_view, 192> kGenreNames = { "Blues", "Classic Rock", "Country", "Dance",
+    "Disco", "Funk", "Grunge", "Hip-Hop", "Jazz", "Metal", "New Age", "Oldies", "Other", "Pop", "R&B", "Rap",
+    "Reggae", "Rock", "Techno", "Industrial", "Alternative", "Ska", "Death Metal", "Pranks", "Soundtrack",
+    "Euro-Techno", "Ambient", "Trip-Hop", "Vocal", "Jazz-Funk", "Fusion", "Trance", "Classical",
+    "Instrumental", "Acid", "House", "Game", "Sound Clip", "Gospel", "Noise", "Alternative Rock", "Bass",
+    "Soul", "Punk", "Space", "Meditative", "Instrumental Pop", "Instrumental Rock", "Ethnic", "Gothic",
+    "Darkwave", "Techno-Industrial", "Electronic", "Pop-Folk", "Eurodance", "Dream", "Southern Rock",
+    "Comedy", "Cult", "Gangsta", "Top 40", "Christian Rap", "Pop/Funk", "Jungle", "Native American",
+    "Cabaret", "New Wave", "Psychedelic", "Rave", "Showtunes", "Trailer", "Lo-Fi", "Tribal", "Acid Punk",
+    "Acid Jazz", "Polka", "Retro", "Musical", "Rock & Roll", "Hard Rock", "Folk", "Folk Rock",
+    "National Folk", "Swing", "Fast Fusion", "Bebop", "Latin", "Revival", "Celtic", "Bluegrass",
+    "Avant-garde", "Gothic Rock", "Progressive Rock", "Psychedelic Rock", "Symphonic Rock", "Slow Rock",
+    "Big Band", "Chorus", "Easy Listening", "Acoustic", "Humour", "Speech", "Chanson", "Opera",
+    "Chamber Music", "Sonata", "Symphony", "Booty Bass", "Primus", "Porn Groove", "Satire", "Slow Jam",
+    "Club", "Tango", "Samba", "Folklore", "Ballad", "Power Ballad", "Rhythmic Soul", "Freestyle", "Duet",
+    "Punk Rock", "Drum Solo", "A Cappella", "Euro-House", "Dancehall", "Goa", "Drum & Bass", "Club-House",
+    "Hardcore Techno", "Terror", "Indie", "Britpop", "Worldbeat", "Polsk Punk", "Beat",
+    "Christian Gangsta Rap", "Heavy Metal", "Black Metal", "Crossover", "Contemporary Christian",
+    "Christian Rock", "Merengue", "Salsa", "Thrash Metal", "Anime", "Jpop", "Synthpop", "Abstract",
+    "Art Rock", "Baroque", "Bhangra", "Big Beat", "Breakbeat", "Chillout", "Downtempo", "Dub", "EBM",
+    "Eclectic", "Electro", "Electroclash", "Emo", "Experimental", "Garage", "Global", "IDM", "Illbient",
+    "Industro-Goth", "Jam Band", "Krautrock", "Leftfield", "Lounge", "Math Rock", "New Romantic", "Nu-Breakz",
+    "Post-Punk", "Post-Rock", "Psytrance", "Shoegaze", "Space Rock", "Trop Rock", "World Music",
+    "Neoclassical", "Audiobook", "Audio Theatre", "Neue Deutsche Welle", "Podcast", "Indie Rock", "G-Funk",
+    "Dubstep", "Garage Rock", "Psybient" };
+
+std::string_view tagLibGenreName(int index)
+{
+    return index >= 0 && index < static_cast<int>(kGenreNames.size())
+        ? kGenreNames[static_cast<std::size_t>(index)]
+        : std::string_view();
+}
+
+// TagLib's reading of a text as a number, wcstol's in the C locale: blanks,
+// a sign and the digits that follow, a long that overflows stuck at its
+// limit and then cut to an int; ok when the digits run to the end and the
+// number lies strictly between INT_MIN and INT_MAX.
+int tagLibNumber(std::string_view text, bool* ok = nullptr)
+{
+    std::size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r')))
+        ++i;
+    const bool negative = i < text.size() && text[i] == '-';
+    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+        ++i;
+    const std::size_t digits = i;
+    long value = 0;
+    bool overflow = false;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        const int d = text[i] - '0';
+        overflow = overflow || (negative ? value < (LONG_MIN + d) / 10 : value > (LONG_MAX - d) / 10);
+        if (!overflow)
+            value = value * 10 + (negative ? -d : d);
+    }
+    if (overflow)
+        value = negative ? LONG_MIN : LONG_MAX;
+    if (ok)
+        *ok = i > digits && !overflow && i == text.size() && value > INT_MIN && value < INT_MAX;
+    return i > digits ? static_cast<int>(value) : 0;
+}
+
+// Values joined by a space, as TagLib shows several in one field.
+std::string joined(const std::vector<std::string>& values)
+{
+    std::string out;
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        if (i > 0)
+            out += ' ';
+        out += values[i];
+    }
+    return out;
+}
+
+struct Comment {
+    std::string description, text;
+};
+
+// Decodes the texts of one file's tags, and keeps on the way the verdict
+// whether TagLib reads them alike: every shape TagLib reads its own way (a
+// lone surrogate, UTF-16 without a byte order mark, a number in wide digits
+// ...) turns it.
+class TagDecoder {
+public:
+    bool tagLibAlike() const { return alike_; }
+    void differs() { alike_ = false; }
+
+    // The texts of a text frame, each decoded, into `fields`; trailing NULs
+    // dropped, empty texts left out. False when the frame cannot be decoded.
+    bool textFields(std::string_view body, std::vector<std::string>& fields);
+    // A text frame's value: its texts joined by a space.
+    Text textFrame(std::string_view body);
+    // A comment frame: encoding, language, description, text.
+    std::optional<Comment> commentFrame(std::string_view body);
+    std::vector<std::string> readingGenres(const std::vector<std::string>& fields);
+    unsigned int trackNumber(const std::string& text);
+    std::vector<std::string> apeValues(const ApeValue& value);
+
+private:
+    // The texts of one frame share its encoding, and UTF-16 ones without a
+    // byte order mark the order of the frame's last mark, little-endian
+    // before any: what writers that leave the mark out meant, and what other
+    // readers take.
+    struct Frame {
+        unsigned char encoding;
+        bool bigEndian = false;
+    };
+    Text decodeWhole(std::string_view bytes, Frame& f);
+    Text decode(std::string_view bytes, Frame& f);
+    void appendUtf16(std::string& out, std::string_view bytes, bool bigEndian);
+
+    bool alike_ = true;
+};
+
 // UTF-16 units to UTF-8, appended. An odd last byte is taken as a unit with
 // a zero byte missing, a lone surrogate as U+FFFD, as other readers do;
 // TagLib has its own ways with both.
-void appendUtf16(std::string& out, std::string_view bytes, bool bigEndian, bool& alike)
+void TagDecoder::appendUtf16(std::string& out, std::string_view bytes, bool bigEndian)
 {
     const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
     const std::size_t n = (bytes.size() + 1) / 2;
     if (bytes.size() % 2 != 0)
-        alike = false;
+        differs();
     auto unit = [&](std::size_t i) -> uint32_t {
         const uint32_t a = p[2 * i];
         const uint32_t b = 2 * i + 1 < bytes.size() ? p[2 * i + 1] : 0;
@@ -50,7 +166,7 @@ void appendUtf16(std::string& out, std::string_view bytes, bool bigEndian, bool&
             }
         }
         if (u >= 0xD800 && u <= 0xDFFF) {
-            alike = false;
+            differs();
             sjis::appendUtf8(out, 0xFFFD);
         } else {
             sjis::appendUtf8(out, u);
@@ -76,24 +192,12 @@ std::string repairedUtf8(std::string_view bytes)
     return out;
 }
 
-// The texts of one frame in the encoding it names. A UTF-16 text without a
-// byte order mark takes the order of the frame's last mark (all texts of a
-// frame share one), little-endian before any: what writers that leave the
-// mark out meant, and what other readers take.
-struct Decoding {
-    unsigned char encoding;
-    bool& alike;
-    bool bigEndian = false;
-};
-
 // One text, or nothing in an encoding no ID3v2 version defines.
-// ISO-8859-1 goes through the same legacy decoding TagLib is given for it.
-// Every text ends at its first NUL, as TagLib's do.
-Text decodeWhole(std::string_view bytes, Decoding& d);
-
-Text decode(std::string_view bytes, Decoding& d)
+// ISO-8859-1 goes through the legacy decoding: it holds whatever the
+// tagger's system used. Every text ends at its first NUL, as TagLib's do.
+Text TagDecoder::decode(std::string_view bytes, Frame& f)
 {
-    Text text = decodeWhole(bytes, d);
+    Text text = decodeWhole(bytes, f);
     if (text) {
         if (const std::size_t nul = text->find('\0'); nul != std::string::npos)
             text->resize(nul);
@@ -101,36 +205,36 @@ Text decode(std::string_view bytes, Decoding& d)
     return text;
 }
 
-Text decodeWhole(std::string_view bytes, Decoding& d)
+Text TagDecoder::decodeWhole(std::string_view bytes, Frame& f)
 {
     std::string out;
-    switch (d.encoding) {
+    switch (f.encoding) {
     case 0:
         return sjis::legacyToUtf8(bytes);
     case 1:
         if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF
             && static_cast<unsigned char>(bytes[1]) == 0xFE) {
-            d.bigEndian = false;
+            f.bigEndian = false;
             bytes.remove_prefix(2);
         } else if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFE
             && static_cast<unsigned char>(bytes[1]) == 0xFF) {
-            d.bigEndian = true;
+            f.bigEndian = true;
             bytes.remove_prefix(2);
         } else if (!bytes.empty()) {
-            d.alike = false; // TagLib drops the text
+            differs(); // TagLib drops the text
         }
-        appendUtf16(out, bytes, d.bigEndian, d.alike);
+        appendUtf16(out, bytes, f.bigEndian);
         return out;
     case 2:
-        appendUtf16(out, bytes, true, d.alike);
+        appendUtf16(out, bytes, true);
         return out;
     case 3:
         if (sjis::isUtf8(bytes))
             return std::string(bytes);
-        d.alike = false;
+        differs();
         return repairedUtf8(bytes);
     default:
-        d.alike = false;
+        differs();
         return std::nullopt;
     }
 }
@@ -148,15 +252,13 @@ std::size_t findDelimiter(std::string_view v, std::size_t from, std::size_t alig
     return std::string_view::npos;
 }
 
-// The texts of a text frame, each decoded, into `fields`; trailing NULs
-// dropped, empty texts left out. False when the frame cannot be decoded.
-bool textFields(std::string_view body, std::vector<std::string>& fields, bool& alike)
+bool TagDecoder::textFields(std::string_view body, std::vector<std::string>& fields)
 {
     fields.clear();
     if (body.size() < 2)
         return true;
-    Decoding d { static_cast<unsigned char>(body[0]), alike };
-    const std::size_t align = alignmentOf(d.encoding);
+    Frame f { static_cast<unsigned char>(body[0]) };
+    const std::size_t align = alignmentOf(f.encoding);
     std::size_t length = body.size() - 1;
     while (length > 0 && body[length] == '\0')
         --length;
@@ -170,8 +272,8 @@ bool textFields(std::string_view body, std::vector<std::string>& fields, bool& a
             end = v.size();
         if (end > start) {
             if (align == 2 && !fields.empty())
-                alike = false; // TagLib wants a byte order mark on each
-            Text piece = decode(v.substr(start, end - start), d);
+                differs(); // TagLib wants a byte order mark on each
+            Text piece = decode(v.substr(start, end - start), f);
             if (!piece)
                 return false;
             fields.push_back(std::move(*piece));
@@ -181,78 +283,47 @@ bool textFields(std::string_view body, std::vector<std::string>& fields, bool& a
     return true;
 }
 
-// A text frame's value: its texts joined by a space.
-Text textFrame(std::string_view body, bool& alike)
+Text TagDecoder::textFrame(std::string_view body)
 {
     thread_local std::vector<std::string> fields; // reused: one frame after another
-    if (!textFields(body, fields, alike))
+    if (!textFields(body, fields))
         return std::nullopt;
     if (fields.size() == 1)
         return std::move(fields.front());
-    std::string joined;
-    for (std::size_t i = 0; i < fields.size(); ++i) {
-        if (i > 0)
-            joined += ' ';
-        joined += fields[i];
-    }
-    return joined;
+    return joined(fields);
 }
 
-struct Comment {
-    std::string description, text;
-};
-
-// A comment frame: encoding, language, description, text.
-std::optional<Comment> commentFrame(std::string_view body, bool& alike)
+std::optional<Comment> TagDecoder::commentFrame(std::string_view body)
 {
     if (body.size() < 5)
         return Comment {};
-    Decoding d { static_cast<unsigned char>(body[0]), alike };
-    if (d.encoding > 3) {
-        alike = false;
+    Frame f { static_cast<unsigned char>(body[0]) };
+    if (f.encoding > 3) {
+        differs();
         return std::nullopt;
     }
-    const std::size_t align = alignmentOf(d.encoding);
+    const std::size_t align = alignmentOf(f.encoding);
     const std::string_view v = body.substr(4);
     const std::size_t split = findDelimiter(v, 0, align);
     if (split == std::string_view::npos || split + align >= v.size())
         return Comment {};
-    Text description = decode(v.substr(0, split), d);
-    Text text = decode(v.substr(split + align), d);
+    Text description = decode(v.substr(0, split), f);
+    Text text = decode(v.substr(split + align), f);
     if (!description || !text)
         return std::nullopt;
     return Comment { std::move(*description), std::move(*text) };
 }
 
-// TagLib's own spelling of the ID3v1 genre names, converted once.
-const std::array<std::string, 256>& tagLibGenreNames()
+bool hasNonAscii(std::string_view s)
 {
-    static const std::array<std::string, 256> names = [] {
-        std::array<std::string, 256> a;
-        for (int i = 0; i < 256; ++i)
-            a[static_cast<std::size_t>(i)] = TagLib::ID3v1::genre(i).to8Bit(true);
-        return a;
-    }();
-    return names;
-}
-
-// TagLib's reading of a whole text as a number. Plain digits are common
-// enough to spare building its string for them.
-int tagLibNumber(const std::string& text, bool& ok)
-{
-    if (!text.empty() && text.size() <= 3
-        && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-        ok = true;
-        return std::stoi(text);
-    }
-    return TagLib::String(text, TagLib::String::UTF8).toInt(&ok);
+    return std::any_of(s.begin(), s.end(), [](unsigned char c) { return c >= 0x80; });
 }
 
 // TagLib rewrites a genre while reading: each leading "(N)" becomes the
 // number N unless the text after it is N's name, "(RX)" and "(CR)" become
 // "RX" and "CR", other parenthesised codes are dropped, the rest stays.
 // A code holding other than ASCII is no number.
-std::vector<std::string> readingGenres(const std::vector<std::string>& fields, bool& alike)
+std::vector<std::string> TagDecoder::readingGenres(const std::vector<std::string>& fields)
 {
     std::vector<std::string> out;
     for (const auto& field : fields) {
@@ -261,18 +332,17 @@ std::vector<std::string> readingGenres(const std::vector<std::string>& fields, b
             const std::size_t close = rest.find(')', 1);
             if (close == std::string_view::npos)
                 break;
-            const std::string code(rest.substr(1, close - 1));
+            const std::string_view code = rest.substr(1, close - 1);
             rest = rest.substr(close + 1);
             bool ok = false;
             int number = 0;
-            if (std::any_of(code.begin(), code.end(), [](unsigned char c) { return c >= 0x80; }))
-                alike = false; // TagLib's reading of wide digits and spaces depends on the locale
+            if (hasNonAscii(code))
+                differs(); // TagLib's reading of wide digits and spaces depends on the locale
             else
-                number = tagLibNumber(code, ok);
-            if ((ok && number >= 0 && number <= 255
-                    && tagLibGenreNames()[static_cast<std::size_t>(number)] != rest)
-                || code == "RX" || code == "CR")
-                out.push_back(code);
+                number = tagLibNumber(code, &ok);
+            if ((ok && number >= 0 && number <= 255 && tagLibGenreName(number) != rest) || code == "RX"
+                || code == "CR")
+                out.emplace_back(code);
         }
         if (!rest.empty())
             out.emplace_back(rest);
@@ -280,28 +350,61 @@ std::vector<std::string> readingGenres(const std::vector<std::string>& fields, b
     return out;
 }
 
-// Reads whole pieces of the file or fails.
-struct Bytes {
-    BufferedStream& stream;
-    bool read(long offset, void* out, std::size_t n)
-    {
-        return stream.readAt(offset, static_cast<char*>(out), n) == n;
-    }
-};
+unsigned int TagDecoder::trackNumber(const std::string& text)
+{
+    if (hasNonAscii(text))
+        differs(); // TagLib's number reading of wide characters
+    return static_cast<unsigned int>(tagLibNumber(text));
+}
 
-// The MPEG frame TagLib checks at the start of a file without "ID3" there:
-// a valid header whose successor agrees in version, layer and rate. When it
-// finds none, TagLib searches the junk for a tag; that is its business.
-bool startsWithFrame(Bytes& in, long size)
+// What TagLib makes of an APE item: its value split at each NUL (one at the
+// very end ends the last value rather than starting an empty one), each
+// value UTF-8. TagLib drops a value that is not UTF-8; here it is read as
+// any text that names no code page is, which is what a tagger that wrote
+// its system's code page meant.
+std::vector<std::string> TagDecoder::apeValues(const ApeValue& value)
+{
+    std::vector<std::string> out;
+    if (!value.text)
+        return out;
+    const std::string_view bytes = value.bytes;
+    auto add = [&](std::string_view piece) {
+        if (sjis::isUtf8(piece)) {
+            out.emplace_back(piece);
+        } else {
+            differs();
+            out.push_back(sjis::legacyToUtf8(piece));
+        }
+    };
+    std::size_t from = 0;
+    for (std::size_t nul = bytes.find('\0'); nul != std::string_view::npos; nul = bytes.find('\0', from)) {
+        add(bytes.substr(from, nul - from));
+        from = nul + 1;
+    }
+    if (from < bytes.size())
+        add(bytes.substr(from));
+    return out;
+}
+
+// Reads whole pieces of the file or fails.
+bool readExactly(BufferedStream& stream, long offset, void* out, std::size_t n)
+{
+    return stream.readAt(offset, static_cast<char*>(out), n) == n;
+}
+
+// The MPEG frame TagLib checks at the start of a file without an ID3v2 tag
+// there: a valid header whose successor agrees in version, layer and rate.
+// When it finds none, TagLib searches the junk for a tag by rules of its own.
+bool startsWithFrame(BufferedStream& stream, long size)
 {
     unsigned char h[4];
-    if (!in.read(0, h, 4))
+    if (!readExactly(stream, 0, h, 4))
         return false;
     const auto header = parseFrameHeader(h);
     if (!header || header->layer == 1)
         return false;
     unsigned char next[4];
-    if (header->frameBytes + 4 > size || !in.read(header->frameBytes, next, 4))
+    if (header->frameBytes + 4 > size || !readExactly(stream, header->frameBytes, next, 4))
         return false;
     constexpr uint32_t kMask = 0xFFFE0C00;
     return (bigEndian32(h) & kMask) == (bigEndian32(next) & kMask);
@@ -345,74 +448,136 @@ Field fieldOf(std::string_view id, int version)
     return Field::None;
 }
 
-// The six texts of an ID3v2 tag: the first frame of each kind that can be
-// read, the comment without a description or else the only one, the first
-// genre that names one.
-void readId3v2(Id3v2Reader& tag, PlainTags& out)
-{
-    constexpr std::size_t kTexts = static_cast<std::size_t>(Field::Genre);
+// TagLib reads the frames a chapter (CHAP) or a table of contents (CTOC)
+// embeds by calling itself, one level deeper for each: chapters nested
+// twenty thousand deep run it out of stack. Nothing of them is shown here.
+bool nestsFrames(std::string_view id) { return id == "CHAP" || id == "CTOC"; }
+
+// What the frames of an ID3v2 tag gave, before it becomes the six texts.
+struct Id3v2Frames {
+    static constexpr std::size_t kTexts = static_cast<std::size_t>(Field::Genre);
     std::array<std::optional<std::string>, kTexts> texts; // title ... track
     std::optional<std::vector<std::string>> genres;
     bool commentChosen = false;
     int comments = 0;
-    std::string firstComment;
-    bool& alike = out.tagLibAlike;
+    std::string comment; // the one without a description, else the first
+
+    std::optional<std::string>& text(Field f) { return texts[static_cast<std::size_t>(f)]; }
+};
+
+// The six texts of an ID3v2 tag: the first frame of each kind that can be
+// read, the comment without a description or else the only one, the first
+// genre that names one.
+TagTexts readId3v2(Id3v2Reader& tag, TagDecoder& d)
+{
+    Id3v2Frames got;
     thread_local std::string body;
     thread_local std::vector<std::string> fields;
-
     while (tag.next()) {
         const Field field = fieldOf(tag.id(), tag.version());
         const auto index = static_cast<std::size_t>(field);
-        const bool wanted = field < Field::Genre ? !texts[index]
-            : field == Field::Genre              ? !genres
-                                                 : field == Field::Comment && !commentChosen;
+        if (field == Field::None && nestsFrames(tag.id()))
+            d.differs();
+        const bool wanted = field < Field::Genre ? !got.texts[index]
+            : field == Field::Genre              ? !got.genres
+                                                 : field == Field::Comment && !got.commentChosen;
         if (!wanted || !tag.data(body))
             continue;
         if (field < Field::Genre) {
-            texts[index] = textFrame(body, alike);
+            got.texts[index] = d.textFrame(body);
         } else if (field == Field::Genre) {
-            if (textFields(body, fields, alike))
-                genres = readingGenres(fields, alike);
-        } else if (const auto c = commentFrame(body, alike)) {
-            if (comments++ == 0)
-                firstComment = c->text;
-            if (c->description.empty()) {
-                out.texts.comment = c->text;
-                commentChosen = true;
-            }
+            if (d.textFields(body, fields))
+                got.genres = d.readingGenres(fields);
+        } else if (const auto c = d.commentFrame(body)) {
+            if (got.comments++ == 0 || c->description.empty())
+                got.comment = c->text;
+            got.commentChosen = c->description.empty();
         }
     }
-    alike = alike && tag.tagLibAlike();
-    if (!commentChosen && comments == 1)
-        out.texts.comment = firstComment;
+    if (!tag.tagLibAlike())
+        d.differs();
 
-    auto text = [&](Field f) -> std::optional<std::string>& { return texts[static_cast<std::size_t>(f)]; };
-    out.texts.title = text(Field::Title).value_or("");
-    out.texts.artist = text(Field::Artist).value_or("");
-    out.texts.album = text(Field::Album).value_or("");
-    if (const auto& year = text(Field::Year) ? text(Field::Year) : text(Field::YearV24))
-        out.texts.year = yearOf(*year);
-    if (genres) {
-        for (const auto& g : *genres) {
-            out.texts.genre = genreName(g);
-            if (!out.texts.genre.empty())
-                break;
-        }
+    TagTexts out;
+    out.title = got.text(Field::Title).value_or("");
+    out.artist = got.text(Field::Artist).value_or("");
+    out.album = got.text(Field::Album).value_or("");
+    if (const auto& year = got.text(Field::Year) ? got.text(Field::Year) : got.text(Field::YearV24))
+        out.year = yearOf(*year);
+    if (got.commentChosen || got.comments == 1)
+        out.comment = got.comment;
+    for (const auto& g : got.genres.value_or(std::vector<std::string> {})) {
+        out.genre = genreName(g);
+        if (!out.genre.empty())
+            break;
     }
-    if (const auto& track = text(Field::Track)) {
-        if (std::any_of(track->begin(), track->end(), [](unsigned char c) { return c >= 0x80; }))
-            alike = false; // TagLib's number reading of wide characters
-        out.texts.track = static_cast<unsigned int>(TagLib::String(*track, TagLib::String::UTF8).toInt());
-    }
+    if (const auto& track = got.text(Field::Track))
+        out.track = d.trackNumber(*track);
+    return out;
 }
 
 // An ID3v1 field: up to its first NUL, a filled one perhaps cut inside a
 // double-byte character.
-std::string id3v1Field(const unsigned char* p, std::size_t n)
+std::string id3v1Field(std::string_view bytes)
 {
-    const std::string_view bytes(reinterpret_cast<const char*>(p), n);
     const bool filled = bytes.find('\0') == std::string_view::npos;
     return std::string(trim(sjis::legacyToUtf8(bytes, filled), kWhiteSpace));
+}
+
+TagTexts id3v1Texts(BufferedStream& stream, int64_t at)
+{
+    char block[kId3v1Bytes];
+    if (!readExactly(stream, at, block, sizeof block))
+        return {};
+    const Id3v1Fields f = id3v1Fields(block);
+    TagTexts v1;
+    v1.title = id3v1Field(f.title);
+    v1.artist = id3v1Field(f.artist);
+    v1.album = id3v1Field(f.album);
+    v1.year = yearOf(id3v1Field(f.year));
+    v1.comment = id3v1Field(f.comment);
+    v1.genre = id3v1GenreName(f.genre);
+    v1.track = static_cast<unsigned int>(f.track);
+    return v1;
+}
+
+// The fields of an APE tag as TagLib names and reads them: every value of
+// an item joined by a space, the first alone for the year and the track.
+TagTexts apeTexts(BufferedStream& stream, const ApeTag& tag, TagDecoder& d)
+{
+    enum Key { Title, Artist, Album, Comment, Genre, Year, Track };
+    static constexpr std::string_view kKeys[]
+        = { "TITLE", "ARTIST", "ALBUM", "COMMENT", "GENRE", "YEAR", "TRACK" };
+    const ApeItems items = readApeItems(stream, tag, kKeys);
+    if (!items.whole)
+        d.differs();
+    auto values = [&](Key k) {
+        const auto& v = items.values[static_cast<std::size_t>(k)];
+        return v ? d.apeValues(*v) : std::vector<std::string> {};
+    };
+    TagTexts t;
+    t.title = joined(values(Title));
+    t.artist = joined(values(Artist));
+    t.album = joined(values(Album));
+    t.comment = joined(values(Comment));
+    t.genre = genreName(joined(values(Genre)));
+    if (const auto year = values(Year); !year.empty())
+        t.year = yearOf(year.front());
+    if (const auto track = values(Track); !track.empty())
+        t.track = d.trackNumber(track.front());
+    return t;
+}
+
+// The ID3v2 tag to read: at the start, or else the first one in the junk
+// before the audio, where TagLib would look for it.
+std::optional<Id3v2At> leadingId3v2(
+    BufferedStream& stream, TagLayout& layout, int64_t firstFrame, TagDecoder& d)
+{
+    if (layout.id3v2())
+        return Id3v2At { 0, *layout.id3v2() };
+    if (startsWithFrame(stream, stream.size()))
+        return std::nullopt;
+    d.differs(); // TagLib searches by rules of its own
+    return findId3v2Header(stream, firstFrame);
 }
 
 } // namespace
@@ -435,7 +600,7 @@ std::string id3v1GenreName(int index)
         return "Jazz+Funk";
     if (index == 146)
         return "JPop";
-    return index >= 0 && index <= 255 ? tagLibGenreNames()[static_cast<std::size_t>(index)] : std::string();
+    return std::string(tagLibGenreName(index));
 }
 
 std::string genreName(std::string_view text)
@@ -497,63 +662,30 @@ std::string yearOf(std::string_view text)
     return {};
 }
 
-std::optional<PlainTags> readPlainTags(BufferedStream& stream)
+PlainTags readPlainTags(BufferedStream& stream, TagLayout& layout, int64_t firstFrame)
 {
+    TagDecoder d;
+    TagTexts texts;
     const long size = stream.size();
-    Bytes in { stream };
-    char magic[3];
-    if (!in.read(0, magic, 3))
-        return std::nullopt;
-
-    PlainTags tags;
-    if (std::memcmp(magic, "ID3", 3) == 0) {
-        Id3v2Reader tag(stream);
-        if (!tag.valid())
-            return std::nullopt;
-        readId3v2(tag, tags);
-        if (size < 256)
-            tags.tagLibAlike = false; // TagLib's reading of the end of a tiny file is its own
-    } else if (size < 256 || !startsWithFrame(in, size)) {
-        return std::nullopt;
-    }
-
-    // TagLib takes a "TAG" that ends an "APETAGEX" for no ID3v1 tag.
-    unsigned char block[131];
-    bool hasId3v1 = false;
-    if (size >= 131) {
-        if (!in.read(size - 131, block, 131))
-            return std::nullopt;
-        if (std::memcmp(block, "APETAGEX", 8) == 0) {
-            tags.apeTag = true;
-            return tags;
+    if (size < 256)
+        d.differs(); // TagLib's reading of the end of a tiny file is its own
+    if (const auto v2 = leadingId3v2(stream, layout, firstFrame, d)) {
+        if (v2->header.readable()) {
+            Id3v2Reader tag(stream, static_cast<long>(v2->offset), v2->header);
+            texts = readId3v2(tag, d);
+        } else {
+            d.differs(); // TagLib reads other versions as it can; they are left unread here
         }
-        hasId3v1 = std::memcmp(block + 3, "TAG", 3) == 0;
-    } else if (size >= 128) {
-        if (!in.read(size - 128, block + 3, 128))
-            return std::nullopt;
-        hasId3v1 = std::memcmp(block + 3, "TAG", 3) == 0;
     }
-    char ape[8];
-    const long apeFooter = size - (hasId3v1 ? 128 : 0) - 32;
-    if (apeFooter >= 0 && in.read(apeFooter, ape, 8) && std::memcmp(ape, "APETAGEX", 8) == 0) {
-        tags.apeTag = true;
-        return tags;
+    const TailTags& tail = layout.tail();
+    if (tail.ape && tail.ape->fits()) {
+        fillMissing(texts, apeTexts(stream, *tail.ape, d));
+    } else if (tail.ape && tail.ape->tagBytes > kApeFooterBytes && tail.ape->tagBytes <= size) {
+        d.differs(); // TagLib reads items from where the tag cannot be
     }
-
-    if (hasId3v1) {
-        TagTexts v1;
-        const unsigned char* v1Block = block + 3;
-        v1.title = id3v1Field(v1Block + 3, 30);
-        v1.artist = id3v1Field(v1Block + 33, 30);
-        v1.album = id3v1Field(v1Block + 63, 30);
-        v1.year = yearOf(id3v1Field(v1Block + 93, 4));
-        const bool hasTrack = v1Block[125] == 0 && v1Block[126] != 0; // ID3v1.1
-        v1.comment = id3v1Field(v1Block + 97, hasTrack ? 28 : 30);
-        v1.genre = id3v1GenreName(v1Block[127]);
-        v1.track = hasTrack ? v1Block[126] : 0;
-        fillMissing(tags.texts, v1);
-    }
-    return tags;
+    if (tail.id3v1 >= 0)
+        fillMissing(texts, id3v1Texts(stream, tail.id3v1));
+    return { std::move(texts), d.tagLibAlike() };
 }
 
 } // namespace melodex::trackinfo

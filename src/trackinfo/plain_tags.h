@@ -1,19 +1,22 @@
 #pragma once
-// The ID3v2 and ID3v1 tags of an MP3 file, read straight from the bytes.
+// The tags of an MP3 file, read straight from the bytes: an ID3v2 tag at the
+// start (or behind junk before the audio), an APE tag and an ID3v1 tag at
+// the end, merged field by field.
 //
 // TagLib builds a whole object model for every tag: each frame a heap object,
 // each text a UTF-16 string, pictures read and copied along. For a catalogue
 // of thousands of files that costs several times the reading itself. And
 // TagLib 1.13 loses frames or whole tags on shapes real files have: extended
 // headers, unsynchronisation, empty frames, a bad frame ID, compressed frames,
-// UTF-16 without a byte order mark. This reader reads every ID3v2.2, 2.3 and
-// 2.4 tag at the start of a file itself (see id3v2_reader.h); on the shapes
-// TagLib reads right it answers exactly what the TagLib-based reading in
-// vbmp3.cpp answers. TagLib still reads APE tags, and files that start with
-// neither an ID3v2 tag nor an MPEG frame (it searches them).
-// Pictures and other large frames are skipped without being read.
+// UTF-16 without a byte order mark; on hostile ones it crashes (frames
+// nested in chapters until the stack runs out) or takes gigabytes (a zlib
+// bomb, an APE tag that claims 4 GiB). This reader reads every tag itself,
+// within the bounds tag_layout.h and id3v2_reader.h set; on the shapes
+// TagLib reads right it answers exactly what TagLib answers, and the tests
+// and the fuzzer hold the two to it (PlainTags::tagLibAlike).
+// Pictures and other large frames and items are skipped without being read.
 
-#include <optional>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -22,6 +25,8 @@ class BufferedStream;
 }
 
 namespace melodex::trackinfo {
+
+class TagLayout;
 
 struct TagTexts {
     std::string title, artist, album, year, comment, genre;
@@ -47,15 +52,14 @@ std::string yearOf(std::string_view text);
 
 struct PlainTags {
     TagTexts texts;
-    // An APE tag is there too: texts hold the ID3v2 tag alone, and TagLib
-    // must read the APE tag and the ID3v1 tag behind it.
-    bool apeTag = false;
-    // Only shapes TagLib reads right: its reading must be this one.
+    // Only shapes TagLib reads right, and reads without harm: its reading
+    // must be this one. False also where TagLib would crash or balloon.
     bool tagLibAlike = true;
 };
 
-// The tags of the file behind `stream`, or nothing when TagLib must read
-// them all (no ID3v2 tag or MPEG frame at the start).
-std::optional<PlainTags> readPlainTags(BufferedStream& stream);
+// The tags of the file behind `stream`, whose audio starts at firstFrame:
+// a file that starts with neither an ID3v2 tag nor audio may hide its tag
+// in the junk before it.
+PlainTags readPlainTags(BufferedStream& stream, TagLayout& layout, int64_t firstFrame);
 
 } // namespace melodex::trackinfo

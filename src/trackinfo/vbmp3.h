@@ -69,12 +69,10 @@ std::string TrimNul(const char (&field)[N])
 
 namespace melodex::trackinfo {
 
-// How the tags are read: the plain reader, with TagLib for APE tags and the
-// files it leaves to it (what vbmp3_getFileInfo does), or TagLib alone, as
-// before the plain reader. On the tag shapes TagLib reads right
-// (PlainTags::tagLibAlike) the two answer alike; the tests and the fuzzer
-// hold them to it.
-enum class TagReading { Plain, TagLibOnly };
-int32_t getFileInfo(const char* path, TrackTag* tag, StreamInfo* info, TagReading reading);
+struct TagTexts;
+
+// The texts into the record's fields as CP932, each cut where a whole
+// character or reference ends; the track number clamped to the field.
+void putTexts(TrackTag& tag, const TagTexts& texts);
 
 } // namespace melodex::trackinfo
