@@ -5,6 +5,7 @@
 #include "trackinfo/mpeg_stream.h"
 #include "trackinfo/plain_tags.h"
 #include "trackinfo/tag_layout.h"
+#include "trackinfo/track_details.h"
 
 #include <cstring>
 #include <optional>

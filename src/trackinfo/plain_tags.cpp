@@ -582,18 +582,6 @@ std::optional<Id3v2At> leadingId3v2(
 
 } // namespace
 
-void fillMissing(TagTexts& into, const TagTexts& from)
-{
-    for (auto [out, in] : { std::pair { &into.title, &from.title }, { &into.artist, &from.artist },
-             { &into.album, &from.album }, { &into.year, &from.year }, { &into.comment, &from.comment },
-             { &into.genre, &from.genre } }) {
-        if (out->empty())
-            *out = *in;
-    }
-    if (into.track == 0)
-        into.track = from.track;
-}
-
 std::string id3v1GenreName(int index)
 {
     if (index == 29)

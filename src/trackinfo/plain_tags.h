@@ -20,6 +20,8 @@
 #include <string>
 #include <string_view>
 
+#include "trackinfo/track_details.h"
+
 namespace melodex {
 class BufferedStream;
 }
@@ -27,15 +29,6 @@ class BufferedStream;
 namespace melodex::trackinfo {
 
 class TagLayout;
-
-struct TagTexts {
-    std::string title, artist, album, year, comment, genre;
-    unsigned int track = 0;
-};
-
-// Fills the fields still empty in `into` from `from`: a field missing from
-// the first tag comes from the next, as TagLib merges them.
-void fillMissing(TagTexts& into, const TagTexts& from);
 
 // A genre as ID3 stores it ("13", "(13)", "(13)Pop", "RX", free text) as
 // the name shown; UTF-8 in and out.

@@ -66,13 +66,3 @@ std::string TrimNul(const char (&field)[N])
 {
     return TrimNul(std::string_view(field, N));
 }
-
-namespace melodex::trackinfo {
-
-struct TagTexts;
-
-// The texts into the record's fields as CP932, each cut where a whole
-// character or reference ends; the track number clamped to the field.
-void putTexts(TrackTag& tag, const TagTexts& texts);
-
-} // namespace melodex::trackinfo

@@ -1,0 +1,113 @@
+#include "trackinfo/track_details.h"
+
+#include "common/sjis.h"
+#include "trackinfo/buffered_stream.h"
+#include "trackinfo/mpeg_stream.h"
+#include "trackinfo/plain_tags.h"
+#include "trackinfo/tag_layout.h"
+#include "trackinfo/vbmp3.h"
+
+#include <climits>
+#include <cstring>
+#include <utility>
+
+#include <sys/stat.h>
+
+namespace melodex::trackinfo {
+namespace {
+
+// CP932 in a fixed field, cut where a whole character or reference ends.
+template <std::size_t N>
+void putText(char (&field)[N], const std::string& utf8)
+{
+    const std::string cp932 = sjis::encode(utf8);
+    const std::size_t n = sjis::cutLength(cp932, N);
+    std::memcpy(field, cp932.data(), n);
+    if (n < N)
+        field[n] = '\0';
+}
+
+// The records hold signed 32-bit values: a file of 2 GiB or more shows
+// 2147483647 bytes rather than a negative or wrapped size.
+int32_t clampToInt32(int64_t v) { return v > INT32_MAX ? INT32_MAX : (v < 0 ? 0 : static_cast<int32_t>(v)); }
+
+void readOpenStream(BufferedStream& stream, TrackDetails& details)
+{
+    TagLayout layout(stream);
+    const auto summary = analyzeStream(stream, layout);
+    if (!summary.found)
+        return;
+    details.texts = readPlainTags(stream, layout, summary.firstFrame).texts;
+    details.bitrateKbps = summary.bitrateKbps;
+    details.sampleRate = summary.sampleRate;
+    details.seconds = summary.totalSeconds;
+    details.readable = true;
+}
+
+} // namespace
+
+void fillMissing(TagTexts& into, const TagTexts& from)
+{
+    for (auto [out, in] : { std::pair { &into.title, &from.title }, { &into.artist, &from.artist },
+             { &into.album, &from.album }, { &into.year, &from.year }, { &into.comment, &from.comment },
+             { &into.genre, &from.genre } }) {
+        if (out->empty())
+            *out = *in;
+    }
+    if (into.track == 0)
+        into.track = from.track;
+}
+
+TrackDetails readTrackDetails(const char* path)
+{
+    TrackDetails details;
+    if (!path)
+        return details;
+    try {
+        // Only plain files: the stream refuses anything else (a FIFO would
+        // wait for a writer forever).
+        BufferedStream stream(path);
+        if (!stream.isOpen()) {
+            details.openError = stream.openError();
+            // Unreadable, but its size is still worth showing.
+            struct stat st { };
+            if (stat(path, &st) == 0 && S_ISREG(st.st_mode))
+                details.fileBytes = st.st_size;
+            return details;
+        }
+        details.fileBytes = stream.size();
+        readOpenStream(stream, details);
+    } catch (...) {
+        // Nothing half-filled: the caller sees an unreadable file.
+        const int64_t bytes = details.fileBytes;
+        details = TrackDetails {};
+        details.fileBytes = bytes;
+    }
+    return details;
+}
+
+void putTexts(TrackTag& tag, const TagTexts& texts)
+{
+    putText(tag.TrackName, texts.title);
+    putText(tag.ArtistName, texts.artist);
+    putText(tag.AlbumName, texts.album);
+    putText(tag.Year, texts.year);
+    putText(tag.Comment, texts.comment);
+    putText(tag.GenreName, texts.genre);
+    tag.Number = clampToInt32(texts.track);
+}
+
+void putDetails(const TrackDetails& details, TrackTag& tag, StreamInfo& info)
+{
+    std::memset(&tag, 0, sizeof tag);
+    std::memset(&info, 0, sizeof info);
+    info.FileBytes = clampToInt32(details.fileBytes);
+    if (!details.readable)
+        return;
+    putTexts(tag, details.texts);
+    info.BitRate = clampToInt32(details.bitrateKbps);
+    info.SamplingRate = details.sampleRate;
+    info.TotalSeconds = clampToInt32(details.seconds);
+}
+
+} // namespace melodex::trackinfo

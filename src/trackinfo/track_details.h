@@ -1,0 +1,50 @@
+#pragma once
+// One audio file as the catalogue knows it: its tag texts whole, in UTF-8,
+// and its stream values at full width. The fixed records of vbmp3.h are cut
+// from it (texts to their CP932 fields, numbers to 32 bits); outputs that
+// are not bound to those widths (info, JSON, the pages of later styles)
+// take the details themselves.
+
+#include <cstdint>
+#include <string>
+
+struct TrackTag;
+struct StreamInfo;
+
+namespace melodex::trackinfo {
+
+struct TagTexts {
+    std::string title, artist, album, year, comment, genre;
+    unsigned int track = 0;
+};
+
+// Fills the fields still empty in `into` from `from`: a field missing from
+// the first tag comes from the next, as TagLib merges them.
+void fillMissing(TagTexts& into, const TagTexts& from);
+
+struct TrackDetails {
+    TagTexts texts;
+    int64_t fileBytes = 0; // the real size, also past 2 GiB
+    int bitrateKbps = 0; // for VBR the average over the stream
+    int sampleRate = 0; // Hz
+    int64_t seconds = 0; // playing time, whole seconds rounded down
+    bool readable = false; // audio was found
+    // errno of a file that could not be opened (0 when it could): a file the
+    // user cannot read is not the same as a file that holds no audio.
+    int openError = 0;
+};
+
+// The file at path (a native path, bytes as the file system holds them).
+// Never throws: a file that cannot be opened or holds no audio comes back
+// unreadable, with empty texts and zeros but its size where it can be known.
+TrackDetails readTrackDetails(const char* path);
+
+// The texts into the record's fields as CP932, each cut where a whole
+// character or reference ends; the track number clamped to the field.
+void putTexts(TrackTag& tag, const TagTexts& texts);
+
+// The fixed records cut from the details: both cleared first, texts in CP932
+// cut where a whole character or reference ends, numbers held to 32 bits.
+void putDetails(const TrackDetails& details, TrackTag& tag, StreamInfo& info);
+
+} // namespace melodex::trackinfo
