@@ -35,8 +35,10 @@ void readOpenStream(BufferedStream& stream, TrackDetails& details)
 {
     TagLayout layout(stream);
     const auto summary = analyzeStream(stream, layout);
-    if (!summary.found)
+    if (!summary.found) {
+        details.problem = "no MPEG audio found";
         return;
+    }
     details.texts = readPlainTags(stream, layout, summary.firstFrame).texts;
     details.bitrateKbps = summary.bitrateKbps;
     details.sampleRate = summary.sampleRate;

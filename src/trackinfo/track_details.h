@@ -7,6 +7,9 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
+
+#include "common/audio_format.h"
 
 struct TrackTag;
 struct StreamInfo;
@@ -18,11 +21,16 @@ struct TagTexts {
     unsigned int track = 0;
 };
 
+// Several values of one field (two ARTIST comments, an ID3v2.4 list, MP4
+// atoms with two data children) are shown joined by this, in every format.
+inline constexpr std::string_view kValueJoiner = "; ";
+
 // Fills the fields still empty in `into` from `from`: a field missing from
 // the first tag comes from the next, as TagLib merges them.
 void fillMissing(TagTexts& into, const TagTexts& from);
 
 struct TrackDetails {
+    AudioFormat format = AudioFormat::Mp3; // what the content holds (MP3 when unknown)
     TagTexts texts;
     int64_t fileBytes = 0; // the real size, also past 2 GiB
     int bitrateKbps = 0; // for VBR the average over the stream
@@ -32,6 +40,9 @@ struct TrackDetails {
     // errno of a file that could not be opened (0 when it could): a file the
     // user cannot read is not the same as a file that holds no audio.
     int openError = 0;
+    // Why a file that opened holds no audio the reader can use ("no MPEG
+    // audio found", "FLAC STREAMINFO missing"), for --verbose and JSON.
+    std::string problem;
 };
 
 // The file at path (a native path, bytes as the file system holds them).
