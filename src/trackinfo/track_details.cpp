@@ -2,6 +2,7 @@
 
 #include "common/sjis.h"
 #include "trackinfo/buffered_stream.h"
+#include "trackinfo/format_readers.h"
 #include "trackinfo/mpeg_stream.h"
 #include "trackinfo/plain_tags.h"
 #include "trackinfo/tag_layout.h"
@@ -31,9 +32,8 @@ void putText(char (&field)[N], const std::string& utf8)
 // 2147483647 bytes rather than a negative or wrapped size.
 int32_t clampToInt32(int64_t v) { return v > INT32_MAX ? INT32_MAX : (v < 0 ? 0 : static_cast<int32_t>(v)); }
 
-void readOpenStream(BufferedStream& stream, TrackDetails& details)
+void readMpegStream(BufferedStream& stream, TagLayout& layout, TrackDetails& details)
 {
-    TagLayout layout(stream);
     const auto summary = analyzeStream(stream, layout);
     if (!summary.found) {
         details.problem = "no MPEG audio found";
@@ -44,6 +44,74 @@ void readOpenStream(BufferedStream& stream, TrackDetails& details)
     details.sampleRate = summary.sampleRate;
     details.seconds = summary.totalSeconds;
     details.readable = true;
+}
+
+enum class Container { Unknown, Flac, Ogg, Mp4, Iff };
+
+// What the content starts with, after an ID3v2 tag at the very start.
+Container containerOf(BufferedStream& stream, TagLayout& layout)
+{
+    const int64_t start = layout.id3v2() ? layout.id3v2()->extent() : 0;
+    const auto head = stream.view(static_cast<long>(start), 12, 12);
+    if (head.size() < 12)
+        return Container::Unknown;
+    const std::string_view magic(reinterpret_cast<const char*>(head.data()), 12);
+    if (magic.starts_with("fLaC"))
+        return Container::Flac;
+    if (magic.starts_with("OggS"))
+        return Container::Ogg;
+    if (magic.substr(4, 4) == "ftyp")
+        return Container::Mp4;
+    const std::string_view form = magic.substr(0, 4), kind = magic.substr(8, 4);
+    if (((form == "RIFF" || form == "RF64" || form == "RIFX") && kind == "WAVE")
+        || (form == "FORM" && (kind == "AIFF" || kind == "AIFC")))
+        return Container::Iff;
+    return Container::Unknown;
+}
+
+// The containers a file of this format may come in: an .ogg may hold Opus
+// or FLAC, a .flac may be FLAC in Ogg; the reader then says which it is.
+bool promises(AudioFormat promised, Container found)
+{
+    switch (promised) {
+    case AudioFormat::Flac:
+        return found == Container::Flac || found == Container::Ogg;
+    case AudioFormat::Vorbis:
+    case AudioFormat::Opus:
+        return found == Container::Ogg;
+    case AudioFormat::Mp4:
+        return found == Container::Mp4;
+    case AudioFormat::Wav:
+    case AudioFormat::Aiff:
+        return found == Container::Iff;
+    case AudioFormat::Mp3:
+        break;
+    }
+    return false;
+}
+
+// A file named as another format than MP3: read by its content's reader
+// when the content is what the name promises, else unreadable.
+void readOtherFormat(BufferedStream& stream, TagLayout& layout, AudioFormat promised, TrackDetails& details)
+{
+    details.format = promised;
+    const Container found = containerOf(stream, layout);
+    if (!promises(promised, found)) {
+        details.problem = "not " + std::string(formatRow(promised).label) + " audio";
+        return;
+    }
+    switch (found) {
+    case Container::Flac:
+        return readFlacFile(stream, layout, details);
+    case Container::Ogg:
+        return readOggFile(stream, layout, details);
+    case Container::Mp4:
+        return readMp4File(stream, layout, details);
+    case Container::Iff:
+        return readIffFile(stream, layout, details);
+    case Container::Unknown:
+        break;
+    }
 }
 
 } // namespace
@@ -78,7 +146,14 @@ TrackDetails readTrackDetails(const char* path)
             return details;
         }
         details.fileBytes = stream.size();
-        readOpenStream(stream, details);
+        TagLayout layout(stream);
+        // A name that promises no other format is read as MP3, as every
+        // file always was: its content decides nothing else.
+        const auto promised = formatOfName(path);
+        if (!promised || *promised == AudioFormat::Mp3)
+            readMpegStream(stream, layout, details);
+        else
+            readOtherFormat(stream, layout, *promised, details);
     } catch (...) {
         // Nothing half-filled: the caller sees an unreadable file.
         const int64_t bytes = details.fileBytes;
