@@ -650,6 +650,15 @@ std::string yearOf(std::string_view text)
     return {};
 }
 
+TagTexts readId3v2Texts(BufferedStream& stream, int64_t offset, const Id3v2Header& header)
+{
+    if (!header.readable())
+        return {};
+    TagDecoder d;
+    Id3v2Reader tag(stream, static_cast<long>(offset), header);
+    return readId3v2(tag, d);
+}
+
 PlainTags readPlainTags(BufferedStream& stream, TagLayout& layout, int64_t firstFrame)
 {
     TagDecoder d;

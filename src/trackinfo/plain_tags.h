@@ -29,6 +29,7 @@ class BufferedStream;
 namespace melodex::trackinfo {
 
 class TagLayout;
+struct Id3v2Header;
 
 // A genre as ID3 stores it ("13", "(13)", "(13)Pop", "RX", free text) as
 // the name shown; UTF-8 in and out.
@@ -49,6 +50,11 @@ struct PlainTags {
     // must be this one. False also where TagLib would crash or balloon.
     bool tagLibAlike = true;
 };
+
+// The texts of the ID3v2 tag whose header is at `offset`, wherever a format
+// keeps one (an "id3 " chunk of a WAV or AIFF file, before "fLaC"); nothing
+// for a version whose frames cannot be read.
+TagTexts readId3v2Texts(BufferedStream& stream, int64_t offset, const Id3v2Header& header);
 
 // The tags of the file behind `stream`, whose audio starts at firstFrame:
 // a file that starts with neither an ID3v2 tag nor audio may hide its tag
