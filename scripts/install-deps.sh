@@ -14,7 +14,7 @@ packages=(
 )
 if [[ "${1:-}" == "test" ]]; then
     packages+=(libgtest-dev libgmock-dev chromium xvfb xauth x11-utils imagemagick clang libclang-rt-14-dev
-               python3-mutagen appstream desktop-file-utils man-db groff-base lintian clang-tidy clang-format)
+               python3-mutagen ffmpeg flac opus-tools vorbis-tools appstream desktop-file-utils man-db groff-base lintian clang-tidy clang-format)
 fi
 missing=()
 for p in "${packages[@]}"; do
