@@ -120,7 +120,7 @@ void fillMissing(TagTexts& into, const TagTexts& from)
 {
     for (auto [out, in] : { std::pair { &into.title, &from.title }, { &into.artist, &from.artist },
              { &into.album, &from.album }, { &into.year, &from.year }, { &into.comment, &from.comment },
-             { &into.genre, &from.genre } }) {
+             { &into.genre, &from.genre }, { &into.albumArtist, &from.albumArtist } }) {
         if (out->empty())
             *out = *in;
     }

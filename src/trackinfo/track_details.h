@@ -19,6 +19,8 @@ namespace melodex::trackinfo {
 struct TagTexts {
     std::string title, artist, album, year, comment, genre;
     unsigned int track = 0;
+    // Not in the fixed record: only outputs that take the details show it.
+    std::string albumArtist;
 };
 
 // Several values of one field (two ARTIST comments, an ID3v2.4 list, MP4
