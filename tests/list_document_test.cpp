@@ -535,7 +535,11 @@ TEST(ListDocument, OutputIsAPlainNameInTheFolder)
         { " b.Mp3 ", false },
         { " list.htm ", true },
         { "リスト.htm", true },
-        { "...", true },
+        { "...", false }, // nothing once FAT has dropped its trailing dots
+        { "song.mp3.", false }, // FAT finds the track by this name
+        { "..mp3.", false },
+        { "a.MP3 . ", false },
+        { "list.htm.", true },
         { ".list.htm", true },
         { "a.mp3.htm", true },
         { "mp3", true },

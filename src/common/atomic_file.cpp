@@ -33,11 +33,17 @@ std::string randomSuffix()
 }
 
 // ".<name>.XXXXXX", with the name cut where the whole would be too long
-// for the file system.
+// for the file system. The cut falls between UTF-8 characters: exFAT and
+// FAT store names as UTF-16 and refuse half a character.
 std::string temporaryPrefix(const std::string& name)
 {
     constexpr std::size_t kNameMax = 255;
-    return "." + name.substr(0, kNameMax - kSuffixLength - 2) + ".";
+    std::size_t keep = std::min(name.size(), kNameMax - kSuffixLength - 2);
+    const auto continuation
+        = [&](std::size_t i) { return (static_cast<unsigned char>(name[i]) & 0xC0) == 0x80; };
+    for (std::size_t back = 0; keep < name.size() && back < 3 && keep > 0 && continuation(keep); ++back)
+        --keep;
+    return "." + name.substr(0, keep) + ".";
 }
 
 bool isTemporaryName(std::string_view entry, std::string_view prefix)

@@ -316,13 +316,19 @@ std::optional<std::string> checkOutputName(std::string_view outFile)
         return "no output file name";
     if (name == "." || name == "..")
         return "\"" + name + "\" names a folder, not a file";
+    // FAT and exFAT drop trailing dots when they look a name up (Windows
+    // trailing spaces too), so on a USB stick "song.mp3." is "song.mp3": the
+    // name is judged as those file systems will take it.
+    const std::string_view judged = std::string_view(name).substr(0, name.find_last_not_of(". ") + 1);
+    if (judged.empty())
+        return "\"" + name + "\" is no name once its trailing dots are dropped, as some file systems do";
     // A backslash is no separator here, but a name from an INI file copied
     // from Windows that holds one meant a path there.
     if (name.find_first_of("/\\") != std::string::npos)
         return "the output file name must be a name in the folder, without \"/\" or \"\\\"";
     if (std::any_of(name.begin(), name.end(), [](char c) { return isControl(c); }))
         return std::string("the output file name cannot hold control characters");
-    if (hasMp3Extension(name))
+    if (hasMp3Extension(judged))
         return std::string("the output file name cannot end in \".mp3\": the list would take a track's "
                            "place");
     return std::nullopt;

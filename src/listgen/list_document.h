@@ -43,6 +43,7 @@ std::string listDocumentPath(const std::string& folder, const std::string& outFi
 // a plain name inside the listed folder (after its spaces are trimmed): not
 // empty, "." or "..", no "/" or "\", no control character, and not ending
 // in ".mp3" in any case, or the list would replace a track or be listed as one.
+// Trailing dots count as FAT drops them: "a.mp3." ends in ".mp3", "..." is empty.
 // The window, --output and a preset's OutFile all go through it.
 std::optional<std::string> checkOutputName(std::string_view outFile);
 
