@@ -501,11 +501,12 @@ bool mayResolveTo(uint32_t cp)
     return cp > 0x1F && cp != 0x7F && !(cp >= 0xD800 && cp <= 0xDFFF) && cp <= 0x10FFFF;
 }
 
-// The character of the numeric reference at s[i] ("&#...;") and its length.
+} // namespace
+
 std::optional<std::pair<uint32_t, std::size_t>> numericReference(std::string_view s, std::size_t i)
 {
     std::size_t j = i + 2;
-    if (j > s.size() || s[i + 1] != '#')
+    if (j > s.size() || s[i] != '&' || s[i + 1] != '#')
         return std::nullopt;
     const bool hex = j < s.size() && (s[j] == 'x' || s[j] == 'X');
     if (hex)
@@ -531,8 +532,6 @@ std::optional<std::pair<uint32_t, std::size_t>> numericReference(std::string_vie
         return std::nullopt;
     return std::pair { cp, j + 1 - i };
 }
-
-} // namespace
 
 std::string encode(std::string_view utf8, Amp amp)
 {
