@@ -9,6 +9,17 @@
 
 namespace melodex::cli {
 
+CLI::Option* addFolderArgument(CLI::App& cmd, std::string& folder, const std::string& description)
+{
+    const CLI::Validator notEmpty(
+        [](const std::string& value) {
+            return value.empty() ? std::string("an empty folder name is no folder (for the root, give \"/\")")
+                                 : std::string();
+        },
+        "");
+    return cmd.add_option("FOLDER", folder, description)->required()->check(notEmpty);
+}
+
 int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool errIsTerminal)
 {
     Context ctx { out, err, errIsTerminal, kExitOk };

@@ -9,6 +9,7 @@
 
 namespace CLI {
 class App;
+class Option;
 }
 
 namespace melodex::cli {
@@ -41,6 +42,10 @@ int runCli(
 enum class Printed { Message, InfoValue };
 std::string escapeForTerminal(std::string_view s, Printed form = Printed::Message);
 inline std::string escapeInfoValue(std::string_view s) { return escapeForTerminal(s, Printed::InfoValue); }
+
+// The FOLDER of a subcommand, required and never empty: the root folder is
+// held as "", so an empty argument (an unset variable) would mean "/".
+CLI::Option* addFolderArgument(CLI::App& cmd, std::string& folder, const std::string& description);
 
 // Each subcommand lives in its own file and registers itself here.
 void addInfoCommand(CLI::App& app, Context& ctx);

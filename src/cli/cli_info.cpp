@@ -182,7 +182,7 @@ void addInfoCommand(CLI::App& app, Context& ctx)
     cmd->footer(kInfoFooter);
     auto folder = std::make_shared<std::string>();
     auto json = std::make_shared<bool>(false);
-    cmd->add_option("FOLDER", *folder, "Folder whose MP3 files are read")->required();
+    addFolderArgument(*cmd, *folder, "Folder whose MP3 files are read");
     cmd->add_flag(
         "--json", *json, "Print one JSON object per file (JSON Lines) instead of tab-separated columns");
     cmd->callback([&ctx, folder, json] {

@@ -365,7 +365,7 @@ void addListCommand(CLI::App& app, Context& ctx)
         bool recursive = false;
     };
     auto args = std::make_shared<Args>();
-    cmd->add_option("FOLDER", args->folder, "Folder whose MP3 files are listed")->required();
+    addFolderArgument(*cmd, args->folder, "Folder whose MP3 files are listed");
     auto* title = cmd->add_option("--title", args->title, "Page title and table caption (default: empty)");
     auto* output = cmd->add_option("--output,-o", args->output,
         "Output file name in the folder (default: list.htm): a plain name, not "
