@@ -482,7 +482,9 @@ TEST(ListDocument, UnwritableFolderFailsWithItsReason)
     const ListResult r = run.write({ "a.mp3" });
     ::chmod(run.dir.path().c_str(), 0755);
     EXPECT_EQ(r.status, ListResult::Status::Failed);
-    EXPECT_EQ(r.reason, (run.dir.path() / "list.htm").string() + ": Permission denied");
+    EXPECT_EQ(r.reason,
+        (run.dir.path() / "list.htm").string() + ": the folder " + run.dir.path().string()
+            + " refuses the write: Permission denied");
     EXPECT_EQ(run.document(), "old");
 }
 

@@ -33,9 +33,9 @@ public:
     AtomicFile(const AtomicFile&) = delete;
     AtomicFile& operator=(const AtomicFile&) = delete;
 
-    // Follows links to the file they name, refuses a target that may not be
-    // written (a folder, a read-only file), removes stale temporaries and
-    // creates the temporary.
+    // Follows links to the file they name where resolveTrusted lets it,
+    // refuses a target that may not be written (a folder, a read-only file),
+    // removes stale temporaries and creates the temporary.
     bool open();
     bool write(std::string_view bytes);
     // Makes the contents durable and puts them in place of the target.
@@ -57,7 +57,7 @@ private:
 
     std::string target_;
     Options options_;
-    std::string dir_; // the folder of the file finally written, after links
+    std::string dir_; // the folder of the file finally written, after links, for messages
     std::string name_; // its name in that folder
     std::string tempName_;
     std::string reason_;
