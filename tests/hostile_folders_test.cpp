@@ -148,6 +148,36 @@ TEST(PlantedLinks, AreFollowedOnlyWhenTheirOwnerOwnsWhereTheyLead)
     }
 }
 
+TEST(PlantedLinks, TheIniFileIsHeldToTheSameRule)
+{
+    if (!test::canChangeUsers())
+        GTEST_SKIP() << "files of other users need root";
+    for (const bool theirs : { false, true }) {
+        Planted p;
+        const fs::path ini = p.home / "melodex.ini";
+        const fs::path target = theirs ? p.home / "own.htm" : p.etc / "some.conf";
+        fs::create_symlink(target, ini);
+        own(ini, kUserA, 0);
+        setIniFile(ini);
+        IniError error;
+        const bool saved = IniPutString("p", "Title", "x", &error);
+        const auto names = IniSectionNames(&error);
+        setIniFile({});
+        if (theirs) {
+            EXPECT_TRUE(saved) << error.reason;
+            EXPECT_EQ(readFile(target), "A's page\r\n\r\n[p]\r\nTitle=x\r\n");
+            EXPECT_EQ(ownerOf(target), kUserA);
+            continue;
+        }
+        const std::string refused = "the link " + ini.string() + " is another user's and leads to "
+            + target.string() + ", which is not theirs: it is not followed";
+        EXPECT_FALSE(saved);
+        EXPECT_FALSE(names.has_value()) << "nor read through";
+        EXPECT_EQ(error.reason, refused);
+        EXPECT_EQ(readFile(target), "precious");
+    }
+}
+
 TEST(FolderArgument, AnEmptyOneIsABadArgumentNotTheRoot)
 {
     // Were "" still "/", the preset nobody saved would stop each list run

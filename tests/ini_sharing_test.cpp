@@ -1,0 +1,114 @@
+// The INI file among several programs: readers that never wait, saves that
+// wait for each other and can be cancelled.
+
+#include <atomic>
+#include <filesystem>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "cli/cli.h"
+#include "ini_test_support.h"
+#include "settings/ini_utl.h"
+#include "settings/option_set_store.h"
+#include "test_support.h"
+
+using namespace melodex;
+using melodex::test::IniFileTest;
+using melodex::test::readFile;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::atomic<int> flockCalls { 0 };
+
+} // namespace
+
+// Every flock of this program comes through here, so a test sees whether a
+// reader so much as tries to take a lock.
+extern "C" int flock(int fd, int operation) noexcept
+{
+    ++flockCalls;
+    return static_cast<int>(::syscall(SYS_flock, fd, operation));
+}
+
+namespace {
+
+// Another program in the middle of a save: it holds the file's lock.
+class HeldLock {
+public:
+    explicit HeldLock(const fs::path& file)
+        : fd_(::open(file.c_str(), O_RDONLY | O_CLOEXEC))
+    {
+        EXPECT_EQ(::flock(fd_, LOCK_EX | LOCK_NB), 0);
+    }
+    ~HeldLock() { release(); }
+    HeldLock(const HeldLock&) = delete;
+    HeldLock& operator=(const HeldLock&) = delete;
+    void release()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = -1;
+    }
+
+private:
+    int fd_;
+};
+
+} // namespace
+
+using IniReaders = IniFileTest;
+using IniSave = IniFileTest;
+
+TEST_F(IniReaders, TakeNoLockAndSucceedWhileASaveHoldsIt)
+{
+    writeIni("[p]\r\nTitle=jazz\r\n[save_key_ 0]\r\nOutFile=x.htm\r\n");
+    HeldLock other(iniPath());
+    flockCalls = 0;
+
+    EXPECT_EQ(IniSectionNames(), (std::vector<std::string> { "p", "save_key_ 0" }));
+    EXPECT_EQ(IniGetString("p", "Title", ""), "jazz");
+    EXPECT_EQ(readPreset("save_key_ 0").options->outFile, "x.htm");
+    const test::CliRun presets = test::runCli({ "presets" });
+    EXPECT_EQ(presets.out, "p\nsave_key_ 0\n");
+    EXPECT_EQ(flockCalls, 0);
+}
+
+TEST_F(IniSave, WaitsForAnotherProgramAndCanBeCancelled)
+{
+    const std::string before = "[p]\r\nTitle=jazz\r\n";
+    struct Case {
+        int answersBeforeCancel; // the hook's "go on" answers; -1: never cancels
+        bool releaseOnThirdCall; // the other program finishes meanwhile
+        bool saved;
+    };
+    const Case cases[] = { { 0, false, false }, { 2, false, false }, { -1, true, true } };
+    for (const auto& c : cases) {
+        writeIni(before);
+        HeldLock other(iniPath());
+        std::vector<std::chrono::milliseconds> waits;
+        const LockWait wait = [&](std::chrono::milliseconds waited) {
+            waits.push_back(waited);
+            if (c.releaseOnThirdCall && waits.size() == 3)
+                other.release();
+            return c.answersBeforeCancel < 0 || static_cast<int>(waits.size()) <= c.answersBeforeCancel;
+        };
+        IniError error;
+        const bool saved = IniPutSection("p", { { "Title", "rock" } }, &error, wait);
+
+        EXPECT_EQ(saved, c.saved) << error.reason;
+        EXPECT_EQ(waits.size(), c.saved ? 3u : static_cast<std::size_t>(c.answersBeforeCancel) + 1);
+        EXPECT_TRUE(std::is_sorted(waits.begin(), waits.end()));
+        if (c.saved) {
+            EXPECT_EQ(iniBytes(), "[p]\r\nTitle=rock\r\n");
+        } else {
+            EXPECT_EQ(error.reason, "not saved: cancelled while another program held the file");
+            EXPECT_EQ(iniBytes(), before);
+        }
+    }
+}
