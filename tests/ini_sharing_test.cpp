@@ -1,5 +1,5 @@
 // The INI file among several programs: readers that never wait, saves that
-// wait for each other and can be cancelled.
+// wait for each other and can be cancelled, the leftovers of a killed save.
 
 #include <atomic>
 #include <filesystem>
@@ -111,4 +111,35 @@ TEST_F(IniSave, WaitsForAnotherProgramAndCanBeCancelled)
             EXPECT_EQ(iniBytes(), before);
         }
     }
+}
+
+TEST_F(IniSave, RemovesTheTemporariesOfAKilledSaveAndNothingElse)
+{
+    // Where the file system has no unnamed files, a save killed midway
+    // leaves ".melodex.ini.XXXXXX"; the last two characters check the four
+    // before them ("Ab12" gives "Ll"), which a user's own name rarely does.
+    writeIni("[p]\r\nk=1\r\n");
+    struct Leftover {
+        const char* name;
+        bool removed;
+    };
+    const Leftover leftovers[] = {
+        { ".melodex.ini.Ab12Ll", true }, // a killed save's
+        { ".melodex.ini.zz99x5", true },
+        { ".melodex.ini.backup", false }, // the user's copy
+        { ".melodex.ini.Qq11Ng", false }, // a live save's: locked
+        { ".melodex.ini.Ab12Lm", false }, // the check fails
+        { ".other.ini.Ab12Ll", false },
+    };
+    for (const auto& l : leftovers)
+        dir_.write(l.name, "[p]\r\nk=0\r\n");
+    const int live = ::open((dir_.path() / ".melodex.ini.Qq11Ng").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(::flock(live, LOCK_EX), 0);
+
+    ASSERT_TRUE(IniPutString("p", "k", "2"));
+    ::close(live);
+
+    for (const auto& l : leftovers)
+        EXPECT_EQ(fs::exists(dir_.path() / l.name), !l.removed) << l.name;
+    EXPECT_EQ(iniBytes(), "[p]\r\nk=2\r\n");
 }

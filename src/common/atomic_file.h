@@ -19,6 +19,10 @@ struct AtomicFileOptions {
     // this, so a user's own file that happens to match the name pattern
     // survives. Empty: only empty leftovers are removed.
     std::string staleSignature;
+    // True: a leftover whose name carries the check our temporaries' names
+    // carry is removed whatever it holds, for files whose contents nothing
+    // marks (the INI file).
+    bool leftoversByName = false;
     // False writes through a named temporary even where the file system
     // offers an unnamed one, as on file systems without O_TMPFILE.
     bool unnamed = true;

@@ -439,8 +439,12 @@ std::string editedText(std::string text, std::string_view section, const KeyValu
 // Through links to the file they name, keeping its permissions and owner.
 bool replaceFile(const std::filesystem::path& file, std::string_view bytes, FileError* error)
 {
+    // Nothing marks what an INI file holds, so a temporary that a killed save
+    // left is known as ours by its name alone.
+    AtomicFile::Options options;
+    options.leftoversByName = true;
     std::string reason;
-    if (!replaceFileAtomically(file.string(), bytes, &reason))
+    if (!replaceFileAtomically(file.string(), bytes, &reason, options))
         return fail(error, file, std::move(reason));
     return true;
 }
