@@ -1,5 +1,6 @@
-// The INI file among several programs: readers that never wait, saves that
-// wait for each other and can be cancelled, the leftovers of a killed save.
+// The INI file among several programs and editors: readers that never wait,
+// saves that wait for each other and can be cancelled, the leftovers of a
+// killed save, and a file Notepad saved as UTF-16.
 
 #include <atomic>
 #include <filesystem>
@@ -142,4 +143,55 @@ TEST_F(IniSave, RemovesTheTemporariesOfAKilledSaveAndNothingElse)
     for (const auto& l : leftovers)
         EXPECT_EQ(fs::exists(dir_.path() / l.name), !l.removed) << l.name;
     EXPECT_EQ(iniBytes(), "[p]\r\nk=2\r\n");
+}
+
+namespace {
+
+// Test bytes in UTF-16, little or big endian, BOM first.
+std::string utf16(std::u16string_view text, bool bigEndian)
+{
+    std::string out = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+    for (const char16_t u : text) {
+        const auto high = static_cast<char>(u >> 8);
+        const auto low = static_cast<char>(u & 0xFF);
+        out += bigEndian ? high : low;
+        out += bigEndian ? low : high;
+    }
+    return out;
+}
+
+} // namespace
+
+TEST_F(IniFileTest, Utf16FilesAreReadAndWrittenBackAsUtf16)
+{
+    for (const bool bigEndian : { false, true }) {
+        // "−" (U+2212) and "𝄞" (a surrogate pair) are no CP932 characters;
+        // every line a save does not set comes back as it was, and a value
+        // saved is written as into a CP932 file.
+        writeIni(
+            utf16(u"; Notepad\r\n[ジャズ]\r\nTitle=a−b 𝄞\r\nOutFile=&#8722;.htm\r\nBorder=1\r\n", bigEndian));
+
+        EXPECT_EQ(IniSectionNames(), (std::vector<std::string> { "ジャズ" })) << bigEndian;
+        EXPECT_EQ(IniGetString("ジャズ", "Title", ""), "a−b 𝄞") << bigEndian;
+        EXPECT_EQ(IniGetString("ジャズ", "OutFile", ""), "−.htm") << bigEndian;
+
+        ASSERT_TRUE(IniPutString("ジャズ", "Border", "x&y−")) << bigEndian;
+        ASSERT_TRUE(IniPutString("new", "FileSize", " 1")) << bigEndian;
+        EXPECT_EQ(iniBytes(),
+            utf16(u"; Notepad\r\n[ジャズ]\r\nTitle=a−b 𝄞\r\nOutFile=&#8722;.htm\r\nBorder=x&amp;y&#8722;\r\n"
+                  u"\r\n[new]\r\nFileSize= 1\r\n",
+                bigEndian))
+            << bigEndian;
+        EXPECT_EQ(IniGetString("ジャズ", "Border", ""), "x&y−") << bigEndian;
+
+        // 127 bytes as CP932 holds the text, whatever the file's own encoding:
+        // nineteen "−" are 133 bytes of "&#8722;", 38 of UTF-16.
+        OptionSet options;
+        options.title = "";
+        for (int i = 0; i < 19; ++i)
+            options.title += "−";
+        IniError error;
+        EXPECT_FALSE(writeOptionSet("long", options, &error)) << bigEndian;
+        EXPECT_EQ(error.reason, "Title is too long to be stored (133 bytes in the file, at most 127)");
+    }
 }

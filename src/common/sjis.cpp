@@ -533,9 +533,20 @@ std::optional<std::pair<uint32_t, std::size_t>> numericReference(std::string_vie
     return std::pair { cp, j + 1 - i };
 }
 
-std::string encode(std::string_view utf8, Amp amp)
+namespace {
+
+// "&#x2212;": the form of encodeMarked's references, which encode never writes.
+std::string hexReference(uint32_t cp)
 {
-    const bool escapeAmp = amp == Amp::Reference;
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string digits;
+    for (; cp != 0 || digits.empty(); cp >>= 4)
+        digits.insert(digits.begin(), kHex[cp & 15]);
+    return "&#x" + digits + ";";
+}
+
+std::string encodeText(std::string_view utf8, bool escapeAmp, bool hexReferences)
+{
     if (isPrintableAscii(utf8) && (!escapeAmp || utf8.find('&') == std::string_view::npos))
         return std::string(utf8);
     const RoundTripSet& held = roundTrips();
@@ -572,11 +583,18 @@ std::string encode(std::string_view utf8, Amp amp)
         appendCp932(out, run);
         run.clear();
         // A sequence that is not UTF-8 stands for U+FFFD, which CP932 lacks.
-        out += "&#" + std::to_string(c < 0 ? 0xFFFD : c) + ";";
+        const auto cp = static_cast<uint32_t>(c < 0 ? 0xFFFD : c);
+        out += hexReferences ? hexReference(cp) : "&#" + std::to_string(cp) + ";";
     }
     appendCp932(out, run);
     return out;
 }
+
+} // namespace
+
+std::string encode(std::string_view utf8, Amp amp) { return encodeText(utf8, amp == Amp::Reference, false); }
+
+std::string encodeMarked(std::string_view utf8) { return encodeText(utf8, false, true); }
 
 std::string decode(std::string_view cp932)
 {
@@ -603,6 +621,26 @@ std::string decode(std::string_view cp932)
     return out;
 }
 
+std::string decodeMarked(std::string_view cp932)
+{
+    std::string text = isPrintableAscii(cp932) ? std::string(cp932) : cp932ToUtf8(cp932, true).value_or("");
+    if (text.find("&#x") == std::string::npos)
+        return text;
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        const auto ref = text[i] == '&' ? numericReference(text, i) : std::nullopt;
+        if (ref && !roundTrips().contains(static_cast<UChar32>(ref->first))
+            && text.compare(i, ref->second, hexReference(ref->first)) == 0) {
+            appendUtf8(out, ref->first);
+            i += ref->second;
+        } else {
+            out += text[i++];
+        }
+    }
+    return out;
+}
+
 std::size_t cutLength(std::string_view cp932, std::size_t maxBytes)
 {
     if (cp932.size() <= maxBytes)
@@ -615,20 +653,10 @@ std::size_t cutLength(std::string_view cp932, std::size_t maxBytes)
         if (isLeadByte(b) && i + 1 < cp932.size()) {
             width = 2;
         } else if (b == '&') {
-            // A reference this module wrote: "&#digits;" or "&amp;". Keep it whole.
-            std::size_t j = i + 1;
-            if (cp932.substr(i, 5) == "&amp;") {
-                j = i + 5;
-            } else if (j < cp932.size() && cp932[j] == '#') {
-                ++j;
-                while (j < cp932.size() && cp932[j] >= '0' && cp932[j] <= '9')
-                    ++j;
-                if (j < cp932.size() && cp932[j] == ';' && j > i + 2)
-                    ++j;
-                else
-                    j = i + 1;
-            }
-            width = j - i;
+            // A reference this module wrote: "&#digits;", "&#xHEX;" or
+            // "&amp;". Keep it whole.
+            const auto ref = numericReference(cp932, i);
+            width = ref ? ref->second : cp932.substr(i, 5) == "&amp;" ? 5 : 1;
         }
         if (i + width > maxBytes)
             break;

@@ -6,6 +6,7 @@
 #include "common/trusted_path.h"
 #include "common/unique_fd.h"
 #include "settings/ini_text.h"
+#include "settings/profile_encoding.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -26,8 +27,6 @@
 
 namespace melodex::profile {
 namespace {
-
-constexpr std::string_view kBom = "\xEF\xBB\xBF";
 
 using sjis::isLeadByte;
 
@@ -294,8 +293,6 @@ bool readFd(int fd, std::size_t sizeHint, std::string& text)
     return true;
 }
 
-bool hasBom(std::string_view text) { return text.substr(0, kBom.size()) == kBom; }
-
 bool fail(FileError* error, const std::filesystem::path& path, std::string reason)
 {
     if (error)
@@ -475,17 +472,12 @@ std::optional<ProfileText> readProfile(const std::filesystem::path& file, FileEr
     auto opened = openProfile(file, false, missing, error);
     if (!opened)
         return missing ? std::optional(ProfileText {}) : std::nullopt;
-    ProfileText result;
-    result.exists = true;
-    if (!readFd(opened->fd.get(), static_cast<std::size_t>(opened->st.st_size), result.text)) {
+    std::string bytes;
+    if (!readFd(opened->fd.get(), static_cast<std::size_t>(opened->st.st_size), bytes)) {
         fail(error, file, std::strerror(errno));
         return std::nullopt;
     }
-    // Editors that save "UTF-8 with BOM" put three bytes in front of the first
-    // section's header, which would hide it.
-    if (hasBom(result.text))
-        result.text.erase(0, kBom.size());
-    return result;
+    return ProfileText { true, decodeProfile(std::move(bytes)).text };
 }
 
 std::optional<KeyValues> findProfileSection(std::string_view text, std::string_view section)
@@ -567,17 +559,15 @@ bool writeProfileSection(std::string_view section, const KeyValues& values, cons
     auto opened = openLocked(file, wait, error);
     if (!opened)
         return false;
-    std::string text;
+    std::string bytes;
     // Never replace a file whose contents we could not read.
-    if (!readFd(opened->fd.get(), static_cast<std::size_t>(opened->st.st_size), text))
+    if (!readFd(opened->fd.get(), static_cast<std::size_t>(opened->st.st_size), bytes))
         return fail(error, file, std::strerror(errno));
-    const bool bom = hasBom(text);
-    std::string edited = editedText(text.substr(bom ? kBom.size() : 0), section, unique);
-    if (bom)
-        edited.insert(0, kBom);
-    if (edited == text && !opened->created)
+    const ProfileBytes read = decodeProfile(std::move(bytes));
+    const std::string edited = editedText(read.text, section, unique);
+    if (edited == read.text && !opened->created)
         return true;
-    if (!replaceFile(file, edited, error)) {
+    if (!replaceFile(file, encodeProfile(edited, read.encoding), error)) {
         // The empty file made to be locked is no file of the user's.
         if (opened->created)
             ::unlinkat(opened->entry.folder.get(), opened->entry.name.c_str(), 0);

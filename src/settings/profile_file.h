@@ -15,6 +15,9 @@
 // Several programs share the file (two windows, a script running melodex-cli),
 // so a write is one read-modify-replace under an exclusive flock of the file.
 // A read takes no lock: every write renames a whole file into place.
+//
+// The file is CP932, or what decodeProfile reads (UTF-16 with a BOM, as
+// Notepad writes it), and is written back in the encoding it had.
 
 #include <cstddef>
 #include <filesystem>
@@ -34,7 +37,7 @@ struct FileError {
 };
 using KeyValues = std::vector<std::pair<std::string, std::string>>;
 
-// The file's text, without a UTF-8 BOM at its start.
+// The file's text as CP932, whatever encoding the file holds.
 struct ProfileText {
     bool exists = false; // false: there is no file, which is no error
     std::string text;
