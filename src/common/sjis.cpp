@@ -596,49 +596,58 @@ std::string encode(std::string_view utf8, Amp amp) { return encodeText(utf8, amp
 
 std::string encodeMarked(std::string_view utf8) { return encodeText(utf8, false, true); }
 
-std::string decode(std::string_view cp932)
+namespace {
+
+// CP932 to UTF-8 with the references resolve takes replaced: at a "&" it
+// appends what stands there and says how many bytes it took, or 0 to keep
+// the "&" as it is. Only a text that holds marker can hold one.
+template <typename Resolve>
+std::string decodeResolving(std::string_view cp932, std::string_view marker, Resolve resolve)
 {
     std::string text = isPrintableAscii(cp932) ? std::string(cp932) : cp932ToUtf8(cp932, true).value_or("");
-    if (text.find('&') == std::string::npos)
+    if (text.find(marker) == std::string::npos)
         return text;
     std::string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size();) {
-        if (text[i] == '&') {
-            if (text.compare(i, 5, "&amp;") == 0) {
-                out += '&';
-                i += 5;
-                continue;
-            }
-            if (const auto ref = numericReference(text, i)) {
-                appendUtf8(out, ref->first);
-                i += ref->second;
-                continue;
-            }
-        }
-        out += text[i++];
+        const std::size_t taken = text[i] == '&' ? resolve(std::string_view(text), i, out) : 0;
+        if (taken > 0)
+            i += taken;
+        else
+            out += text[i++];
     }
     return out;
 }
 
+} // namespace
+
+std::string decode(std::string_view cp932)
+{
+    return decodeResolving(
+        cp932, "&", [](std::string_view text, std::size_t i, std::string& out) -> std::size_t {
+            if (text.compare(i, 5, "&amp;") == 0) {
+                out += '&';
+                return 5;
+            }
+            const auto ref = numericReference(text, i);
+            if (!ref)
+                return 0;
+            appendUtf8(out, ref->first);
+            return ref->second;
+        });
+}
+
 std::string decodeMarked(std::string_view cp932)
 {
-    std::string text = isPrintableAscii(cp932) ? std::string(cp932) : cp932ToUtf8(cp932, true).value_or("");
-    if (text.find("&#x") == std::string::npos)
-        return text;
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size();) {
-        const auto ref = text[i] == '&' ? numericReference(text, i) : std::nullopt;
-        if (ref && !roundTrips().contains(static_cast<UChar32>(ref->first))
-            && text.compare(i, ref->second, hexReference(ref->first)) == 0) {
+    return decodeResolving(
+        cp932, "&#x", [](std::string_view text, std::size_t i, std::string& out) -> std::size_t {
+            const auto ref = numericReference(text, i);
+            if (!ref || roundTrips().contains(static_cast<UChar32>(ref->first))
+                || text.compare(i, ref->second, hexReference(ref->first)) != 0)
+                return 0;
             appendUtf8(out, ref->first);
-            i += ref->second;
-        } else {
-            out += text[i++];
-        }
-    }
-    return out;
+            return ref->second;
+        });
 }
 
 std::size_t cutLength(std::string_view cp932, std::size_t maxBytes)
