@@ -1,9 +1,9 @@
 // Folders and users that try to make a run write where it must not: planted
-// links, an empty folder argument, names a USB stick reads differently, long
-// names, folders that refuse the write.
+// links, an empty folder argument, folders that refuse the write.
 
 #include <algorithm>
 #include <filesystem>
+#include <tuple>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -74,15 +74,11 @@ struct Planted {
         t.write("home/own.htm", "A's page");
         t.write("etc/some.conf", "precious");
         t.write("shared/open.htm", "root's");
-        own(t.path(), kRoot, 0755);
-        own(home, kUserA, 0755);
-        own(home / "music", kUserA, 0755);
-        own(home / "own.htm", kUserA, 0644);
-        own(etc, kRoot, 0755);
-        own(etc / "music", kRoot, 0755);
-        own(etc / "some.conf", kRoot, 0644);
-        own(shared, kRoot, 0777);
-        own(shared / "open.htm", kRoot, 0666);
+        for (const auto& [path, uid, mode] : { std::tuple { t.path(), kRoot, 0755 }, { home, kUserA, 0755 },
+                 { home / "music", kUserA, 0755 }, { home / "own.htm", kUserA, 0644 }, { etc, kRoot, 0755 },
+                 { etc / "music", kRoot, 0755 }, { etc / "some.conf", kRoot, 0644 }, { shared, kRoot, 0777 },
+                 { shared / "open.htm", kRoot, 0666 } })
+            own(path, uid, static_cast<mode_t>(mode));
     }
 };
 

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <filesystem>
+#include <utility>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -39,27 +40,14 @@ extern "C" int flock(int fd, int operation) noexcept
 
 namespace {
 
-// Another program in the middle of a save: it holds the file's lock.
-class HeldLock {
-public:
-    explicit HeldLock(const fs::path& file)
-        : fd_(::open(file.c_str(), O_RDONLY | O_CLOEXEC))
-    {
-        EXPECT_EQ(::flock(fd_, LOCK_EX | LOCK_NB), 0);
-    }
-    ~HeldLock() { release(); }
-    HeldLock(const HeldLock&) = delete;
-    HeldLock& operator=(const HeldLock&) = delete;
-    void release()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-        fd_ = -1;
-    }
-
-private:
-    int fd_;
-};
+// Another program in the middle of a save: it holds the file's lock until
+// the descriptor is closed.
+int holdLock(const fs::path& file)
+{
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    EXPECT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
+    return fd;
+}
 
 } // namespace
 
@@ -69,7 +57,7 @@ using IniSave = IniFileTest;
 TEST_F(IniReaders, TakeNoLockAndSucceedWhileASaveHoldsIt)
 {
     writeIni("[p]\r\nTitle=jazz\r\n[save_key_ 0]\r\nOutFile=x.htm\r\n");
-    HeldLock other(iniPath());
+    const int other = holdLock(iniPath());
     flockCalls = 0;
 
     EXPECT_EQ(IniSectionNames(), (std::vector<std::string> { "p", "save_key_ 0" }));
@@ -78,6 +66,7 @@ TEST_F(IniReaders, TakeNoLockAndSucceedWhileASaveHoldsIt)
     const test::CliRun presets = test::runCli({ "presets" });
     EXPECT_EQ(presets.out, "p\nsave_key_ 0\n");
     EXPECT_EQ(flockCalls, 0);
+    ::close(other);
 }
 
 TEST_F(IniSave, WaitsForAnotherProgramAndCanBeCancelled)
@@ -91,12 +80,12 @@ TEST_F(IniSave, WaitsForAnotherProgramAndCanBeCancelled)
     const Case cases[] = { { 0, false, false }, { 2, false, false }, { -1, true, true } };
     for (const auto& c : cases) {
         writeIni(before);
-        HeldLock other(iniPath());
+        int other = holdLock(iniPath());
         std::vector<std::chrono::milliseconds> waits;
         const LockWait wait = [&](std::chrono::milliseconds waited) {
             waits.push_back(waited);
             if (c.releaseOnThirdCall && waits.size() == 3)
-                other.release();
+                ::close(std::exchange(other, -1));
             return c.answersBeforeCancel < 0 || static_cast<int>(waits.size()) <= c.answersBeforeCancel;
         };
         IniError error;
@@ -111,6 +100,8 @@ TEST_F(IniSave, WaitsForAnotherProgramAndCanBeCancelled)
             EXPECT_EQ(error.reason, "not saved: cancelled while another program held the file");
             EXPECT_EQ(iniBytes(), before);
         }
+        if (other >= 0)
+            ::close(other);
     }
 }
 
