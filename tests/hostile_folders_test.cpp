@@ -62,14 +62,14 @@ std::string writeList(const fs::path& folder)
 }
 
 // A's folder "home" with A's music, and folders A cannot write: root's
-// "etc" and root's world-writable (not sticky) "shared".
+// "etc" and root's world-writable "shared"; "tmp" is sticky, as /tmp is.
 struct Planted {
     TempDir t { "melodex-links" };
     fs::path home = t.path() / "home", etc = t.path() / "etc", shared = t.path() / "shared";
 
     Planted()
     {
-        for (const auto& f : { home, home / "music", etc, etc / "music", shared })
+        for (const auto& f : { home, home / "music", etc, etc / "music", shared, t.path() / "tmp" })
             fs::create_directory(f);
         t.write("home/own.htm", "A's page");
         t.write("etc/some.conf", "precious");
@@ -77,7 +77,7 @@ struct Planted {
         for (const auto& [path, uid, mode] : { std::tuple { t.path(), kRoot, 0755 }, { home, kUserA, 0755 },
                  { home / "music", kUserA, 0755 }, { home / "own.htm", kUserA, 0644 }, { etc, kRoot, 0755 },
                  { etc / "music", kRoot, 0755 }, { etc / "some.conf", kRoot, 0644 }, { shared, kRoot, 0777 },
-                 { shared / "open.htm", kRoot, 0666 } })
+                 { shared / "open.htm", kRoot, 0666 }, { t.path() / "tmp", kRoot, 01777 } })
             own(path, uid, static_cast<mode_t>(mode));
     }
 };
@@ -90,30 +90,34 @@ TEST(PlantedLinks, AreFollowedOnlyWhenTheirOwnerOwnsWhereTheyLead)
         GTEST_SKIP() << "files of other users need root";
     struct Case {
         const char* what;
-        std::string link; // in home, owned by linkOwner
+        std::string link; // under t, owned by linkOwner
         std::string to; // under t
         unsigned linkOwner, caller;
         std::string listIn; // the folder listed, under t
         std::string written; // the file that receives the page, under t; "" when refused
     };
     const Case cases[] = {
-        { "A's list.htm to root's file", "list.htm", "etc/some.conf", kUserA, kRoot, "home", "" },
-        { "A's list.htm to a new name in root's folder", "list.htm", "etc/new.conf", kUserA, kRoot, "home",
+        { "A's list.htm to root's file", "home/list.htm", "etc/some.conf", kUserA, kRoot, "home", "" },
+        { "A's list.htm to a new name in root's folder", "home/list.htm", "etc/new.conf", kUserA, kRoot,
+            "home", "" },
+        { "A's list.htm to A's own file", "home/list.htm", "home/own.htm", kUserA, kRoot, "home",
+            "home/own.htm" },
+        { "A's list.htm to a new name in A's folder", "home/list.htm", "home/music/new.htm", kUserA, kRoot,
+            "home", "home/music/new.htm" },
+        { "root's own link", "home/list.htm", "etc/some.conf", kRoot, kRoot, "home", "etc/some.conf" },
+        { "B on A's link to root's open file", "home/list.htm", "shared/open.htm", kUserA, kUserB, "home",
             "" },
-        { "A's list.htm to A's own file", "list.htm", "home/own.htm", kUserA, kRoot, "home", "home/own.htm" },
-        { "A's list.htm to a new name in A's folder", "list.htm", "home/music/new.htm", kUserA, kRoot, "home",
-            "home/music/new.htm" },
-        { "root's own link", "list.htm", "etc/some.conf", kRoot, kRoot, "home", "etc/some.conf" },
-        { "B on A's link to root's open file", "list.htm", "shared/open.htm", kUserA, kUserB, "home", "" },
-        { "A on A's own link to root's open file", "list.htm", "shared/open.htm", kUserA, kUserA, "home",
+        { "A on A's own link to root's open file", "home/list.htm", "shared/open.htm", kUserA, kUserA, "home",
             "shared/open.htm" },
-        { "A's folder link into root's folder", "linked", "etc/music", kUserA, kRoot, "home/linked", "" },
-        { "A's folder link into A's folder", "linked", "home/music", kUserA, kRoot, "home/linked",
+        { "A's folder link into root's folder", "home/linked", "etc/music", kUserA, kRoot, "home/linked",
+            "" },
+        { "A's folder link into A's folder", "home/linked", "home/music", kUserA, kRoot, "home/linked",
             "home/music/list.htm" },
+        { "B on A's link in a sticky folder", "tmp/list.htm", "home/own.htm", kUserA, kUserB, "tmp", "" },
     };
     for (const auto& c : cases) {
         Planted p;
-        const fs::path link = p.home / c.link;
+        const fs::path link = p.t.path() / c.link;
         const fs::path target = p.t.path() / c.to;
         fs::create_symlink(target, link);
         own(link, c.linkOwner, 0);
@@ -124,14 +128,17 @@ TEST(PlantedLinks, AreFollowedOnlyWhenTheirOwnerOwnsWhereTheyLead)
         const std::string result = test::runAs(c.caller, [&] { return writeList(p.t.path() / c.listIn); });
 
         if (c.written.empty()) {
-            EXPECT_EQ(result,
-                (p.t.path() / c.listIn / "list.htm").string() + ": the link " + link.string()
-                    + " is another user's and leads to " + target.string()
-                    + ", which is not theirs: it is not followed")
+            const std::string why = c.listIn == "tmp"
+                ? " was placed by another user in a shared folder and is not followed"
+                : " is another user's and leads to " + target.string()
+                    + ", which is not theirs: it is not followed";
+            EXPECT_EQ(
+                result, (p.t.path() / c.listIn / "list.htm").string() + ": the link " + link.string() + why)
                 << c.what;
             EXPECT_EQ(tree(p.t.path()), before) << c.what << ": nothing may be made";
             EXPECT_EQ(readFile(p.etc / "some.conf"), "precious") << c.what;
             EXPECT_EQ(readFile(p.shared / "open.htm"), "root's") << c.what;
+            EXPECT_EQ(readFile(p.home / "own.htm"), "A's page") << c.what;
         } else {
             EXPECT_EQ(result, "ok") << c.what;
             const fs::path written = p.t.path() / c.written;
