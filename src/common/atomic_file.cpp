@@ -19,16 +19,16 @@ namespace melodex {
 namespace {
 
 constexpr std::size_t kSuffixLength = 6;
-static_assert(kSuffixLength == 6, "four random characters and a check of two");
+constexpr std::size_t kRandomLength = 4; // and a check of two
 constexpr std::string_view kSuffixChars = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
 
 // The last two of the six characters, a check on the first four, so that a
 // leftover whose contents nothing marks is still known as ours: a user's
 // ".melodex.ini.backup" passes it by a chance of 1 in 3,844.
-std::string suffixCheck(std::string_view first4)
+std::string suffixCheck(std::string_view random)
 {
     uint32_t h = 2166136261u; // FNV-1a
-    for (char c : first4)
+    for (char c : random)
         h = (h ^ static_cast<unsigned char>(c)) * 16777619u;
     const std::size_t n = kSuffixChars.size();
     return { kSuffixChars[h % n], kSuffixChars[h / n % n] };
@@ -40,7 +40,7 @@ std::string randomSuffix()
 {
     thread_local std::minstd_rand engine { std::random_device {}() ^ static_cast<unsigned>(::getpid()) };
     std::uniform_int_distribution<std::size_t> pick(0, kSuffixChars.size() - 1);
-    std::string s(kSuffixLength - 2, ' ');
+    std::string s(kRandomLength, ' ');
     for (char& c : s)
         c = kSuffixChars[pick(engine)];
     return s + suffixCheck(s);
@@ -162,7 +162,8 @@ void AtomicFile::removeStaleTemporaries()
         bool stale = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid()
             && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
         const std::string_view suffix = std::string_view(entry->d_name).substr(prefix.size());
-        const bool named = options_.leftoversByName && suffix.substr(4) == suffixCheck(suffix.substr(0, 4));
+        const bool named = options_.leftoversByName
+            && suffix.substr(kRandomLength) == suffixCheck(suffix.substr(0, kRandomLength));
         if (stale && st.st_size != 0 && !named) {
             std::string head(signature.size(), '\0');
             stale = !signature.empty()
