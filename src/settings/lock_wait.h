@@ -12,11 +12,12 @@ namespace melodex {
 // has hung, and waiting on it would hang us too.
 inline constexpr std::chrono::milliseconds kLockWaitLimit = std::chrono::seconds(10);
 
-// Called again and again, every 20 ms at most, while a save waits for the
-// lock another program holds, with how long it has waited so far; returning
-// false gives up at once, and the save fails without writing anything. A
-// window shows a "waiting for another program" box with Cancel from here,
-// and keeps its events flowing.
+// Called on the saving thread while a save waits for the lock another
+// program holds, again at least every 20 ms, with how long it has waited so
+// far; never when the lock is free. Returning false gives up at once: the
+// save fails ("cancelled") and writes nothing. A window shows a "waiting for
+// another program" box with Cancel from here once a second has passed, and
+// keeps its events flowing.
 using LockWait = std::function<bool(std::chrono::milliseconds waited)>;
 
 } // namespace melodex
