@@ -153,3 +153,36 @@ TEST(AtomicFile, NewFilesTakeTheUmaskWithoutAnyoneSettingIt)
     EXPECT_EQ(modeOf(dir.path() / "list.htm"), 0640u);
     EXPECT_EQ(modeOf(ini.iniPath()), 0640u);
 }
+
+TEST(AtomicFile, CutsALongNameForItsTemporaryBetweenCharacters)
+{
+    // ".<name>." and six characters must fit in 255 bytes: the name is cut
+    // to 247 bytes, less what would split a character.
+    const auto times = [](const std::string& s, int n) {
+        std::string out;
+        for (int i = 0; i < n; ++i)
+            out += s;
+        return out;
+    };
+    struct Case {
+        std::string name;
+        std::string kept; // of the name, in the temporary's name
+    };
+    const Case cases[] = {
+        { times("a", 251) + ".htm", times("a", 247) },
+        { times("あ", 83) + ".htm", times("あ", 82) }, // 247 would take one byte of the 83rd
+        { times("é", 125) + ".htm", times("é", 123) },
+        { times("🎵", 62) + ".htm", times("🎵", 61) },
+        { "short.htm", "short.htm" },
+    };
+    for (const auto& c : cases) {
+        TempDir dir("melodex-long");
+        AtomicFile::Options options;
+        options.unnamed = false;
+        AtomicFile file((dir.path() / c.name).string(), options);
+        ASSERT_TRUE(file.open()) << file.error();
+        const std::vector<std::string> names = entries(dir.path());
+        ASSERT_EQ(names.size(), 1u);
+        EXPECT_EQ(names[0].substr(0, names[0].size() - 6), "." + c.kept + ".") << c.name.size();
+    }
+}

@@ -8,6 +8,10 @@
 #include <sstream>
 #include <stdexcept>
 
+#include <grp.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 namespace melodex::test {
 
 TempDir::TempDir(std::string_view tag)
@@ -51,6 +55,38 @@ CliRun runCli(const std::vector<std::string>& args)
     std::ostringstream out, err;
     const int code = cli::runCli(args, out, err);
     return { code, out.str(), err.str() };
+}
+
+bool canChangeUsers() { return ::geteuid() == 0; }
+
+std::string runAs(unsigned uid, const std::function<std::string()>& fn)
+{
+    int fds[2];
+    if (::pipe(fds) != 0)
+        return "<no pipe>";
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(fds[0]);
+        if (uid != 0
+            && (::setgroups(0, nullptr) != 0 || ::setresgid(uid, uid, uid) != 0
+                || ::setresuid(uid, uid, uid) != 0))
+            ::_exit(2);
+        const std::string result = fn();
+        const bool sent
+            = ::write(fds[1], result.data(), result.size()) == static_cast<ssize_t>(result.size());
+        ::_exit(sent ? 0 : 3);
+    }
+    ::close(fds[1]);
+    std::string result;
+    char buf[4096];
+    for (ssize_t n; (n = ::read(fds[0], buf, sizeof buf)) > 0;)
+        result.append(buf, static_cast<std::size_t>(n));
+    ::close(fds[0]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return "<the child as user " + std::to_string(uid) + " failed: " + std::to_string(status) + ">";
+    return result;
 }
 
 } // namespace melodex::test

@@ -2,6 +2,7 @@
 // Helpers shared by the core tests.
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -35,5 +36,15 @@ struct CliRun {
     std::string err;
 };
 CliRun runCli(const std::vector<std::string>& args);
+
+// Users that exist only as numbers, for files owned by someone else.
+inline constexpr unsigned kUserA = 4001;
+inline constexpr unsigned kUserB = 4002;
+
+// What fn returns, run in a forked child as user uid (its own group, no
+// others): root passes every permission check, and CI runs as root. uid 0
+// runs fn as root. Only root can change users; the others skip.
+bool canChangeUsers();
+std::string runAs(unsigned uid, const std::function<std::string()>& fn);
 
 } // namespace melodex::test

@@ -9,6 +9,7 @@
 
 namespace CLI {
 class App;
+class Option;
 }
 
 namespace melodex::cli {
@@ -32,9 +33,19 @@ struct Context {
 int runCli(
     const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool errIsTerminal = false);
 
-// A value as `info` prints it: tab, CR, LF and backslash as \t, \r, \n and
-// \\, bytes that are not UTF-8 and other control characters as \xNN.
-std::string escapeInfoValue(std::string_view s);
+// Text as melodex-cli prints it, so that nothing printed can clear the
+// screen, reverse a line or break it into more: bytes that are not UTF-8,
+// control characters and display controls (isDisplayControl: C1,
+// bidirectional overrides) as \xNN. A value of `info` also writes tab, CR,
+// LF and backslash as \t, \r, \n and \\, so that every byte of a column
+// can be told back; a message keeps its backslashes.
+enum class Printed { Message, InfoValue };
+std::string escapeForTerminal(std::string_view s, Printed form = Printed::Message);
+inline std::string escapeInfoValue(std::string_view s) { return escapeForTerminal(s, Printed::InfoValue); }
+
+// The FOLDER of a subcommand, required and never empty: the root folder is
+// held as "", so an empty argument (an unset variable) would mean "/".
+CLI::Option* addFolderArgument(CLI::App& cmd, std::string& folder, const std::string& description);
 
 // Each subcommand lives in its own file and registers itself here.
 void addInfoCommand(CLI::App& app, Context& ctx);

@@ -2,6 +2,7 @@
 
 #include "common/folder_listing.h"
 #include "common/sjis.h"
+#include "common/text_rules.h"
 #include "trackinfo/read_ahead.h"
 #include "trackinfo/vbmp3.h"
 
@@ -87,19 +88,23 @@ std::string jsonLine(const std::string& name, const TrackTag& tag, const StreamI
     line["seconds"] = info.TotalSeconds;
     line["readable"] = readable;
     const std::string dumped = line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-    // JSON lets C1 controls through raw; a terminal may take U+009B as the
-    // start of a command, so they leave escaped, like C0 controls.
+    // JSON lets C1 controls and bidirectional overrides through raw; a
+    // terminal may take U+009B as the start of a command, and U+202E
+    // reverses the line, so they leave escaped, like C0 controls.
     std::string out;
     out.reserve(dumped.size() + 1);
     for (std::size_t i = 0; i < dumped.size(); ++i) {
-        const auto next = i + 1 < dumped.size() ? static_cast<unsigned char>(dumped[i + 1]) : 0;
-        if (static_cast<unsigned char>(dumped[i]) == 0xC2 && next >= 0x80 && next < 0xA0) {
-            out += "\\u00";
-            out += hexBytes(std::string_view(&dumped[i + 1], 1));
-            ++i;
-        } else {
+        const std::size_t n = displayControlLength(dumped, i);
+        if (n == 0) {
             out += dumped[i];
+            continue;
         }
+        const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(dumped[i + k]); };
+        const uint32_t cp = n == 2 ? (byte(0) & 0x1Fu) << 6 | (byte(1) & 0x3Fu)
+                                   : (byte(0) & 0x0Fu) << 12 | (byte(1) & 0x3Fu) << 6 | (byte(2) & 0x3Fu);
+        const char unit[3] = { static_cast<char>(cp >> 8), static_cast<char>(cp & 0xFF), '\0' };
+        out += "\\u" + hexBytes(std::string_view(unit, 2));
+        i += n - 1;
     }
     out += '\n';
     return out;
@@ -107,10 +112,9 @@ std::string jsonLine(const std::string& name, const TrackTag& tag, const StreamI
 
 } // namespace
 
-// One column of an info line: nothing in it can break the line into more
-// columns or lines, and every byte of it can be told back.
-std::string escapeInfoValue(std::string_view s)
+std::string escapeForTerminal(std::string_view s, Printed form)
 {
+    const bool named = form == Printed::InfoValue;
     static constexpr char kHex[] = "0123456789ABCDEF";
     std::string out;
     out.reserve(s.size());
@@ -121,7 +125,7 @@ std::string escapeInfoValue(std::string_view s)
         std::size_t plain = i;
         while (plain < s.size()) {
             const auto b = static_cast<unsigned char>(s[plain]);
-            if (b < 0x20 || b >= 0x7F || b == '\\')
+            if (b < 0x20 || b >= 0x7F || (b == '\\' && named))
                 break;
             ++plain;
         }
@@ -130,7 +134,7 @@ std::string escapeInfoValue(std::string_view s)
         if (i == s.size())
             break;
         const char c = s[i];
-        switch (c) {
+        switch (named ? c : '\0') {
         case '\t':
             out += "\\t";
             ++i;
@@ -152,9 +156,9 @@ std::string escapeInfoValue(std::string_view s)
         }
         const std::size_t n = sjis::utf8SequenceLength(s, i);
         const auto b = static_cast<unsigned char>(c);
-        // Control characters (C0, DEL, C1) would reach a terminal as commands.
-        const bool control = (n == 1 && (b < 0x20 || b == 0x7F))
-            || (n == 2 && b == 0xC2 && static_cast<unsigned char>(s[i + 1]) < 0xA0);
+        // Control characters (C0, DEL, C1) would reach a terminal as
+        // commands, and bidirectional overrides reverse what follows them.
+        const bool control = (n == 1 && (b < 0x20 || b == 0x7F)) || displayControlLength(s, i) > 0;
         if (n == 0 || control) {
             for (std::size_t k = 0; k < std::max<std::size_t>(n, 1); ++k) {
                 const auto e = static_cast<unsigned char>(s[i + k]);
@@ -178,13 +182,13 @@ void addInfoCommand(CLI::App& app, Context& ctx)
     cmd->footer(kInfoFooter);
     auto folder = std::make_shared<std::string>();
     auto json = std::make_shared<bool>(false);
-    cmd->add_option("FOLDER", *folder, "Folder whose MP3 files are read")->required();
+    addFolderArgument(*cmd, *folder, "Folder whose MP3 files are read");
     cmd->add_flag(
         "--json", *json, "Print one JSON object per file (JSON Lines) instead of tab-separated columns");
     cmd->callback([&ctx, folder, json] {
         const FolderListing listing = listMp3Files(*folder);
         if (!listing.ok) {
-            ctx.err << "melodex-cli info: " << listing.error << '\n';
+            ctx.err << "melodex-cli info: " << escapeForTerminal(listing.error) << '\n';
             ctx.exitCode = kExitFailure;
             return;
         }

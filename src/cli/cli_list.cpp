@@ -160,12 +160,12 @@ FolderOutcome listFolder(
     const std::string shown = shownFolder(folder);
     const FolderListing listing = listMp3Files(folder);
     if (!listing.ok) {
-        ctx.err << "cannot read folder: " << listing.error << "\n";
+        ctx.err << "cannot read folder: " << escapeForTerminal(listing.error) << "\n";
         return { FolderOutcome::Unreadable };
     }
     if (listing.names.empty())
         return { FolderOutcome::NoMp3Files };
-    ProgressBar bar(ctx.err, ctx.errIsTerminal, shown);
+    ProgressBar bar(ctx.err, ctx.errIsTerminal, escapeForTerminal(shown));
     const ListResult r
         = writeListDocument(options, folder, listing.names, tag, info, readTrackWithVbmp3, std::ref(bar));
     const int files = static_cast<int>(listing.names.size());
@@ -177,7 +177,7 @@ FolderOutcome listFolder(
     case ListResult::Status::Failed:
         break;
     }
-    ctx.err << "file i/o error\n" << r.reason << "\n";
+    ctx.err << "file i/o error\n" << escapeForTerminal(r.reason) << "\n";
     return { FolderOutcome::WriteFailed, files };
 }
 
@@ -185,7 +185,7 @@ std::vector<std::string> foldersToList(const std::string& root, std::ostream& er
 {
     FolderListing folders = foldersBelow(root);
     if (!folders.ok)
-        err << "cannot read folder: " << folders.error << "\n";
+        err << "cannot read folder: " << escapeForTerminal(folders.error) << "\n";
     return std::move(folders.names);
 }
 
@@ -197,13 +197,13 @@ std::optional<OptionSet> runOptions(
     OptionSet options;
     if (preset) {
         if (auto error = loadPreset(*preset, options)) {
-            ctx.err << "list: " << *error << "\n";
+            ctx.err << "list: " << escapeForTerminal(*error) << "\n";
             ctx.exitCode = kExitFailure;
             return std::nullopt;
         }
     }
     if (auto error = applyListOptions(given, options)) {
-        ctx.err << "list: " << *error << "\n";
+        ctx.err << "list: " << escapeForTerminal(*error) << "\n";
         ctx.exitCode = kExitUsage;
         return std::nullopt;
     }
@@ -211,7 +211,8 @@ std::optional<OptionSet> runOptions(
     // --output is, before anything is read or written.
     if (preset && !given.output) {
         if (auto why = checkOutputName(options.outFile)) {
-            ctx.err << "list: --preset " << *preset << ": OutFile: " << *why << "\n";
+            ctx.err << "list: --preset " << escapeForTerminal(*preset)
+                    << ": OutFile: " << escapeForTerminal(*why) << "\n";
             ctx.exitCode = kExitFailure;
             return std::nullopt;
         }
@@ -223,11 +224,12 @@ void reportFolder(Context& ctx, const OptionSet& options, const std::string& fol
 {
     switch (o.kind) {
     case FolderOutcome::Written:
-        ctx.err << "Success: " << listDocumentPath(folder, options.outFile) << " (" << o.files << " files)\n";
+        ctx.err << "Success: " << escapeForTerminal(listDocumentPath(folder, options.outFile)) << " ("
+                << o.files << " files)\n";
         ctx.exitCode = kExitOk;
         break;
     case FolderOutcome::NoMp3Files:
-        ctx.err << "no MP3 files in " << shownFolder(folder) << "\n";
+        ctx.err << "no MP3 files in " << escapeForTerminal(shownFolder(folder)) << "\n";
         ctx.exitCode = kExitNoMp3Files;
         break;
     case FolderOutcome::Unreadable:
@@ -279,7 +281,8 @@ RunSummary listRecursively(
         if (o.kind == FolderOutcome::Written) {
             ++s.written;
             s.files += o.files;
-            ctx.err << "wrote " << listDocumentPath(f, options.outFile) << " (" << o.files << " files)\n";
+            ctx.err << "wrote " << escapeForTerminal(listDocumentPath(f, options.outFile)) << " (" << o.files
+                    << " files)\n";
         } else if (o.kind == FolderOutcome::WriteFailed) {
             ++s.failed;
         } else if (o.kind == FolderOutcome::Unreadable) {
@@ -387,7 +390,7 @@ void addListCommand(CLI::App& app, Context& ctx)
         bool recursive = false;
     };
     auto args = std::make_shared<Args>();
-    cmd->add_option("FOLDER", args->folder, "Folder whose MP3 files are listed")->required();
+    addFolderArgument(*cmd, args->folder, "Folder whose MP3 files are listed");
     auto* title = cmd->add_option("--title", args->title, "Page title and table caption (default: empty)");
     auto* output = cmd->add_option("--output,-o", args->output,
         "Output file name in the folder (default: list.htm): a plain name, not "

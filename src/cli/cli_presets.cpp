@@ -37,24 +37,24 @@ void addPresetsCommand(CLI::App& app, Context& ctx)
     cmd->callback([&ctx, showPath] {
         const std::filesystem::path path = IniFilePath();
         if (*showPath) {
-            ctx.out << path.string() << "\n";
+            ctx.out << escapeForTerminal(path.string()) << "\n";
             return;
         }
         // Only nothing at all is "no presets"; a link to nothing is a fault to name.
         std::error_code ec;
         if (!std::filesystem::exists(std::filesystem::symlink_status(path, ec))) {
-            ctx.err << "no presets: " << path.string() << " does not exist\n";
+            ctx.err << "no presets: " << escapeForTerminal(path.string()) << " does not exist\n";
             return;
         }
         IniError error;
         const auto names = IniSectionNames(&error);
         if (!names) {
-            ctx.err << "presets: " << error.path.string() << ": " << error.reason << "\n";
+            ctx.err << "presets: " << escapeForTerminal(error.path.string() + ": " + error.reason) << "\n";
             ctx.exitCode = kExitFailure;
             return;
         }
         for (const auto& name : *names)
-            ctx.out << name << "\n";
+            ctx.out << escapeForTerminal(name) << "\n";
     });
 }
 

@@ -1,9 +1,11 @@
 #include "common/atomic_file.h"
 
+#include "common/trusted_path.h"
+
 #include <array>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
-#include <filesystem>
 #include <memory>
 #include <random>
 
@@ -16,9 +18,21 @@
 namespace melodex {
 namespace {
 
-constexpr int kMaxLinkHops = 40; // as the kernel allows
 constexpr std::size_t kSuffixLength = 6;
+constexpr std::size_t kRandomLength = 4; // and a check of two
 constexpr std::string_view kSuffixChars = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+
+// The last two of the six characters, a check on the first four, so that a
+// leftover whose contents nothing marks is still known as ours: a user's
+// ".melodex.ini.backup" passes it by a chance of 1 in 3,844.
+std::string suffixCheck(std::string_view random)
+{
+    uint32_t h = 2166136261u; // FNV-1a
+    for (char c : random)
+        h = (h ^ static_cast<unsigned char>(c)) * 16777619u;
+    const std::size_t n = kSuffixChars.size();
+    return { kSuffixChars[h % n], kSuffixChars[h / n % n] };
+}
 
 // The same six characters mkstemp would pick, so that the leftovers of
 // earlier versions, which used mkstemp, match the same pattern.
@@ -26,18 +40,24 @@ std::string randomSuffix()
 {
     thread_local std::minstd_rand engine { std::random_device {}() ^ static_cast<unsigned>(::getpid()) };
     std::uniform_int_distribution<std::size_t> pick(0, kSuffixChars.size() - 1);
-    std::string s(kSuffixLength, ' ');
+    std::string s(kRandomLength, ' ');
     for (char& c : s)
         c = kSuffixChars[pick(engine)];
-    return s;
+    return s + suffixCheck(s);
 }
 
 // ".<name>.XXXXXX", with the name cut where the whole would be too long
-// for the file system.
+// for the file system. The cut falls between UTF-8 characters: exFAT and
+// FAT store names as UTF-16 and refuse half a character.
 std::string temporaryPrefix(const std::string& name)
 {
     constexpr std::size_t kNameMax = 255;
-    return "." + name.substr(0, kNameMax - kSuffixLength - 2) + ".";
+    std::size_t keep = std::min(name.size(), kNameMax - kSuffixLength - 2);
+    const auto continuation
+        = [&](std::size_t i) { return (static_cast<unsigned char>(name[i]) & 0xC0) == 0x80; };
+    for (std::size_t back = 0; keep < name.size() && back < 3 && keep > 0 && continuation(keep); ++back)
+        --keep;
+    return "." + name.substr(0, keep) + ".";
 }
 
 bool isTemporaryName(std::string_view entry, std::string_view prefix)
@@ -49,25 +69,6 @@ bool isTemporaryName(std::string_view entry, std::string_view prefix)
             return false;
     }
     return true;
-}
-
-std::string parentOf(const std::string& path)
-{
-    const std::string parent = std::filesystem::path(path).parent_path().string();
-    return parent.empty() ? "." : parent;
-}
-
-// The kernel refuses to open through a link in a sticky, world-writable
-// folder (/tmp) unless the link is the caller's or the folder owner's. We
-// resolve links ourselves and rename over what they name, which the kernel
-// never sees as following a link, so its rule is applied here.
-bool mayFollow(const std::string& link, const struct stat& linkStat)
-{
-    struct stat dir { };
-    if (::stat(parentOf(link).c_str(), &dir) != 0)
-        return false;
-    const bool shared = (dir.st_mode & S_ISVTX) && (dir.st_mode & S_IWOTH);
-    return !shared || linkStat.st_uid == ::geteuid() || linkStat.st_uid == dir.st_uid;
 }
 
 bool unnamedFilesLinkable()
@@ -111,43 +112,30 @@ bool AtomicFile::failErrno(int err) { return fail(std::strerror(err)); }
 
 bool AtomicFile::resolveTarget()
 {
-    std::string path = target_;
-    for (int hops = 0;; ++hops) {
-        struct stat st { };
-        if (::lstat(path.c_str(), &st) != 0) {
-            if (errno != ENOENT)
-                return failErrno(errno);
-            existing_ = false; // a new file, or a link to one yet to be made
-            break;
-        }
-        if (S_ISLNK(st.st_mode)) {
-            if (hops == kMaxLinkHops)
-                return failErrno(ELOOP);
-            if (!mayFollow(path, st))
-                return fail("the link was placed by another user in a shared folder and is not followed");
-            std::array<char, 4096> buf {};
-            const ssize_t n = ::readlink(path.c_str(), buf.data(), buf.size());
-            if (n < 0 || static_cast<std::size_t>(n) == buf.size())
-                return failErrno(n < 0 ? errno : ENAMETOOLONG);
-            const std::string link(buf.data(), static_cast<std::size_t>(n));
-            path = link.starts_with('/') ? link : (std::filesystem::path(parentOf(path)) / link).string();
-            continue;
-        }
-        if (S_ISDIR(st.st_mode))
-            return failErrno(EISDIR);
-        if (!S_ISREG(st.st_mode))
-            return fail("not a regular file");
+    std::string why;
+    auto entry = resolveTrusted(target_, why);
+    if (!entry)
+        return fail(std::move(why));
+    dir_ = std::move(entry->folderPath);
+    name_ = std::move(entry->name);
+    struct stat st { };
+    if (::fstatat(entry->folder.get(), name_.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (errno != ENOENT)
+            return failErrno(errno);
+        existing_ = false; // a new file, or a link to one yet to be made
+    } else if (S_ISDIR(st.st_mode)) {
+        return failErrno(EISDIR);
+    } else if (!S_ISREG(st.st_mode)) {
+        return fail("not a regular file");
+    } else {
         existing_ = true;
         existingMode_ = st.st_mode & 07777;
         existingUid_ = st.st_uid;
         existingGid_ = st.st_gid;
-        break;
     }
-    dir_ = parentOf(path);
-    name_ = std::filesystem::path(path).filename().string();
-    if (name_.empty())
-        return failErrno(EISDIR);
-    return true;
+    // Read access for the cleanup's listing and a descriptor fsync takes.
+    dirFd_ = ::openat(entry->folder.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    return dirFd_ >= 0 || failErrno(errno);
 }
 
 void AtomicFile::removeStaleTemporaries()
@@ -170,10 +158,13 @@ void AtomicFile::removeStaleTemporaries()
             continue;
         struct stat st { };
         // Ours only when no live writer holds its lock (a killed one holds
-        // none) and it holds what our temporaries hold.
+        // none) and it holds what our temporaries hold, or its name says so.
         bool stale = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid()
             && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
-        if (stale && st.st_size != 0) {
+        const std::string_view suffix = std::string_view(entry->d_name).substr(prefix.size());
+        const bool named = options_.leftoversByName
+            && suffix.substr(kRandomLength) == suffixCheck(suffix.substr(0, kRandomLength));
+        if (stale && st.st_size != 0 && !named) {
             std::string head(signature.size(), '\0');
             stale = !signature.empty()
                 && ::pread(fd, head.data(), head.size(), 0) == static_cast<ssize_t>(head.size())
@@ -220,6 +211,11 @@ bool AtomicFile::createTemporary()
         }
         const int err = errno;
         tempName_.clear();
+        // A writable file in a folder that is not: the new file is made in
+        // the folder, and "Permission denied" alone would point at the file.
+        if (err == EACCES || err == EPERM)
+            return fail("the folder " + (dir_.empty() ? std::string(".") : dir_)
+                + " refuses the write: " + std::strerror(err));
         if (err != EEXIST)
             return failErrno(err);
     }
@@ -241,9 +237,6 @@ bool AtomicFile::open()
 {
     if (!resolveTarget())
         return false;
-    dirFd_ = ::open(dir_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd_ < 0)
-        return failErrno(errno);
     if (existing_) {
         // Renaming over a file needs only the folder's permission, so a
         // read-only file would be replaced, by root even more so. Root passes

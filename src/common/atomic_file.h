@@ -19,6 +19,10 @@ struct AtomicFileOptions {
     // this, so a user's own file that happens to match the name pattern
     // survives. Empty: only empty leftovers are removed.
     std::string staleSignature;
+    // True: a leftover whose name carries the check our temporaries' names
+    // carry is removed whatever it holds, for files whose contents nothing
+    // marks (the INI file).
+    bool leftoversByName = false;
     // False writes through a named temporary even where the file system
     // offers an unnamed one, as on file systems without O_TMPFILE.
     bool unnamed = true;
@@ -33,9 +37,9 @@ public:
     AtomicFile(const AtomicFile&) = delete;
     AtomicFile& operator=(const AtomicFile&) = delete;
 
-    // Follows links to the file they name, refuses a target that may not be
-    // written (a folder, a read-only file), removes stale temporaries and
-    // creates the temporary.
+    // Follows links to the file they name where resolveTrusted lets it,
+    // refuses a target that may not be written (a folder, a read-only file),
+    // removes stale temporaries and creates the temporary.
     bool open();
     bool write(std::string_view bytes);
     // Makes the contents durable and puts them in place of the target.
@@ -57,7 +61,7 @@ private:
 
     std::string target_;
     Options options_;
-    std::string dir_; // the folder of the file finally written, after links
+    std::string dir_; // the folder of the file finally written, after links, for messages
     std::string name_; // its name in that folder
     std::string tempName_;
     std::string reason_;

@@ -501,11 +501,12 @@ bool mayResolveTo(uint32_t cp)
     return cp > 0x1F && cp != 0x7F && !(cp >= 0xD800 && cp <= 0xDFFF) && cp <= 0x10FFFF;
 }
 
-// The character of the numeric reference at s[i] ("&#...;") and its length.
+} // namespace
+
 std::optional<std::pair<uint32_t, std::size_t>> numericReference(std::string_view s, std::size_t i)
 {
     std::size_t j = i + 2;
-    if (j > s.size() || s[i + 1] != '#')
+    if (j > s.size() || s[i] != '&' || s[i + 1] != '#')
         return std::nullopt;
     const bool hex = j < s.size() && (s[j] == 'x' || s[j] == 'X');
     if (hex)
@@ -532,11 +533,20 @@ std::optional<std::pair<uint32_t, std::size_t>> numericReference(std::string_vie
     return std::pair { cp, j + 1 - i };
 }
 
-} // namespace
+namespace {
 
-std::string encode(std::string_view utf8, Amp amp)
+// "&#x2212;": the form of encodeMarked's references, which encode never writes.
+std::string hexReference(uint32_t cp)
 {
-    const bool escapeAmp = amp == Amp::Reference;
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string digits;
+    for (; cp != 0 || digits.empty(); cp >>= 4)
+        digits.insert(digits.begin(), kHex[cp & 15]);
+    return "&#x" + digits + ";";
+}
+
+std::string encodeText(std::string_view utf8, bool escapeAmp, bool hexReferences)
+{
     if (isPrintableAscii(utf8) && (!escapeAmp || utf8.find('&') == std::string_view::npos))
         return std::string(utf8);
     const RoundTripSet& held = roundTrips();
@@ -573,35 +583,71 @@ std::string encode(std::string_view utf8, Amp amp)
         appendCp932(out, run);
         run.clear();
         // A sequence that is not UTF-8 stands for U+FFFD, which CP932 lacks.
-        out += "&#" + std::to_string(c < 0 ? 0xFFFD : c) + ";";
+        const auto cp = static_cast<uint32_t>(c < 0 ? 0xFFFD : c);
+        out += hexReferences ? hexReference(cp) : "&#" + std::to_string(cp) + ";";
     }
     appendCp932(out, run);
     return out;
 }
 
-std::string decode(std::string_view cp932)
+} // namespace
+
+std::string encode(std::string_view utf8, Amp amp) { return encodeText(utf8, amp == Amp::Reference, false); }
+
+std::string encodeMarked(std::string_view utf8) { return encodeText(utf8, false, true); }
+
+namespace {
+
+// CP932 to UTF-8 with the references resolve takes replaced: at a "&" it
+// appends what stands there and says how many bytes it took, or 0 to keep
+// the "&" as it is. Only a text that holds marker can hold one.
+template <typename Resolve>
+std::string decodeResolving(std::string_view cp932, std::string_view marker, Resolve resolve)
 {
     std::string text = isPrintableAscii(cp932) ? std::string(cp932) : cp932ToUtf8(cp932, true).value_or("");
-    if (text.find('&') == std::string::npos)
+    if (text.find(marker) == std::string::npos)
         return text;
     std::string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size();) {
-        if (text[i] == '&') {
-            if (text.compare(i, 5, "&amp;") == 0) {
-                out += '&';
-                i += 5;
-                continue;
-            }
-            if (const auto ref = numericReference(text, i)) {
-                appendUtf8(out, ref->first);
-                i += ref->second;
-                continue;
-            }
-        }
-        out += text[i++];
+        const std::size_t taken = text[i] == '&' ? resolve(std::string_view(text), i, out) : 0;
+        if (taken > 0)
+            i += taken;
+        else
+            out += text[i++];
     }
     return out;
+}
+
+} // namespace
+
+std::string decode(std::string_view cp932)
+{
+    return decodeResolving(
+        cp932, "&", [](std::string_view text, std::size_t i, std::string& out) -> std::size_t {
+            if (text.compare(i, 5, "&amp;") == 0) {
+                out += '&';
+                return 5;
+            }
+            const auto ref = numericReference(text, i);
+            if (!ref)
+                return 0;
+            appendUtf8(out, ref->first);
+            return ref->second;
+        });
+}
+
+std::string decodeMarked(std::string_view cp932)
+{
+    return decodeResolving(
+        cp932, "&#x", [](std::string_view text, std::size_t i, std::string& out) -> std::size_t {
+            const auto ref = numericReference(text, i);
+            if (!ref || roundTrips().contains(static_cast<UChar32>(ref->first))
+                || text.compare(i, ref->second, hexReference(ref->first)) != 0)
+                return 0;
+            appendUtf8(out, ref->first);
+            return ref->second;
+        });
 }
 
 std::size_t cutLength(std::string_view cp932, std::size_t maxBytes)
@@ -616,20 +662,10 @@ std::size_t cutLength(std::string_view cp932, std::size_t maxBytes)
         if (isLeadByte(b) && i + 1 < cp932.size()) {
             width = 2;
         } else if (b == '&') {
-            // A reference this module wrote: "&#digits;" or "&amp;". Keep it whole.
-            std::size_t j = i + 1;
-            if (cp932.substr(i, 5) == "&amp;") {
-                j = i + 5;
-            } else if (j < cp932.size() && cp932[j] == '#') {
-                ++j;
-                while (j < cp932.size() && cp932[j] >= '0' && cp932[j] <= '9')
-                    ++j;
-                if (j < cp932.size() && cp932[j] == ';' && j > i + 2)
-                    ++j;
-                else
-                    j = i + 1;
-            }
-            width = j - i;
+            // A reference this module wrote: "&#digits;", "&#xHEX;" or
+            // "&amp;". Keep it whole.
+            const auto ref = numericReference(cp932, i);
+            width = ref ? ref->second : cp932.substr(i, 5) == "&amp;" ? 5 : 1;
         }
         if (i + width > maxBytes)
             break;

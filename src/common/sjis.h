@@ -5,8 +5,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace melodex::sjis {
 
@@ -32,6 +34,21 @@ std::string encode(std::string_view utf8, Amp amp = Amp::Reference);
 // a number beyond U+10FFFF stays as written: no file or tag can put a NUL or
 // a line break into a text. Bytes that are not CP932 become U+FFFD.
 std::string decode(std::string_view cp932);
+
+// As encode(utf8, Amp::Keep), but each character CP932 cannot hold becomes
+// a hexadecimal reference ("&#x2212;"), a form encode never writes: text
+// whose decimal references are its own (the lines of a UTF-16 INI file)
+// comes back exactly from decodeMarked, and reads as decode reads it.
+std::string encodeMarked(std::string_view utf8);
+
+// CP932 to UTF-8 resolving only the references encodeMarked writes: its
+// exact inverse. Every other reference stays as written.
+std::string decodeMarked(std::string_view cp932);
+
+// The character of the numeric reference that begins at s[i] ("&#233;",
+// "&#xE9;") and the reference's length, as decode resolves it; nothing where
+// decode would leave the text as written.
+std::optional<std::pair<uint32_t, std::size_t>> numericReference(std::string_view s, std::size_t i);
 
 // True for the first byte of a double-byte character. Its trail byte may look
 // like ASCII ("ゾ" is 83 5D, and 5D is "]"), so byte scans must skip it.

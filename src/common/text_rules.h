@@ -29,6 +29,20 @@ constexpr std::string_view trim(std::string_view s, std::string_view blanks = " 
     return s.substr(first, s.find_last_not_of(blanks) - first + 1);
 }
 
+// Characters that change how the text around them shows without showing
+// themselves: the C1 controls (U+0080 to U+009F), which terminals take as
+// commands and browsers show as Windows-1252 letters ("&#133;" as "…"), and
+// the bidirectional embeddings, overrides and isolates (U+202A to U+202E,
+// U+2066 to U+2069), which make what follows display reversed.
+constexpr bool isDisplayControl(uint32_t cp)
+{
+    return (cp >= 0x80 && cp <= 0x9F) || (cp >= 0x202A && cp <= 0x202E) || (cp >= 0x2066 && cp <= 0x2069);
+}
+
+// The length of the UTF-8 sequence at utf8[i] when it is a display control,
+// else 0.
+std::size_t displayControlLength(std::string_view utf8, std::size_t i);
+
 // Decimal digits after a blank, or after "-" when negative: " 3", " 0", "-1".
 // The form of row numbers and the file count on the page and of the list
 // positions a preset stores.

@@ -25,9 +25,10 @@ constexpr std::string_view kFooter = "Created by Melodex";
 // inside a character.
 constexpr bool isControl(char c) { return static_cast<unsigned char>(c) < 0x20 || c == '\x7f'; }
 
-// The bytes escapeHtml replaces, looked up rather than tested one by one:
-// a page runs tens of thousands of texts through it.
-constexpr std::array<bool, 256> escapedBytes(bool unquoted)
+// The bytes escapeHtml looks at, looked up rather than tested one by one:
+// a page runs tens of thousands of texts through it. In UTF-8 the lead
+// bytes of the display controls too.
+constexpr std::array<bool, 256> escapedBytes(bool utf8, bool unquoted)
 {
     std::array<bool, 256> t {};
     for (int c = 0; c < 256; ++c)
@@ -35,10 +36,78 @@ constexpr std::array<bool, 256> escapedBytes(bool unquoted)
     for (unsigned char c : { '&', '<', '>', '"' })
         t[c] = true;
     t[' '] = unquoted;
+    t[0xC2] = utf8;
+    t[0xE2] = utf8;
     return t;
 }
-constexpr std::array<bool, 256> kEscaped = escapedBytes(false);
-constexpr std::array<bool, 256> kEscapedUnquoted = escapedBytes(true);
+constexpr std::array<bool, 256> kEscapedCp932 = escapedBytes(false, false);
+constexpr std::array<bool, 256> kEscapedUtf8 = escapedBytes(true, false);
+constexpr std::array<bool, 256> kEscapedUnquoted = escapedBytes(true, true);
+
+const std::array<bool, 256>& escapedBytes(HtmlText kind)
+{
+    switch (kind) {
+    case HtmlText::Plain:
+        return kEscapedUtf8;
+    case HtmlText::UnquotedAttribute:
+        return kEscapedUnquoted;
+    case HtmlText::TagField:
+    case HtmlText::Cp932Name:
+        break;
+    }
+    return kEscapedCp932;
+}
+
+// The length of the display control at text[pos], which the page shows as
+// U+FFFD, or 0. CP932 has none of them, so the codec wrote those of a tag
+// as references.
+std::size_t displayControlAt(std::string_view text, std::size_t pos, HtmlText kind)
+{
+    switch (kind) {
+    case HtmlText::Plain:
+    case HtmlText::UnquotedAttribute:
+        return displayControlLength(text, pos);
+    case HtmlText::TagField:
+        if (const auto ref = sjis::numericReference(text, pos); ref && isDisplayControl(ref->first))
+            return ref->second;
+        return 0;
+    case HtmlText::Cp932Name:
+        break;
+    }
+    return 0;
+}
+
+// The reference for the markup or control character c.
+void appendEscaped(std::string& out, char c, bool keepAmpersands)
+{
+    switch (c) {
+    case '&':
+        out += keepAmpersands ? "&" : "&amp;";
+        break;
+    case '<':
+        out += "&lt;";
+        break;
+    case '>':
+        out += "&gt;";
+        break;
+    case '"':
+        out += "&quot;";
+        break;
+    case ' ': // in an unquoted attribute value only
+        out += "&#32;";
+        break;
+    default:
+        // A control character shows as its picture from the Control
+        // Pictures block ("␀", "␊", "␡"), not as itself: raw, a NUL or a
+        // CR LF would break the page's lines; as a reference, most are
+        // parse errors in HTML, "&#0;" shows as U+FFFD and "&#10;" as a
+        // mere space, hiding what the tag holds. "?" or U+FFFD would hide
+        // it too. The picture is visible and says which character it
+        // was; CP932 has none of them, so it is a reference here.
+        out += "&#" + std::to_string(c == '\x7f' ? 0x2421 : 0x2400 + static_cast<unsigned char>(c)) + ";";
+        break;
+    }
+}
 
 // Text typed by the user or taken from the file system, made safe for the
 // page and encoded: escaping comes first, so every "&" the codec writes for a
@@ -55,7 +124,7 @@ std::string fileNameText(std::string_view name)
 {
     switch (sjis::legacyCodePage(name)) {
     case sjis::LegacyCodePage::Cp932:
-        return escapeHtml(name);
+        return escapeHtml(name, HtmlText::Cp932Name);
     case sjis::LegacyCodePage::Windows1252:
         return userText(sjis::windows1252ToUtf8(name));
     default:
@@ -316,13 +385,19 @@ std::optional<std::string> checkOutputName(std::string_view outFile)
         return "no output file name";
     if (name == "." || name == "..")
         return "\"" + name + "\" names a folder, not a file";
+    // FAT and exFAT drop trailing dots when they look a name up (Windows
+    // trailing spaces too), so on a USB stick "song.mp3." is "song.mp3": the
+    // name is judged as those file systems will take it.
+    const std::string_view judged = std::string_view(name).substr(0, name.find_last_not_of(". ") + 1);
+    if (judged.empty())
+        return "\"" + name + "\" is no name once its trailing dots are dropped, as some file systems do";
     // A backslash is no separator here, but a name from an INI file copied
     // from Windows that holds one meant a path there.
     if (name.find_first_of("/\\") != std::string::npos)
         return "the output file name must be a name in the folder, without \"/\" or \"\\\"";
     if (std::any_of(name.begin(), name.end(), [](char c) { return isControl(c); }))
         return std::string("the output file name cannot hold control characters");
-    if (hasMp3Extension(name))
+    if (hasMp3Extension(judged))
         return std::string("the output file name cannot end in \".mp3\": the list would take a track's "
                            "place");
     return std::nullopt;
@@ -331,7 +406,7 @@ std::optional<std::string> checkOutputName(std::string_view outFile)
 std::string escapeHtml(std::string_view text, HtmlText kind)
 {
     const bool keepAmpersands = kind == HtmlText::TagField;
-    const auto& table = kind == HtmlText::UnquotedAttribute ? kEscapedUnquoted : kEscaped;
+    const auto& table = escapedBytes(kind);
     const auto special = [&table](char c) { return table[static_cast<unsigned char>(c)]; };
     // Most texts hold nothing to escape; a page has tens of thousands of them.
     const auto first = std::find_if(text.begin(), text.end(), special);
@@ -345,35 +420,20 @@ std::string escapeHtml(std::string_view text, HtmlText kind)
         const char c = text[pos];
         if (!special(c))
             continue;
+        const std::size_t hidden = displayControlAt(text, pos, kind);
+        if (hidden == 0 && (c == '\xC2' || c == '\xE2'))
+            continue; // any other character these bytes begin
         out.append(text.substr(done, pos - done));
-        done = pos + 1;
-        switch (c) {
-        case '&':
-            out += keepAmpersands ? "&" : "&amp;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        case '"':
-            out += "&quot;";
-            break;
-        case ' ': // in an unquoted attribute value only
-            out += "&#32;";
-            break;
-        default:
-            // A control character shows as its picture from the Control
-            // Pictures block ("␀", "␊", "␡"), not as itself: raw, a NUL or a
-            // CR LF would break the page's lines; as a reference, most are
-            // parse errors in HTML, "&#0;" shows as U+FFFD and "&#10;" as a
-            // mere space, hiding what the tag holds. "?" or U+FFFD would hide
-            // it too. The picture is visible and says which character it
-            // was; CP932 has none of them, so it is a reference here.
-            out += "&#" + std::to_string(c == '\x7f' ? 0x2421 : 0x2400 + static_cast<unsigned char>(c)) + ";";
-            break;
+        if (hidden > 0) {
+            // No picture exists for these, and as themselves they would
+            // hide or reverse what the row shows.
+            out += "&#65533;";
+            done = pos + hidden;
+            pos = done - 1;
+            continue;
         }
+        done = pos + 1;
+        appendEscaped(out, c, keepAmpersands);
     }
     out.append(text.substr(done));
     return out;

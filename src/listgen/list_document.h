@@ -43,13 +43,15 @@ std::string listDocumentPath(const std::string& folder, const std::string& outFi
 // a plain name inside the listed folder (after its spaces are trimmed): not
 // empty, "." or "..", no "/" or "\", no control character, and not ending
 // in ".mp3" in any case, or the list would replace a track or be listed as one.
+// Trailing dots count as FAT drops them: "a.mp3." ends in ".mp3", "..." is empty.
 // The window, --output and a preset's OutFile all go through it.
 std::optional<std::string> checkOutputName(std::string_view outFile);
 
 enum class HtmlText {
-    Plain, // typed by the user or taken from the file system
-    TagField, // from a tag record: every "&" there already begins a reference
-    UnquotedAttribute, // plain text that stands in an attribute value without quotes
+    Plain, // UTF-8 typed by the user or taken from the file system
+    TagField, // CP932 from a tag record: every "&" there already begins a reference
+    UnquotedAttribute, // plain UTF-8 that stands in an attribute value without quotes
+    Cp932Name, // a file name whose bytes are CP932
 };
 
 // "&", "<", ">" and '"' as references, so that text from files and users is
@@ -57,8 +59,11 @@ enum class HtmlText {
 // an unquoted value the space too, or it would end the value and start a new
 // attribute. Control characters (U+0000 to U+001F, U+007F) become references
 // to their pictures (U+2400 to U+241F, U+2421): no raw control byte ever
-// reaches the page. Works on UTF-8 and CP932 bytes alike: neither has these
-// bytes inside a character.
+// reaches the page. C1 controls and bidirectional overrides
+// (isDisplayControl) become U+FFFD: UTF-8 text holds them as themselves,
+// tag fields as the references the codec wrote for them, and CP932 holds
+// none. Neither UTF-8 nor CP932 has the other bytes looked at inside a
+// character.
 std::string escapeHtml(std::string_view text, HtmlText kind = HtmlText::Plain);
 
 // Writes the document for the listed files of `folder` (names as the file

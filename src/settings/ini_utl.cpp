@@ -168,7 +168,7 @@ std::string IniGetString(const std::string& section, const std::string& key, con
     return s ? s->getString(key, defaultValue) : defaultValue;
 }
 
-bool IniPutSection(const std::string& section, const IniValues& values, IniError* error)
+bool IniPutSection(const std::string& section, const IniValues& values, IniError* error, const LockWait& wait)
 {
     const std::filesystem::path path = IniFilePath();
     try {
@@ -177,7 +177,7 @@ bool IniPutSection(const std::string& section, const IniValues& values, IniError
         for (const auto& [key, value] : values)
             encoded.emplace_back(sjis::encode(key), sjis::encode(value));
         profile::FileError e;
-        if (profile::writeProfileSection(initext::encodeSectionName(section), encoded, path, &e))
+        if (profile::writeProfileSection(initext::encodeSectionName(section), encoded, path, &e, wait))
             return true;
         if (error)
             *error = toIniError(e);

@@ -19,6 +19,8 @@
 #include <utility>
 #include <vector>
 
+#include "settings/lock_wait.h"
+
 namespace melodex {
 
 struct IniError {
@@ -69,8 +71,10 @@ bool IniPutString(const std::string& section, const std::string& key, const std:
 std::optional<IniSection> IniGetSection(const std::string& section, IniError* error = nullptr);
 
 // Sets every key of values in one locked read-modify-write of the file; on
-// failure nothing is written.
-bool IniPutSection(const std::string& section, const IniValues& values, IniError* error = nullptr);
+// failure nothing is written. While another program holds the lock, wait is
+// called (LockWait: a window's "waiting" box with Cancel).
+bool IniPutSection(const std::string& section, const IniValues& values, IniError* error = nullptr,
+    const LockWait& wait = {});
 
 // The bytes value takes in the file.
 std::size_t IniStoredSize(const std::string& value);

@@ -89,7 +89,8 @@ void settleNumberBoxes(OptionSet& loaded, const OptionSet& before)
         loaded.borderText = std::to_string(loaded.border);
 }
 
-bool writeOptionSet(const std::string& name, const OptionSet& options, IniWriteError* error)
+bool writeOptionSet(
+    const std::string& name, const OptionSet& options, IniWriteError* error, const LockWait& wait)
 {
     if (isBlankPresetName(name))
         return true;
@@ -116,7 +117,7 @@ bool writeOptionSet(const std::string& name, const OptionSet& options, IniWriteE
     values.emplace_back("FileSize", spacedDecimal(options.sizeUnit));
     if (!text("Title", options.title) || !text("OutFile", options.outFile))
         return false;
-    return IniPutSection(name, values, error);
+    return IniPutSection(name, values, error, wait);
 }
 
 } // namespace melodex

@@ -3,7 +3,10 @@
 #include "common/atomic_file.h"
 #include "common/sjis.h"
 #include "common/text_rules.h"
+#include "common/trusted_path.h"
+#include "common/unique_fd.h"
 #include "settings/ini_text.h"
+#include "settings/profile_encoding.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -24,12 +27,6 @@
 
 namespace melodex::profile {
 namespace {
-
-constexpr std::string_view kBom = "\xEF\xBB\xBF";
-
-// A write holds its lock for one read, one write and an fsync; a program that
-// holds it longer than this has hung, and waiting on it would hang us too.
-constexpr auto kLockWait = std::chrono::seconds(10);
 
 using sjis::isLeadByte;
 
@@ -134,35 +131,6 @@ Line lineAt(std::string_view text, std::size_t pos, bool keys = true)
     return line;
 }
 
-class Fd {
-public:
-    explicit Fd(int fd = -1)
-        : fd_(fd)
-    {
-    }
-    ~Fd()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    Fd(Fd&& other) noexcept
-        : fd_(std::exchange(other.fd_, -1))
-    {
-    }
-    Fd& operator=(Fd&& other) noexcept
-    {
-        std::swap(fd_, other.fd_);
-        return *this;
-    }
-    int get() const { return fd_; }
-    explicit operator bool() const { return fd_ >= 0; }
-
-private:
-    int fd_;
-};
-
 bool fail(FileError* error, const std::filesystem::path& path, std::string reason);
 
 bool isLink(const std::filesystem::path& file)
@@ -195,81 +163,109 @@ std::string notRegular(mode_t mode)
     return "not a regular file";
 }
 
-enum class Lock { Held, Unsupported, Busy };
+enum class Lock { Held, Unsupported, Busy, Cancelled };
 
-// flock is advisory and every program that writes the file takes it. Some
-// file systems have no flock; the file is still replaced whole by rename, so
-// reading and writing go on without it.
-Lock takeLock(int fd, int operation, std::chrono::steady_clock::time_point deadline)
+// flock is advisory and every program that saves into the file takes it.
+// Some file systems have no flock; the file is still replaced whole by
+// rename, so saving goes on without it.
+Lock takeLock(int fd, std::chrono::steady_clock::time_point started, const LockWait& wait)
 {
     auto pause = std::chrono::milliseconds(1);
     for (;;) {
-        if (::flock(fd, operation | LOCK_NB) == 0)
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
             return Lock::Held;
         if (errno == EINTR)
             continue;
         if (errno != EWOULDBLOCK)
             return Lock::Unsupported;
-        if (std::chrono::steady_clock::now() >= deadline)
+        const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now() - started);
+        if (waited >= kLockWaitLimit)
             return Lock::Busy;
+        if (wait && !wait(waited))
+            return Lock::Cancelled;
         std::this_thread::sleep_for(pause);
         pause = std::min(pause * 2, std::chrono::milliseconds(20));
     }
 }
 
 struct Opened {
-    Fd fd;
+    PathEntry entry;
+    UniqueFd fd;
     struct stat st { };
     bool created = false;
 };
 
-// Opens file and locks it. The lock must be on the file the name stands for
-// once it is held: a writer replaces the file by rename, and a reader or
-// writer that waited on the old one would miss what was written meanwhile.
-// O_NONBLOCK, so that a FIFO in the file's place is refused, not waited on.
-// Nothing and missing set: there is no file. With create, a missing file is
-// made empty, so that two first saves have one file to lock.
-std::optional<Opened> openLocked(
-    const std::filesystem::path& file, int operation, bool create, bool& missing, FileError* error)
+// Opens file for reading, a link followed as resolveTrusted lets it and none
+// in the last place. O_NONBLOCK, so that a FIFO in the file's place is
+// refused, not waited on. Nothing and missing set: there is no file. With
+// create, a missing file is made empty, so that two first saves have one
+// file to lock.
+std::optional<Opened> openProfile(
+    const std::filesystem::path& file, bool create, bool& missing, FileError* error)
 {
     missing = false;
-    const auto deadline = std::chrono::steady_clock::now() + kLockWait;
-    for (;;) {
-        Opened o;
-        o.fd = Fd(::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-        if (!o.fd && errno == ENOENT && create && !isLink(file)) {
-            o.fd = Fd(::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_CREAT | O_EXCL, 0666));
-            if (!o.fd && errno == EEXIST)
-                continue;
-            o.created = static_cast<bool>(o.fd);
-        }
-        if (!o.fd) {
-            const int e = errno;
-            if (e == ENOENT && !isLink(file)) {
-                missing = true;
-                return std::nullopt;
-            }
+    std::string why;
+    auto entry = resolveTrusted(file.string(), why);
+    if (!entry) {
+        fail(error, file, why);
+        return std::nullopt;
+    }
+    Opened o;
+    o.entry = std::move(*entry);
+    constexpr int kFlags = O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW;
+    const int folder = o.entry.folder.get();
+    const char* name = o.entry.name.c_str();
+    o.fd = UniqueFd(::openat(folder, name, kFlags));
+    if (!o.fd && errno == ENOENT && create && !isLink(file)) {
+        o.fd = UniqueFd(::openat(folder, name, kFlags | O_CREAT | O_EXCL, 0666));
+        o.created = static_cast<bool>(o.fd);
+        if (!o.fd && errno == EEXIST) // another save made it meanwhile
+            o.fd = UniqueFd(::openat(folder, name, kFlags));
+    }
+    if (!o.fd) {
+        const int e = errno;
+        missing = e == ENOENT && !isLink(file);
+        if (!missing)
             fail(error, file, openFailure(file, e));
+        return std::nullopt;
+    }
+    if (::fstat(o.fd.get(), &o.st) != 0) {
+        fail(error, file, std::strerror(errno));
+        return std::nullopt;
+    }
+    if (!S_ISREG(o.st.st_mode)) {
+        fail(error, file, notRegular(o.st.st_mode));
+        return std::nullopt;
+    }
+    return o;
+}
+
+// The file to save into, opened and locked. The lock must be on the file
+// the name stands for once it is held: a save replaces the file by rename,
+// and one that waited on the old file would miss what was saved meanwhile.
+std::optional<Opened> openLocked(const std::filesystem::path& file, const LockWait& wait, FileError* error)
+{
+    const auto started = std::chrono::steady_clock::now();
+    for (;;) {
+        bool missing = false;
+        auto o = openProfile(file, true, missing, error);
+        if (!o) {
+            if (missing)
+                fail(error, file, std::strerror(ENOENT));
             return std::nullopt;
         }
-        if (::fstat(o.fd.get(), &o.st) != 0) {
-            fail(error, file, std::strerror(errno));
+        const Lock lock = takeLock(o->fd.get(), started, wait);
+        if (lock == Lock::Busy || lock == Lock::Cancelled) {
+            fail(error, file,
+                lock == Lock::Busy ? "locked by another program"
+                                   : "not saved: cancelled while another program held the file");
             return std::nullopt;
         }
-        if (!S_ISREG(o.st.st_mode)) {
-            fail(error, file, notRegular(o.st.st_mode));
-            return std::nullopt;
-        }
-        const Lock lock = takeLock(o.fd.get(), operation, deadline);
-        if (lock == Lock::Busy && operation == LOCK_EX) {
-            fail(error, file, "locked by another program");
-            return std::nullopt;
-        }
-        // A reader that could not get the lock still reads a whole file: every
-        // write renames a complete one into place.
         struct stat now { };
-        if (lock == Lock::Held && std::chrono::steady_clock::now() < deadline
-            && (::stat(file.c_str(), &now) != 0 || now.st_dev != o.st.st_dev || now.st_ino != o.st.st_ino))
+        if (lock == Lock::Held && std::chrono::steady_clock::now() - started < kLockWaitLimit
+            && (::fstatat(o->entry.folder.get(), o->entry.name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0
+                || now.st_dev != o->st.st_dev || now.st_ino != o->st.st_ino))
             continue;
         return o;
     }
@@ -296,8 +292,6 @@ bool readFd(int fd, std::size_t sizeHint, std::string& text)
     text.resize(got);
     return true;
 }
-
-bool hasBom(std::string_view text) { return text.substr(0, kBom.size()) == kBom; }
 
 bool fail(FileError* error, const std::filesystem::path& path, std::string reason)
 {
@@ -442,8 +436,12 @@ std::string editedText(std::string text, std::string_view section, const KeyValu
 // Through links to the file they name, keeping its permissions and owner.
 bool replaceFile(const std::filesystem::path& file, std::string_view bytes, FileError* error)
 {
+    // Nothing marks what an INI file holds, so a temporary that a killed save
+    // left is known as ours by its name alone.
+    AtomicFile::Options options;
+    options.leftoversByName = true;
     std::string reason;
-    if (!replaceFileAtomically(file.string(), bytes, &reason))
+    if (!replaceFileAtomically(file.string(), bytes, &reason, options))
         return fail(error, file, std::move(reason));
     return true;
 }
@@ -468,21 +466,18 @@ bool sameName(std::string_view a, std::string_view b)
 
 std::optional<ProfileText> readProfile(const std::filesystem::path& file, FileError* error)
 {
+    // No lock: every save renames a whole file into place, so a reader sees
+    // the old file or the new one, and never waits for a save.
     bool missing = false;
-    auto opened = openLocked(file, LOCK_SH, false, missing, error);
+    auto opened = openProfile(file, false, missing, error);
     if (!opened)
         return missing ? std::optional(ProfileText {}) : std::nullopt;
-    ProfileText result;
-    result.exists = true;
-    if (!readFd(opened->fd.get(), static_cast<std::size_t>(opened->st.st_size), result.text)) {
+    std::string bytes;
+    if (!readFd(opened->fd.get(), static_cast<std::size_t>(opened->st.st_size), bytes)) {
         fail(error, file, std::strerror(errno));
         return std::nullopt;
     }
-    // Editors that save "UTF-8 with BOM" put three bytes in front of the first
-    // section's header, which would hide it.
-    if (hasBom(result.text))
-        result.text.erase(0, kBom.size());
-    return result;
+    return ProfileText { true, decodeProfile(std::move(bytes)).text };
 }
 
 std::optional<KeyValues> findProfileSection(std::string_view text, std::string_view section)
@@ -535,8 +530,8 @@ int parseProfileInt(std::string_view value, int defaultValue)
     return result;
 }
 
-bool writeProfileSection(
-    std::string_view section, const KeyValues& values, const std::filesystem::path& file, FileError* error)
+bool writeProfileSection(std::string_view section, const KeyValues& values, const std::filesystem::path& file,
+    FileError* error, const LockWait& wait)
 {
     if (const auto why = unstorable(section, "k", ""))
         return fail(error, file, *why);
@@ -561,24 +556,21 @@ bool writeProfileSection(
     }
 
     // The lock is on the file a link names, which is also the file replaced.
-    bool missing = false;
-    auto opened = openLocked(file, LOCK_EX, true, missing, error);
+    auto opened = openLocked(file, wait, error);
     if (!opened)
-        return missing ? fail(error, file, std::strerror(ENOENT)) : false;
-    std::string text;
+        return false;
+    std::string bytes;
     // Never replace a file whose contents we could not read.
-    if (!readFd(opened->fd.get(), static_cast<std::size_t>(opened->st.st_size), text))
+    if (!readFd(opened->fd.get(), static_cast<std::size_t>(opened->st.st_size), bytes))
         return fail(error, file, std::strerror(errno));
-    const bool bom = hasBom(text);
-    std::string edited = editedText(text.substr(bom ? kBom.size() : 0), section, unique);
-    if (bom)
-        edited.insert(0, kBom);
-    if (edited == text && !opened->created)
+    const ProfileBytes read = decodeProfile(std::move(bytes));
+    const std::string edited = editedText(read.text, section, unique);
+    if (edited == read.text && !opened->created)
         return true;
-    if (!replaceFile(file, edited, error)) {
+    if (!replaceFile(file, encodeProfile(edited, read.encoding), error)) {
         // The empty file made to be locked is no file of the user's.
         if (opened->created)
-            ::unlink(file.c_str());
+            ::unlinkat(opened->entry.folder.get(), opened->entry.name.c_str(), 0);
         return false;
     }
     return true;

@@ -13,8 +13,11 @@
 // byte for byte but for the case of ASCII letters.
 //
 // Several programs share the file (two windows, a script running melodex-cli),
-// so a write is one read-modify-replace under an exclusive flock of the file,
-// and a read takes a shared one.
+// so a write is one read-modify-replace under an exclusive flock of the file.
+// A read takes no lock: every write renames a whole file into place.
+//
+// The file is CP932, or what decodeProfile reads (UTF-16 with a BOM, as
+// Notepad writes it), and is written back in the encoding it had.
 
 #include <cstddef>
 #include <filesystem>
@@ -24,6 +27,8 @@
 #include <utility>
 #include <vector>
 
+#include "settings/lock_wait.h"
+
 namespace melodex::profile {
 
 struct FileError {
@@ -32,7 +37,7 @@ struct FileError {
 };
 using KeyValues = std::vector<std::pair<std::string, std::string>>;
 
-// The file's text, without a UTF-8 BOM at its start.
+// The file's text as CP932, whatever encoding the file holds.
 struct ProfileText {
     bool exists = false; // false: there is no file, which is no error
     std::string text;
@@ -40,7 +45,7 @@ struct ProfileText {
 
 // Reads the whole file at once. Nothing (and error says why) when something is
 // there that is not a readable regular file: a folder, a FIFO (never waited
-// on), a link to nothing, a loop of links.
+// on), a link to nothing, a loop of links, a link resolveTrusted refuses.
 std::optional<ProfileText> readProfile(const std::filesystem::path& file, FileError* error = nullptr);
 
 // The keys of the first section of that name in text, each once (the first
@@ -63,8 +68,9 @@ int parseProfileInt(std::string_view value, int defaultValue);
 // temporary file beside it (AtomicFile: a link stays a link and the file it
 // names is replaced, permissions kept), so a failure leaves the previous file
 // untouched; nothing is written when any name or value cannot be stored.
+// While another program holds the lock, wait is called (see LockWait).
 bool writeProfileSection(std::string_view section, const KeyValues& values, const std::filesystem::path& file,
-    FileError* error = nullptr);
+    FileError* error = nullptr, const LockWait& wait = {});
 
 // ASCII letters compared without regard to case; double-byte characters, whose
 // trail bytes may look like ASCII letters, compared exactly.
