@@ -46,39 +46,43 @@ std::string* textField(TagTexts& texts, uint32_t type)
     return nullptr;
 }
 
-struct DataValue {
+// The next data box of an item and its type.
+struct Data {
+    Box box;
     uint32_t type = 0;
-    std::string bytes;
 };
 
-// The next data box of an item, its value read up to maxBytes (a cover
-// picture in a field of ours would be cut, never read whole).
-std::optional<DataValue> nextData(BufferedStream& stream, BoxWalk& values, std::size_t maxBytes)
+std::optional<Data> nextData(BufferedStream& stream, BoxWalk& values)
 {
     const auto box = values.find(kData);
     unsigned char head[8];
     if (!box || !readFields(stream, *box, 0, head, sizeof head))
         return std::nullopt;
-    DataValue value { bigEndian32(head) & 0xFFFFFF, {} };
-    value.bytes.resize(std::min<std::size_t>(maxBytes, static_cast<std::size_t>(box->bodyBytes() - 8)));
-    value.bytes.resize(
-        stream.readAt(static_cast<long>(box->body + 8), value.bytes.data(), value.bytes.size()));
+    return Data { *box, bigEndian32(head) & 0xFFFFFF };
+}
+
+// A data box's value, up to maxBytes.
+std::string valueOf(BufferedStream& stream, const Box& data, std::size_t maxBytes)
+{
+    std::string value(std::min<std::size_t>(maxBytes, static_cast<std::size_t>(data.bodyBytes() - 8)), '\0');
+    value.resize(stream.readAt(static_cast<long>(data.body + 8), value.data(), value.size()));
     return value;
 }
 
-// A value as text, up to its first NUL; nothing for a type that is no text.
-// UTF-8 that is not UTF-8, and the Shift_JIS type old Japanese taggers
-// wrote, go through the legacy reading, as unmarked ID3 text does.
-std::optional<std::string> textOf(const DataValue& value)
+// A value as text, up to its first NUL; nothing for a type that is no
+// text, whose bytes are then never read. UTF-8 that is not UTF-8, and the
+// Shift_JIS type old Japanese taggers wrote, go through the legacy reading,
+// as unmarked ID3 text does.
+std::optional<std::string> textOf(BufferedStream& stream, const Data& data, std::size_t maxBytes)
 {
-    switch (value.type) {
+    switch (data.type) {
     case 1: // UTF-8
     case 3: // Shift_JIS
     case 4: // UTF-8 for sorting
-        return sjis::legacyToUtf8(value.bytes);
+        return sjis::legacyToUtf8(valueOf(stream, data.box, maxBytes));
     case 2: // UTF-16, big-endian
     case 5: { // UTF-16 for sorting
-        std::string text = sjis::utf16BigEndianToUtf8(value.bytes);
+        std::string text = sjis::utf16BigEndianToUtf8(valueOf(stream, data.box, maxBytes));
         text.resize(std::min(text.size(), text.find('\0')));
         return text;
     }
@@ -94,10 +98,10 @@ std::string joinedTexts(BufferedStream& stream, const Box& item)
     std::string joined;
     BoxWalk values(stream, item);
     while (joined.size() < kMaxTagValueBytes) {
-        const auto value = nextData(stream, values, kMaxTagValueBytes - joined.size());
-        if (!value)
+        const auto data = nextData(stream, values);
+        if (!data)
             break;
-        const auto text = textOf(*value);
+        const auto text = textOf(stream, *data, kMaxTagValueBytes - joined.size());
         if (!text || text->empty())
             continue;
         if (!joined.empty())
@@ -113,10 +117,12 @@ std::string joinedTexts(BufferedStream& stream, const Box& item)
 unsigned int numberOf(BufferedStream& stream, const Box& item, std::size_t at)
 {
     BoxWalk values(stream, item);
-    const auto value = nextData(stream, values, at + 2);
-    if (!value || (value->type != 0 && value->type != 21) || value->bytes.size() < at + 2)
+    const auto data = nextData(stream, values);
+    if (!data || (data->type != 0 && data->type != 21))
         return 0;
-    return bigEndian16(reinterpret_cast<const unsigned char*>(value->bytes.data()) + at);
+    const std::string value = valueOf(stream, data->box, at + 2);
+    return value.size() == at + 2 ? bigEndian16(reinterpret_cast<const unsigned char*>(value.data()) + at)
+                                  : 0;
 }
 
 } // namespace
