@@ -6,7 +6,8 @@
 // stsd, moov/udta/meta/ilst, moof/traf/trun), one level at a time, each held
 // to its parent (mp4_boxes.h); everything else, the media data and cover
 // pictures first of all, is stepped over by its size. A usual file costs
-// its head, the movie box and the item list: two or three reads.
+// one to three reads: its head, the movie box when it is at the end, the
+// item list when a large sample table lies before it.
 
 #include "trackinfo/format_readers.h"
 
@@ -232,11 +233,18 @@ void readMediaHeader(BufferedStream& stream, const Box& mdhd, AudioTrack& track)
 void readSampleTable(BufferedStream& stream, const Box& stbl, AudioTrack& track)
 {
     BoxWalk boxes(stream, stbl);
-    while (auto box = boxes.next()) {
+    // The chunk tables behind these (stco, stsc ...) are never needed:
+    // their headers may lie past a large sample size table, a read saved.
+    bool entry = false;
+    while (!(entry && track.stts && track.stsz)) {
+        const auto box = boxes.next();
+        if (!box)
+            break;
         if (box->type == fourcc("stsd")) {
             // Version, flags and the count of entries; the first entry is the one used.
-            if (const auto entry = BoxWalk(stream, *box, 8, 1).next())
-                readSampleEntry(stream, *entry, track);
+            entry = true;
+            if (const auto first = BoxWalk(stream, *box, 8, 1).next())
+                readSampleEntry(stream, *first, track);
         } else if (box->type == fourcc("stts")) {
             track.stts = box;
         } else if (box->type == fourcc("stsz")) {
@@ -458,6 +466,10 @@ FileFacts walkFile(BufferedStream& stream, int64_t start)
             facts.movie = readMovie(stream, *box);
             if (facts.movie.audio && facts.movie.mvex)
                 defaults = movieDefaults(stream, *facts.movie.mvex, facts.movie.audio->id);
+            // Past the movie box only fragments and the media data's size
+            // can matter, the latter only for a bit rate to measure.
+            if (!facts.movie.mvex && !(facts.movie.audio && facts.movie.audio->declaredBps == 0))
+                return facts;
             break;
         case fourcc("moof"):
             if (facts.movie.audio && facts.movie.mvex)
