@@ -2,11 +2,10 @@
 // every expected value comes from how the file was made.
 #include "trackinfo/track_details.h"
 
-#include <cmath>
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <functional>
 #include <map>
 #include <sstream>
 #include <vector>
@@ -34,6 +33,15 @@ std::string be(uint64_t v, int bytes)
     return s;
 }
 
+// 32-bit big-endian numbers one after another.
+std::string words(std::initializer_list<uint32_t> values)
+{
+    std::string s;
+    for (uint32_t v : values)
+        s += be(v, 4);
+    return s;
+}
+
 std::string box(std::string_view type, const std::string& body)
 {
     return be(8 + body.size(), 4) + std::string(type) + body;
@@ -57,7 +65,7 @@ std::string itemList(const std::string& items, bool fullMeta = true)
 
 std::string esds(uint32_t avgBps, const std::string& audioConfig = "\x12\x10")
 {
-    const std::string config = "\x40\x15"s + be(0, 3) + be(avgBps, 4) + be(avgBps, 4);
+    const std::string config = "\x40\x15"s + be(0, 3) + words({ avgBps, avgBps });
     return full("esds", descriptor(3, be(1, 2) + '\0' + descriptor(4, config + descriptor(5, audioConfig))));
 }
 
@@ -73,8 +81,7 @@ std::string sound(std::string_view type, uint32_t rate, const std::string& confi
 std::string aac(uint32_t rate, uint32_t avgBps) { return sound("mp4a", rate, esds(avgBps)); }
 std::string alacCookie(uint32_t rate, uint32_t avgBps)
 {
-    return full("alac",
-        be(4096, 4) + "\0\x10\x28\x0a\x0e\x02"s + be(255, 2) + be(0, 4) + be(avgBps, 4) + be(rate, 4));
+    return full("alac", be(4096, 4) + "\0\x10\x28\x0a\x0e\x02"s + be(255, 2) + words({ 0, avgBps, rate }));
 }
 
 struct Track {
@@ -99,23 +106,8 @@ std::string trak(const Track& t)
 }
 
 std::string ftyp() { return box("ftyp", "M4A "s + be(0, 4) + "M4A mp42isom"); }
-std::string sizes(std::vector<uint32_t> each)
-{
-    std::string body = be(0, 4) + be(each.size(), 4);
-    for (uint32_t s : each)
-        body += be(s, 4);
-    return full("stsz", body);
-}
 std::string mdat(std::size_t payload) { return box("mdat", std::string(payload, '\0')); }
 
-// A run of samples, each given as {duration, size} when flags say so.
-std::string trun(uint32_t flags, uint32_t count, const std::vector<uint32_t>& fields = {})
-{
-    std::string body = be(flags, 4) + be(count, 4) + (flags & 1 ? be(0, 4) : "");
-    for (uint32_t f : fields)
-        body += be(f, 4);
-    return box("trun", body);
-}
 // A movie fragment of one track's runs.
 std::string fragment(uint32_t track, const std::string& tfhdFields, uint32_t flags, const std::string& runs)
 {
@@ -141,8 +133,7 @@ struct Expected {
     std::string title, artist, album, year, comment, genre;
     unsigned track = 0;
     std::string albumArtist;
-    int rate = 0;
-    int kbps = 0;
+    int rate = 0, kbps = 0;
     int64_t seconds = 0;
     std::string problem; // empty: readable
 };
@@ -154,11 +145,9 @@ void expectReading(const fs::path& file, const Expected& e)
     EXPECT_EQ(d.format, AudioFormat::Mp4);
     EXPECT_EQ(std::tie(t.title, t.artist, t.album, t.year, t.comment, t.genre, t.track, t.albumArtist),
         std::tie(e.title, e.artist, e.album, e.year, e.comment, e.genre, e.track, e.albumArtist));
-    EXPECT_EQ(d.sampleRate, e.rate);
-    EXPECT_EQ(d.bitrateKbps, e.kbps);
-    EXPECT_EQ(d.seconds, e.seconds);
+    EXPECT_EQ(std::tie(d.sampleRate, d.bitrateKbps, d.seconds, d.problem),
+        std::tie(e.rate, e.kbps, e.seconds, e.problem));
     EXPECT_EQ(d.readable, e.problem.empty());
-    EXPECT_EQ(d.problem, e.problem);
 }
 
 std::string runOutput(const std::string& command)
@@ -176,19 +165,13 @@ std::string runOutput(const std::string& command)
 
 // ffmpeg files ------------------------------------------------------------------
 
-// Sets the average bit rate ffmpeg declared in the AAC track's esds box (its
-// own measure) to a value the test chooses.
-void declareBitrate(const fs::path& file, uint32_t bps)
+// The file with the average bit rate ffmpeg declared in the AAC track's
+// esds box (its own measure) set to a value the test chooses.
+std::string declaringBitrate(std::string bytes, uint32_t bps)
 {
-    std::string bytes = test::readFile(file);
     const std::size_t esds = bytes.find("esds", bytes.find("mp4a"));
-    ASSERT_NE(esds, std::string::npos) << file;
-    ASSERT_EQ(bytes.substr(esds + 8, 1), "\x03") << "ffmpeg's esds has another shape";
-    ASSERT_EQ(bytes.substr(esds + 16, 1), "\x04") << "ffmpeg's esds has another shape";
-    bytes.replace(esds + 30, 4, be(bps, 4));
-    std::FILE* f = std::fopen(file.c_str(), "wb");
-    ASSERT_TRUE(f && std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size());
-    std::fclose(f);
+    EXPECT_EQ((std::string { bytes[esds + 8], bytes[esds + 16] }), "\x03\x04") << "ffmpeg wrote another esds";
+    return bytes.replace(esds + 30, 4, be(bps, 4));
 }
 
 struct MadeRow {
@@ -227,7 +210,6 @@ const std::vector<MadeRow>& madeRows()
             tagged(48000, 127, 2) },
         // ffmpeg's ALAC cookie declares the rate of the PCM it was given.
         { "alac.m4a", sine(48000, 1.5), "-c:a alac " + kTags, 0, tagged(48000, 768, 1) },
-        { "alac_96k.m4a", sine(96000, 1.2), "-c:a alac", 0, { .rate = 96000, .kbps = 1536, .seconds = 1 } },
         { "aac_96k.m4a", sine(96000, 1.2), "-c:a aac", 96000, { .rate = 96000, .kbps = 96, .seconds = 1 } },
         { "fragments_only.m4a", sine(44100, 2.5),
             "-c:a aac -movflags frag_keyframe+empty_moov -frag_duration 500000 " + kTags, 64000,
@@ -246,8 +228,6 @@ const fs::path& madeFolder()
 {
     static const TempDir dir("melodex-mp4");
     static const bool made = [] {
-        if (std::system("command -v ffmpeg >/dev/null") != 0)
-            return false;
         for (const auto& row : madeRows()) {
             const fs::path out = dir.path() / row.name;
             const std::string command = "ffmpeg -hide_banner -loglevel error -y " + row.inputs + " "
@@ -255,7 +235,7 @@ const fs::path& madeFolder()
             if (std::system(command.c_str()) != 0)
                 return false;
             if (row.declareBps != 0)
-                declareBitrate(out, row.declareBps);
+                dir.write(row.name, declaringBitrate(test::readFile(out), row.declareBps));
         }
         return true;
     }();
@@ -273,30 +253,23 @@ TEST(Mp4Reader, FilesFfmpegMakes)
     }
 }
 
-// What TagLib and mutagen read: rate, bit rate (b/s for mutagen), seconds and texts.
-struct Opinion {
-    int rate = -1;
-    int64_t bps = -1;
-    int64_t seconds = -1;
-    trackinfo::TagTexts texts;
-};
-
-Opinion tagLibOpinion(const fs::path& file)
+// TagLib's reading: texts, rate and seconds.
+trackinfo::TrackDetails tagLibReading(const fs::path& file)
 {
     TagLib::MP4::File f(file.c_str());
-    Opinion o;
+    trackinfo::TrackDetails d;
     if (const auto* p = f.audioProperties())
-        o.rate = p->sampleRate(), o.seconds = p->lengthInSeconds();
+        d.sampleRate = p->sampleRate(), d.seconds = p->lengthInSeconds();
     const auto* t = f.tag();
     auto utf8 = [](const TagLib::String& s) { return s.to8Bit(true); };
-    o.texts = { utf8(t->title()), utf8(t->artist()), utf8(t->album()),
+    d.texts = { utf8(t->title()), utf8(t->artist()), utf8(t->album()),
         t->year() ? std::to_string(t->year()) : "", utf8(t->comment()), utf8(t->genre()), t->track(),
         utf8(f.properties()["ALBUMARTIST"].toString()) };
-    return o;
+    return d;
 }
 
-// mutagen's readings, by file name.
-std::map<std::string, Opinion> mutagenOpinions(const fs::path& folder)
+// mutagen's rate, bit rate (b/s) and seconds, by file name.
+std::map<std::string, std::array<int64_t, 3>> mutagenReadings(const fs::path& folder)
 {
     const std::string script
         = "import sys, os\nfrom mutagen.mp4 import MP4\nfor p in sys.argv[1:]:\n"
@@ -305,12 +278,12 @@ std::map<std::string, Opinion> mutagenOpinions(const fs::path& folder)
     for (const auto& row : madeRows())
         command += " '" + (folder / row.name).string() + "'";
     std::istringstream lines(runOutput(command));
-    std::map<std::string, Opinion> opinions;
+    std::map<std::string, std::array<int64_t, 3>> readings;
     std::string name;
-    Opinion o;
-    while (lines >> name >> o.rate >> o.bps >> o.seconds)
-        opinions[name] = o;
-    return opinions;
+    std::array<int64_t, 3> r;
+    while (lines >> name >> r[0] >> r[1] >> r[2])
+        readings[name] = r;
+    return readings;
 }
 
 // Where they read right: TagLib takes the rate from the 16.16 field only
@@ -319,25 +292,22 @@ std::map<std::string, Opinion> mutagenOpinions(const fs::path& folder)
 TEST(Mp4Reader, AgreesWithTagLibAndMutagen)
 {
     const fs::path& folder = madeFolder();
-    const auto mutagen = mutagenOpinions(folder);
+    const auto mutagen = mutagenReadings(folder);
     ASSERT_EQ(mutagen.size(), madeRows().size())
         << "mutagen did not read every file (scripts/install-deps.sh test installs python3-mutagen)";
     for (const auto& row : madeRows()) {
         SCOPED_TRACE(row.name);
         const auto ours = trackinfo::readTrackDetails((folder / row.name).c_str());
-        const Opinion tagLib = tagLibOpinion(folder / row.name);
-        const Opinion& other = mutagen.at(row.name);
-        const auto& t = ours.texts;
+        const auto tagLib = tagLibReading(folder / row.name);
+        const auto [rate, bps, seconds] = mutagen.at(row.name);
+        const auto &t = ours.texts, &u = tagLib.texts;
         EXPECT_EQ(std::tie(t.title, t.artist, t.album, t.year, t.comment, t.genre, t.track, t.albumArtist),
-            std::tie(tagLib.texts.title, tagLib.texts.artist, tagLib.texts.album, tagLib.texts.year,
-                tagLib.texts.comment, tagLib.texts.genre, tagLib.texts.track, tagLib.texts.albumArtist));
-        EXPECT_EQ(ours.sampleRate, other.rate);
-        if (ours.sampleRate <= 65535) {
-            EXPECT_EQ(ours.sampleRate, tagLib.rate);
-        }
-        EXPECT_EQ(ours.bitrateKbps, (other.bps + 500) / 1000);
+            std::tie(u.title, u.artist, u.album, u.year, u.comment, u.genre, u.track, u.albumArtist));
+        EXPECT_EQ(ours.sampleRate, rate);
+        EXPECT_EQ(ours.sampleRate, ours.sampleRate <= 65535 ? tagLib.sampleRate : ours.sampleRate);
+        EXPECT_EQ(ours.bitrateKbps, (bps + 500) / 1000);
         if (!row.fragmented) {
-            EXPECT_EQ(std::tie(ours.seconds, ours.seconds), std::tie(tagLib.seconds, other.seconds));
+            EXPECT_EQ(std::tie(ours.seconds, ours.seconds), std::tie(tagLib.seconds, seconds));
         }
     }
 }
@@ -365,25 +335,32 @@ const std::string kEncodings = box(itunes("nam"), data(2, "\x68\x5C"))
     + box(itunes("cmt"), data(0, "binary") + data(1, "kept")) + text(itunes("gen"), "Jazz")
     + box("gnre", data(0, be(18, 2))) + text(itunes("day"), "1999\0later"s);
 
+// trex says 1,024 ticks and 300 bytes a sample, the movie box holds ten
+// samples; then runs of defaults, of tfhd's defaults, another track's run,
+// one of its own durations and sizes, and one that claims four billion
+// samples and holds one: 10,240 + 102,400 + 102,400 + 3,000 + 44,100 ticks
+// (5.94 s), 3,000 + 30,000 + 20,000 + 300 + 300 bytes (72.14 kb/s).
 std::string fragmented()
 {
-    const std::string trex
-        = box("mvex", full("trex", be(1, 4) + be(1, 4) + be(1024, 4) + be(300, 4) + be(0, 4)));
-    const std::string stts = full("stts", be(1, 4) + be(10, 4) + be(1024, 4));
-    const std::string stsz = full("stsz", be(300, 4) + be(10, 4));
-    const Track t { aac(44100, 0), 44100, 10240, stts + stsz };
-    // The last run claims four billion samples and holds one.
-    return ftyp() + box("moov", trak(t) + trex) + mdat(3000) + fragment(1, "", 0, trun(0, 100)) + mdat(30000)
-        + fragment(1, be(2048, 4) + be(400, 4), 0x18, trun(1, 50)) + fragment(2, "", 0, trun(0, 1000))
-        + mdat(20000) + fragment(1, "", 0, trun(0x300, 2, { 1000, 100, 2000, 200 })) + mdat(300)
-        + fragment(1, "", 0, trun(0x100, 0xFFFFFFFF, { 44100 }));
+    const std::string trex = box("mvex", full("trex", words({ 1, 1, 1024, 300, 0 })));
+    const std::string tables = full("stts", words({ 1, 10, 1024 })) + full("stsz", words({ 300, 10 }));
+    return ftyp() + box("moov", trak({ aac(44100, 0), 44100, 10240, tables }) + trex) + mdat(3000)
+        + fragment(1, "", 0, box("trun", words({ 0, 100 }))) + mdat(30000)
+        + fragment(1, words({ 2048, 400 }), 0x18, box("trun", words({ 1, 50, 0 })))
+        + fragment(2, "", 0, box("trun", words({ 0, 1000 }))) + mdat(20000)
+        + fragment(1, "", 0, box("trun", words({ 0x300, 2, 1000, 100, 2000, 200 }))) + mdat(300)
+        + fragment(1, "", 0, box("trun", words({ 0x100, 0xFFFFFFFF, 44100 })));
 }
 
 const std::vector<BuiltRow>& builtRows()
 {
-    const Track video { box("avc1", be(1, 8)), 90000, 900000, sizes({ 9000 }), "vide", 1 };
+    const Track video { box("avc1", be(1, 8)), 90000, 900000, full("stsz", words({ 0, 1, 9000 })), "vide" };
+    const Track sized { aac(44100, 0), 44100, 88200, full("stsz", words({ 0, 3, 1000, 2000, 3000 })), "soun",
+        2 };
+    const Track uniform { aac(44100, 0), 44100, 176400, full("stsz", words({ 500, 100 })) };
     const std::string heAac = "\x2B\x11\x88\x00"s; // SBR at 48 kHz over a 24 kHz core
-    const std::string qtV2 = be(72, 4) + be(0x4107700000000000, 8) + be(2, 4) + be(0x7F000000, 4) + be(0, 16);
+    const std::string qtV2 = words({ 72 }) + be(0x4107700000000000, 8) + words({ 2, 0x7F000000, 0, 0, 0, 0 });
+    const std::string mdat64 = words({ 1 }) + "mdat" + be(16 + 16000, 8) + std::string(16000, '\0');
     static const std::vector<BuiltRow> rows {
         { "declared 128,000 b/s shows 128",
             plain({ aac(44100, 128000), 44100, 132300 }, itemList(kItems), 100),
@@ -391,24 +368,17 @@ const std::vector<BuiltRow>& builtRows()
         { "64-bit time in mdhd version 1",
             plain({ aac(48000, 127499), 48000, 336001, "", "soun", 1, 1 }, "", 10),
             { .rate = 48000, .kbps = 127, .seconds = 7 } },
-        { "nothing declared: the media data over the exact time",
-            plain({ aac(44100, 0), 44100, 66150 }, "", 20000), { .rate = 44100, .kbps = 107, .seconds = 1 } },
+        { "nothing declared: the media data (a 64-bit mdat, one to the end) over the exact time",
+            ftyp() + box("moov", trak({ aac(44100, 0), 44100, 66150 })) + mdat64 + words({ 0 }) + "mdat"
+                + std::string(4000, '\0'),
+            { .rate = 44100, .kbps = 107, .seconds = 1 } },
         { "a video track first: the sound track, its sample sizes",
-            ftyp()
-                + box("moov",
-                    trak(video)
-                        + trak({ aac(44100, 0), 44100, 88200, sizes({ 1000, 2000, 3000 }), "soun", 2 }))
-                + mdat(50000),
+            ftyp() + box("moov", trak(video) + trak(sized)) + mdat(50000),
             { .rate = 44100, .kbps = 24, .seconds = 2 } },
-        { "media data cut short: the movie's values",
-            cutAfter(ftyp()
-                    + box(
-                        "moov", trak({ aac(44100, 0), 44100, 176400, full("stsz", be(500, 4) + be(100, 4)) }))
-                    + mdat(50000),
-                "mdat", 100),
+        { "media data cut short: the movie's values", cutAfter(plain(uniform, "", 50000), "mdat", 100),
             { .rate = 44100, .kbps = 100, .seconds = 4 } },
+        // Some writers keep the low 16 bits of 96,000 in the 16.16 field.
         { "ALAC: the cookie's rate, which 16.16 cannot hold",
-            // Some writers keep the low 16 bits of 96,000 in the 16.16 field.
             plain({ sound("alac", 30464, alacCookie(96000, 999500)), 96000, 192000 }, "", 10),
             { .rate = 96000, .kbps = 1000, .seconds = 2 } },
         { "HE-AAC: the configuration's rate where the entry says 0",
@@ -424,12 +394,7 @@ const std::vector<BuiltRow>& builtRows()
             { .rate = 192000, .kbps = 192, .seconds = 2 } },
         { "text encodings and types", plain({ aac(44100, 128000) }, itemList(kEncodings), 10),
             { "桜", "テスト", "桜", "1999", "kept", "Jazz", 0, "", 44100, 128, 1 } },
-        { "fragments: trex, tfhd and per-sample values, another track's left out", fragmented(),
-            { .rate = 44100, .kbps = 72, .seconds = 5 } },
-        { "64-bit mdat size, and one to the end of the file",
-            ftyp() + box("moov", trak({ aac(44100, 0) })) + be(1, 4) + "mdat" + be(16 + 8000, 8)
-                + std::string(8000, '\0') + be(0, 4) + "mdat" + std::string(2000, '\0'),
-            { .rate = 44100, .kbps = 80, .seconds = 1 } },
+        { "fragments", fragmented(), { .rate = 44100, .kbps = 72, .seconds = 5 } },
         { "moov never reached", ftyp() + mdat(1000) + "\0\0\x10", { .problem = "no moov box" } },
         { "a video track only: its tags, no audio",
             ftyp() + box("moov", trak(video) + itemList(text(itunes("nam"), "Clip"))),
