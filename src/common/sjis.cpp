@@ -675,6 +675,15 @@ std::size_t cutLength(std::string_view cp932, std::size_t maxBytes)
     return fits;
 }
 
+std::string utf16BigEndianToUtf8(std::string_view bytes)
+{
+    std::u16string units(bytes.size() / 2, u'\0');
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+    for (std::size_t i = 0; i < units.size(); ++i)
+        units[i] = static_cast<char16_t>(p[2 * i] << 8 | p[2 * i + 1]);
+    return utf16ToUtf8(units);
+}
+
 std::string windows1252ToUtf8(std::string_view bytes)
 {
     std::u16string out(bytes.size() + 1, u'\0');

@@ -77,6 +77,10 @@ inline void appendUtf8(std::string& out, uint32_t cp)
     }
 }
 
+// Big-endian UTF-16 bytes (MP4 tags, which carry no byte order mark) to
+// UTF-8; a lone surrogate becomes U+FFFD, an odd last byte is dropped.
+std::string utf16BigEndianToUtf8(std::string_view bytes);
+
 // The length of the valid UTF-8 sequence that starts at s[i], or 0 when none
 // does (no overlong forms, no surrogates).
 std::size_t utf8SequenceLength(std::string_view s, std::size_t i);

@@ -1,6 +1,6 @@
 #pragma once
 // The numbers tags and frame headers are made of: big-endian in ID3v2 and
-// MPEG headers, little-endian in APE tags.
+// MPEG headers and MP4 boxes, little-endian in APE tags.
 
 #include <cstdint>
 
@@ -9,6 +9,13 @@ namespace melodex::trackinfo {
 inline uint32_t bigEndian32(const unsigned char* p)
 {
     return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | uint32_t(p[3]);
+}
+
+inline uint16_t bigEndian16(const unsigned char* p) { return static_cast<uint16_t>(p[0] << 8 | p[1]); }
+
+inline uint64_t bigEndian64(const unsigned char* p)
+{
+    return uint64_t(bigEndian32(p)) << 32 | bigEndian32(p + 4);
 }
 
 inline uint32_t littleEndian32(const unsigned char* p)

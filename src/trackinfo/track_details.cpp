@@ -9,6 +9,7 @@
 #include "trackinfo/vbmp3.h"
 
 #include <climits>
+#include <cmath>
 #include <cstring>
 #include <utility>
 
@@ -126,6 +127,15 @@ void fillMissing(TagTexts& into, const TagTexts& from)
     }
     if (into.track == 0)
         into.track = from.track;
+}
+
+int averageKbps(uint64_t audioBytes, uint64_t ticks, uint64_t ticksPerSecond)
+{
+    if (ticks == 0 || ticksPerSecond == 0)
+        return 0;
+    const long double kbps = static_cast<long double>(audioBytes) * 8
+        * static_cast<long double>(ticksPerSecond) / (static_cast<long double>(ticks) * 1000);
+    return kbps >= INT_MAX ? INT_MAX : static_cast<int>(std::lround(kbps));
 }
 
 TrackDetails readTrackDetails(const char* path)

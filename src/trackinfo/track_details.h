@@ -47,6 +47,12 @@ struct TrackDetails {
     std::string problem;
 };
 
+// The bit rate of audioBytes played in `ticks` of which `ticksPerSecond`
+// make a second (samples at the sampling rate, an MP4 track's time units),
+// in kbps, rounded once from the exact time: rounding the seconds first
+// would make a 1.9 s file a 1 s one of twice the rate. 0 without a time.
+int averageKbps(uint64_t audioBytes, uint64_t ticks, uint64_t ticksPerSecond);
+
 // The file at path (a native path, bytes as the file system holds them).
 // Never throws: a file that cannot be opened or holds no audio comes back
 // unreadable, with empty texts and zeros but its size where it can be known.
