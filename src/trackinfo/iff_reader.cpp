@@ -255,8 +255,8 @@ void readAiffFormat(BufferedStream& stream, const Chunk& chunk, IffScan& scan)
 {
     if (scan.aiffFormat || chunk.held < 18)
         return;
-    // AIFF-C adds the compression type; an AIFF-C COMM without one is old
-    // enough to hold samples as AIFF does.
+    // AIFF-C adds the compression type; a COMM too short to hold one is read
+    // as AIFF's, uncompressed.
     const std::size_t want = scan.aifc && chunk.held >= 22 ? 22 : 18;
     const auto p = stream.view(static_cast<long>(chunk.body), want, want);
     if (p.size() < want)
@@ -305,8 +305,10 @@ void readId3Chunk(BufferedStream& stream, const Chunk& chunk, IffScan& scan)
 
 void readInfoList(BufferedStream& stream, const Chunk& list, IffScan& scan, int& walked)
 {
+    if (list.held < 4)
+        return;
     const auto type = stream.view(static_cast<long>(list.body), 4, 4);
-    if (list.held < 4 || type.size() < 4 || std::memcmp(type.data(), "INFO", 4) != 0)
+    if (type.size() < 4 || std::memcmp(type.data(), "INFO", 4) != 0)
         return;
     ChunkWalk entries(stream, scan.order, list.body + 4, list.body + list.held, walked);
     while (const auto entry = entries.next())
@@ -315,8 +317,11 @@ void readInfoList(BufferedStream& stream, const Chunk& list, IffScan& scan, int&
 
 void readDs64(BufferedStream& stream, const Chunk& chunk, IffScan& scan)
 {
+    if (!scan.rf64 || chunk.held < 16)
+        return;
+    // RF64 is little-endian only; the data size follows the form's size.
     const auto p = stream.view(static_cast<long>(chunk.body), 16, 16);
-    if (scan.rf64 && chunk.held >= 16 && p.size() == 16)
+    if (p.size() == 16)
         scan.ds64Data = littleEndian64(p.data() + 8);
 }
 
