@@ -354,7 +354,7 @@ unsigned int TagDecoder::trackNumber(const std::string& text)
 {
     if (hasNonAscii(text))
         differs(); // TagLib's number reading of wide characters
-    return static_cast<unsigned int>(tagLibNumber(text));
+    return trackNumberOf(text);
 }
 
 // What TagLib makes of an APE item: its value split at each NUL (one at the
@@ -620,6 +620,8 @@ std::string genreName(std::string_view text)
     }
     return std::string(text.empty() ? refinement : text);
 }
+
+unsigned int trackNumberOf(std::string_view text) { return static_cast<unsigned int>(tagLibNumber(text)); }
 
 std::string yearOf(std::string_view text)
 {

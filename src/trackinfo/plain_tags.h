@@ -44,6 +44,9 @@ std::string id3v1GenreName(int index);
 // holds none ("Oct", "'95"). Full-width digits count and come out as ASCII.
 std::string yearOf(std::string_view text);
 
+// A track number as a tag's text holds it ("7", " 07", "7/12"); 0 for none.
+unsigned int trackNumberOf(std::string_view text);
+
 struct PlainTags {
     TagTexts texts;
     // Only shapes TagLib reads right, and reads without harm: its reading
