@@ -16,20 +16,12 @@
 #include <filesystem>
 #include <optional>
 #include <string>
-#include <utility>
 #include <vector>
 
+#include "settings/ini_types.h"
 #include "settings/lock_wait.h"
 
 namespace melodex {
-
-struct IniError {
-    std::filesystem::path path;
-    std::string reason;
-};
-using IniWriteError = IniError;
-
-using IniValues = std::vector<std::pair<std::string, std::string>>;
 
 // What IniGetString reads of a value: 127 bytes of the file. A longer value
 // would load back as something else than was saved.
@@ -63,8 +55,8 @@ int IniGetInt(const std::string& section, const std::string& key, int defaultVal
 // all-kanji title comes back with 63 characters at most.
 std::string IniGetString(const std::string& section, const std::string& key, const std::string& defaultValue);
 // False when the value could not be written; error then says where and why.
-bool IniPutString(const std::string& section, const std::string& key, const std::string& value,
-    IniWriteError* error = nullptr);
+bool IniPutString(
+    const std::string& section, const std::string& key, const std::string& value, IniError* error = nullptr);
 
 // The section, or nothing when a file is there that cannot be read (error says
 // why). A missing file is no error: nothing is found in it.

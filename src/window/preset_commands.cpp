@@ -58,7 +58,7 @@ std::optional<Notice> SaveOptionSet(int preset, const OptionSet& controls, Dialo
         return name.refused;
     if (isBlankPresetName(name.section))
         return std::nullopt;
-    IniWriteError failure;
+    IniError failure;
     if (!writeOptionSet(name.section, controls, &failure))
         return error(fileError(QStringLiteral("設定を保存できませんでした"), failure));
     return std::nullopt;
