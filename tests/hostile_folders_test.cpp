@@ -161,11 +161,11 @@ TEST(PlantedLinks, TheIniFileIsHeldToTheSameRule)
         const fs::path target = theirs ? p.home / "own.htm" : p.etc / "some.conf";
         fs::create_symlink(target, ini);
         own(ini, kUserA, 0);
-        setIniFile(ini);
+        setIniProgram(p.home / "melodex");
         IniError error;
         const bool saved = IniPutString("p", "Title", "x", &error);
         const auto names = IniSectionNames(&error);
-        setIniFile({});
+        setIniProgram({});
         if (theirs) {
             EXPECT_TRUE(saved) << error.reason;
             EXPECT_EQ(readFile(target), "A's page\r\n\r\n[p]\r\nTitle=x\r\n");

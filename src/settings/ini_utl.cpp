@@ -23,19 +23,6 @@ std::filesystem::path& programOverride()
     return path;
 }
 
-std::filesystem::path& fileOverride()
-{
-    static std::filesystem::path path;
-    return path;
-}
-
-std::filesystem::path runningExecutable()
-{
-    std::error_code ec;
-    auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-    return ec ? std::filesystem::path() : exe;
-}
-
 std::filesystem::path configFolder()
 {
     if (const char* xdg = std::getenv("XDG_CONFIG_HOME");
@@ -94,13 +81,17 @@ const std::string* findKey(const IniValues& values, const std::string& key)
 
 } // namespace
 
+std::filesystem::path runningExecutable()
+{
+    std::error_code ec;
+    auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    return ec ? std::filesystem::path() : exe;
+}
+
 void setIniProgram(const std::filesystem::path& executable) { programOverride() = executable; }
-void setIniFile(const std::filesystem::path& file) { fileOverride() = file; }
 
 std::filesystem::path IniFilePath()
 {
-    if (!fileOverride().empty())
-        return fileOverride();
     const std::filesystem::path exe = programOverride().empty() ? runningExecutable() : programOverride();
     const std::filesystem::path folder = exe.parent_path();
     const std::string name = asciiLower(exe.stem().string()) + ".ini";

@@ -39,11 +39,12 @@ struct IniSection {
     std::string getString(const std::string& key, const std::string& defaultValue) const;
 };
 
+// The program running now, as the system names it; empty where it does not.
+std::filesystem::path runningExecutable();
+
 // The executable whose INI file is meant. Empty (the default) means the running
 // one. melodex-cli names the window's executable so both share one file.
 void setIniProgram(const std::filesystem::path& executable);
-// A file to use instead of the one the rule above finds; empty restores the rule.
-void setIniFile(const std::filesystem::path& file);
 
 // Where the INI file is, or would be created.
 std::filesystem::path IniFilePath();
