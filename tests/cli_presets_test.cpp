@@ -198,7 +198,7 @@ TEST_F(CliPresets, AnythingButARegularFileIsNamedWithItsReason)
         EXPECT_EQ(r.code, cli::kExitFailure) << c.what;
         EXPECT_EQ(r.err, "list: --preset: " + expected + "\n") << c.what;
         // The window's save says the same, and never waits on a FIFO.
-        IniWriteError error;
+        IniError error;
         EXPECT_FALSE(writeOptionSet("p", OptionSet {}, &error)) << c.what;
         EXPECT_EQ(error.path.string() + ": " + error.reason, expected) << c.what;
         std::filesystem::remove(iniPath());

@@ -105,6 +105,8 @@ TEST(PlantedLinks, AreFollowedOnlyWhenTheirOwnerOwnsWhereTheyLead)
         { "A's list.htm to a new name in A's folder", "home/list.htm", "home/music/new.htm", kUserA, kRoot,
             "home", "home/music/new.htm" },
         { "root's own link", "home/list.htm", "etc/some.conf", kRoot, kRoot, "home", "etc/some.conf" },
+        { "A on root's link in A's folder to A's file", "home/list.htm", "home/own.htm", kRoot, kUserA,
+            "home", "home/own.htm" },
         { "B on A's link to root's open file", "home/list.htm", "shared/open.htm", kUserA, kUserB, "home",
             "" },
         { "A on A's own link to root's open file", "home/list.htm", "shared/open.htm", kUserA, kUserA, "home",
@@ -161,11 +163,11 @@ TEST(PlantedLinks, TheIniFileIsHeldToTheSameRule)
         const fs::path target = theirs ? p.home / "own.htm" : p.etc / "some.conf";
         fs::create_symlink(target, ini);
         own(ini, kUserA, 0);
-        setIniFile(ini);
+        setIniProgram(p.home / "melodex");
         IniError error;
         const bool saved = IniPutString("p", "Title", "x", &error);
         const auto names = IniSectionNames(&error);
-        setIniFile({});
+        setIniProgram({});
         if (theirs) {
             EXPECT_TRUE(saved) << error.reason;
             EXPECT_EQ(readFile(target), "A's page\r\n\r\n[p]\r\nTitle=x\r\n");

@@ -22,13 +22,11 @@ public:
         if (const char* old = std::getenv("XDG_CONFIG_HOME"))
             oldXdg_ = old;
         ::setenv("XDG_CONFIG_HOME", config_.path().c_str(), 1);
-        setIniFile({});
         setIniProgram(dir_.path() / "Melodex");
     }
     ~ScopedIniPlace()
     {
         setIniProgram({});
-        setIniFile({});
         if (oldXdg_.empty())
             ::unsetenv("XDG_CONFIG_HOME");
         else

@@ -192,7 +192,7 @@ TEST_F(IniPutStringTest, FollowsTheLineBreaksOfAFileWrittenWithLineFeeds)
 TEST_F(IniPutStringTest, FailureLeavesTheFileAndTellsWhy)
 {
     writeIni("[s]\r\nk=1\r\n");
-    IniWriteError error;
+    IniError error;
     EXPECT_FALSE(IniPutString("s", "k", "two\r\n[evil]", &error));
     EXPECT_EQ(error.path, iniPath());
     EXPECT_FALSE(error.reason.empty());
@@ -212,7 +212,7 @@ TEST_F(IniPutStringTest, ConfigFolderThatCannotBeMadeIsReported)
     const auto blocker = config_.write("notafolder", "x");
     ::setenv("XDG_CONFIG_HOME", blocker.c_str(), 1);
     setIniProgram(dir_.path() / "missing" / "melodex");
-    IniWriteError error;
+    IniError error;
     EXPECT_FALSE(IniPutString("s", "k", "1", &error));
     EXPECT_EQ(error.path, blocker / "melodex" / "melodex.ini");
     EXPECT_FALSE(error.reason.empty());

@@ -79,7 +79,7 @@ TEST_F(WriteOptionSet, BlankNamesWriteNothing)
 TEST_F(WriteOptionSet, FailureReportsTheFirstError)
 {
     std::filesystem::create_directory(iniPath());
-    IniWriteError error;
+    IniError error;
     EXPECT_FALSE(writeOptionSet("p", OptionSet {}, &error));
     EXPECT_EQ(error.path, iniPath());
     EXPECT_EQ(error.reason, "Is a directory");
@@ -187,7 +187,7 @@ TEST_F(WriteOptionSet, ATextThatWouldNotLoadBackIsRefusedAndNothingWritten)
         OptionSet s = changedOptions();
         s.title = title;
         s.columns[0] = 9;
-        IniWriteError error;
+        IniError error;
         EXPECT_FALSE(writeOptionSet("p", s, &error));
         EXPECT_EQ(error.path, iniPath());
         EXPECT_EQ(error.reason, reason);

@@ -1,9 +1,6 @@
 #include "common/sjis.h"
 
-#include <fstream>
-
 #include <gtest/gtest.h>
-#include <unicode/ucnv.h>
 #include <unicode/utf8.h>
 
 using namespace melodex;
@@ -123,87 +120,4 @@ TEST(SjisAscii, ShortcutAgreesWithTheConverter)
     EXPECT_EQ(sjis::encode(ascii, sjis::Amp::Keep), ascii);
     EXPECT_EQ(sjis::decode(ascii + kanaCp932), sjis::decode(ascii) + kana);
     EXPECT_EQ(sjis::decode(ascii), ascii);
-}
-
-namespace {
-
-// The bytes an old tagger would have written for this text, through ICU's own
-// table; empty when the code page cannot hold the text.
-std::string encoded(const char* codePage, const std::string& utf8)
-{
-    std::string out(utf8.size() * 2 + 1, '\0');
-    std::string back(utf8.size() * 2 + 4, '\0');
-    UErrorCode status = U_ZERO_ERROR;
-    const int32_t n = ucnv_convert(codePage, "UTF-8", out.data(), static_cast<int32_t>(out.size()),
-        utf8.data(), static_cast<int32_t>(utf8.size()), &status);
-    out.resize(U_SUCCESS(status) ? static_cast<std::size_t>(n) : 0);
-    const int32_t m = ucnv_convert("UTF-8", codePage, back.data(), static_cast<int32_t>(back.size()),
-        out.data(), static_cast<int32_t>(out.size()), &status);
-    back.resize(U_SUCCESS(status) ? static_cast<std::size_t>(m) : 0);
-    return back == utf8 ? out : std::string();
-}
-
-} // namespace
-
-// Every name in the list, whole and cut as a 30-byte ID3v1 field cuts it,
-// reads back as written: Western names as Windows-1252, Japanese as CP932.
-TEST(LegacyToUtf8, ReadsWesternAndJapaneseNamesAsWritten)
-{
-    std::ifstream list(std::string(MELODEX_TEST_DATA_DIR) + "/legacy_names.txt");
-    ASSERT_TRUE(list) << "tests/data/legacy_names.txt";
-    int names[2] = {};
-    std::string line;
-    while (std::getline(list, line)) {
-        if (line.empty() || line[0] == '#')
-            continue;
-        ASSERT_TRUE(line.size() > 2 && (line[0] == 'w' || line[0] == 'j') && line[1] == '\t') << line;
-        const bool japanese = line[0] == 'j';
-        const std::string text = line.substr(2);
-        const char* codePage = japanese ? "windows-31j" : "windows-1252";
-        const std::string bytes = encoded(codePage, text);
-        ASSERT_FALSE(bytes.empty()) << text << " is not " << codePage;
-
-        const auto expected = japanese ? sjis::LegacyCodePage::Cp932 : sjis::LegacyCodePage::Windows1252;
-        EXPECT_EQ(sjis::legacyCodePage(bytes), expected) << text;
-        EXPECT_EQ(sjis::legacyToUtf8(bytes), text);
-        ++names[japanese];
-
-        // A field of 30 bytes keeps the characters that fit whole.
-        if (bytes.size() <= 30)
-            continue;
-        std::string fits;
-        std::size_t used = 0;
-        for (int32_t i = 0; i < static_cast<int32_t>(text.size());) {
-            const int32_t start = i;
-            UChar32 c = 0;
-            U8_NEXT(text.data(), i, static_cast<int32_t>(text.size()), c);
-            const std::string one
-                = text.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(i - start));
-            used += encoded(codePage, one).size();
-            if (used > 30)
-                break;
-            fits += one;
-        }
-        EXPECT_EQ(sjis::legacyToUtf8(bytes.substr(0, 30), true), fits) << "cut to 30 bytes";
-    }
-    EXPECT_GE(names[0], 100);
-    EXPECT_GE(names[1], 100);
-}
-
-// Half-width katakana bytes that also form UTF-8 are katakana unless the UTF-8
-// reading is a word of one alphabet.
-TEST(LegacyToUtf8, HalfWidthKanaThatIsAlsoUtf8)
-{
-    struct Case {
-        const char* bytes;
-        const char* text;
-    };
-    const Case cases[] = {
-        { "\xD0\xB8", "ﾐｸ" }, // "и" alone
-        { "\xC3\xA9\xC3\xA8", "ﾃｩﾃｨ" }, // "éè": accents with no letter beside them
-        { "\xD0\xBC\xD0\xB0\xD0\xBC\xD0\xB0", "мама" }, // a Cyrillic word stays UTF-8
-        { "\xCE\xB1\xCE\xB2\xCE\xB3", "αβγ" }, { "\xD0\xB8\xCE\xB1", "ﾐｸﾎｱ" }, // two alphabets in one word
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(sjis::legacyToUtf8(c.bytes), c.text) << c.text;
 }

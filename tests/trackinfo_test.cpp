@@ -263,47 +263,6 @@ TEST(Vbmp3GetFileInfo, NeverCutsAReference)
     EXPECT_EQ(TrimNul(r.tag.Year), ""); // four digits in a row or no year: never a reference
 }
 
-TEST(LegacyToUtf8, DecidesTheCodePageByTheBytes)
-{
-    struct Case {
-        const char* why;
-        std::string bytes;
-        std::string utf8;
-    };
-    const Case cases[] = {
-        { "ASCII", "Plain Title", "Plain Title" },
-        { "CP932 kanji and kana", "\x89\x4a\x82\xcc\x93\xfa", "雨の日" },
-        { "CP932 with half-width katakana", "\x91\x53\x8a\x70\xb6\xc0", "全角ｶﾀ" },
-        { "UTF-8 Japanese that also parses as CP932", "\xe3\x81\x82\xe3\x81\x84", "あい" },
-        { "UTF-8 Latin", "Bj\xc3\xb6rk", "Björk" },
-        { "Latin-1 at the end", "Caf\xe9", "Café" },
-        { "Latin-1 before a space", "Caf\xe9 del Mar", "Café del Mar" },
-        { "Latin-1 pairing into the user-defined area", "Bj\xf6rk", "Björk" },
-        { "Latin-1 pairing into the user-defined area", "Sigur R\xf3s", "Sigur Rós" },
-        { "Latin-1", "Beyonc\xe9", "Beyoncé" },
-        { "Latin-1",
-            "na\xefve fa\xe7"
-            "ade",
-            "naïve façade" },
-        { "Latin-1 capitals alone: half-width katakana", "\xc7\xc9", "ﾇﾉ" },
-        { "a Latin-1 capital in a word",
-            "\xc7"
-            "a va",
-            "Ça va" },
-        { "Windows-1252 punctuation", "\x93quoted\x94 \x80 \x85", "“quoted” € …" },
-        { "NUL padding", std::string("abc\0\0\0", 6), "abc" },
-        { "text after a NUL", std::string("ab\0cd", 5), "ab" },
-        { "empty", "", "" },
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(sjis::legacyToUtf8(c.bytes), c.utf8) << c.why;
-
-    // A lead byte cut off at the end of a full field goes only when asked.
-    EXPECT_EQ(sjis::legacyToUtf8("\x93\xfa\x96\x7b\x8c", true), "日本");
-    EXPECT_EQ(sjis::legacyToUtf8("\x93\xfa\x96\x7b\x8c", false), "\u201c\u00fa\u2013{\u0152");
-    EXPECT_EQ(sjis::legacyToUtf8("Caf\xe9", true), "Café");
-}
-
 TEST(Vbmp3GetFileInfo, DecodesLegacyFramesAndId3v1)
 {
     TempDir dir;

@@ -2,11 +2,11 @@
 // A path walked one name at a time on descriptors, each link followed only
 // where nobody can have planted it to make us write what is not theirs.
 //
-// A link is followed when the caller owns it, or when the link's owner also
-// owns what it leads to (for a name that does not exist yet: the folder it
-// would be made in). User A's "list.htm -> /etc/some.conf", or a folder of
-// A's that leads into /etc/cron.d, is refused when root or user B writes
-// there; A's link to A's own file is followed for anyone. In a sticky,
+// A link is followed when the caller or root owns it, or when the link's
+// owner also owns what it leads to (for a name that does not exist yet: the
+// folder it would be made in). User A's "list.htm -> /etc/some.conf", or a
+// folder of A's that leads into /etc/cron.d, is refused when root or user B
+// writes there; A's link to A's own file is followed for anyone. In a sticky,
 // world-writable folder (/tmp) the kernel's own rule holds as well: a link
 // is followed only when it is the caller's or the folder owner's. The
 // kernel applies that rule only to the links it follows itself, and we

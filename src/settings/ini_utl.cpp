@@ -23,19 +23,6 @@ std::filesystem::path& programOverride()
     return path;
 }
 
-std::filesystem::path& fileOverride()
-{
-    static std::filesystem::path path;
-    return path;
-}
-
-std::filesystem::path runningExecutable()
-{
-    std::error_code ec;
-    auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-    return ec ? std::filesystem::path() : exe;
-}
-
 std::filesystem::path configFolder()
 {
     if (const char* xdg = std::getenv("XDG_CONFIG_HOME");
@@ -92,17 +79,19 @@ const std::string* findKey(const IniValues& values, const std::string& key)
     return nullptr;
 }
 
-IniError toIniError(const profile::FileError& e) { return IniError { e.path, e.reason }; }
-
 } // namespace
 
+std::filesystem::path runningExecutable()
+{
+    std::error_code ec;
+    auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    return ec ? std::filesystem::path() : exe;
+}
+
 void setIniProgram(const std::filesystem::path& executable) { programOverride() = executable; }
-void setIniFile(const std::filesystem::path& file) { fileOverride() = file; }
 
 std::filesystem::path IniFilePath()
 {
-    if (!fileOverride().empty())
-        return fileOverride();
     const std::filesystem::path exe = programOverride().empty() ? runningExecutable() : programOverride();
     const std::filesystem::path folder = exe.parent_path();
     const std::string name = asciiLower(exe.stem().string()) + ".ini";
@@ -135,13 +124,9 @@ std::optional<IniSection> IniGetSection(const std::string& section, IniError* er
 {
     const std::filesystem::path path = IniFilePath();
     try {
-        profile::FileError e;
-        const auto profile = profile::readProfile(path, &e);
-        if (!profile) {
-            if (error)
-                *error = toIniError(e);
+        const auto profile = profile::readProfile(path, error);
+        if (!profile)
             return std::nullopt;
-        }
         IniSection result;
         result.fileExists = profile->exists;
         if (auto values = profile::findProfileSection(profile->text, initext::encodeSectionName(section))) {
@@ -176,11 +161,8 @@ bool IniPutSection(const std::string& section, const IniValues& values, IniError
         encoded.reserve(values.size());
         for (const auto& [key, value] : values)
             encoded.emplace_back(sjis::encode(key), sjis::encode(value));
-        profile::FileError e;
-        if (profile::writeProfileSection(initext::encodeSectionName(section), encoded, path, &e, wait))
+        if (profile::writeProfileSection(initext::encodeSectionName(section), encoded, path, error, wait))
             return true;
-        if (error)
-            *error = toIniError(e);
     } catch (const std::exception& e) {
         if (error)
             *error = IniError { path, e.what() };
@@ -189,7 +171,7 @@ bool IniPutSection(const std::string& section, const IniValues& values, IniError
 }
 
 bool IniPutString(
-    const std::string& section, const std::string& key, const std::string& value, IniWriteError* error)
+    const std::string& section, const std::string& key, const std::string& value, IniError* error)
 {
     return IniPutSection(section, { { key, value } }, error);
 }
@@ -200,13 +182,9 @@ std::optional<std::vector<std::string>> IniSectionNames(IniError* error)
 {
     const std::filesystem::path path = IniFilePath();
     try {
-        profile::FileError e;
-        const auto profile = profile::readProfile(path, &e);
-        if (!profile) {
-            if (error)
-                *error = toIniError(e);
+        const auto profile = profile::readProfile(path, error);
+        if (!profile)
             return std::nullopt;
-        }
         std::vector<std::string> names;
         for (const auto& name : profile::profileSectionNames(profile->text))
             names.push_back(sjis::decode(name));

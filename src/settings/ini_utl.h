@@ -16,20 +16,12 @@
 #include <filesystem>
 #include <optional>
 #include <string>
-#include <utility>
 #include <vector>
 
+#include "settings/ini_types.h"
 #include "settings/lock_wait.h"
 
 namespace melodex {
-
-struct IniError {
-    std::filesystem::path path;
-    std::string reason;
-};
-using IniWriteError = IniError;
-
-using IniValues = std::vector<std::pair<std::string, std::string>>;
 
 // What IniGetString reads of a value: 127 bytes of the file. A longer value
 // would load back as something else than was saved.
@@ -47,11 +39,12 @@ struct IniSection {
     std::string getString(const std::string& key, const std::string& defaultValue) const;
 };
 
+// The program running now, as the system names it; empty where it does not.
+std::filesystem::path runningExecutable();
+
 // The executable whose INI file is meant. Empty (the default) means the running
 // one. melodex-cli names the window's executable so both share one file.
 void setIniProgram(const std::filesystem::path& executable);
-// A file to use instead of the one the rule above finds; empty restores the rule.
-void setIniFile(const std::filesystem::path& file);
 
 // Where the INI file is, or would be created.
 std::filesystem::path IniFilePath();
@@ -63,8 +56,8 @@ int IniGetInt(const std::string& section, const std::string& key, int defaultVal
 // all-kanji title comes back with 63 characters at most.
 std::string IniGetString(const std::string& section, const std::string& key, const std::string& defaultValue);
 // False when the value could not be written; error then says where and why.
-bool IniPutString(const std::string& section, const std::string& key, const std::string& value,
-    IniWriteError* error = nullptr);
+bool IniPutString(
+    const std::string& section, const std::string& key, const std::string& value, IniError* error = nullptr);
 
 // The section, or nothing when a file is there that cannot be read (error says
 // why). A missing file is no error: nothing is found in it.

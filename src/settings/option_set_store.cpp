@@ -89,8 +89,7 @@ void settleNumberBoxes(OptionSet& loaded, const OptionSet& before)
         loaded.borderText = std::to_string(loaded.border);
 }
 
-bool writeOptionSet(
-    const std::string& name, const OptionSet& options, IniWriteError* error, const LockWait& wait)
+bool writeOptionSet(const std::string& name, const OptionSet& options, IniError* error, const LockWait& wait)
 {
     if (isBlankPresetName(name))
         return true;

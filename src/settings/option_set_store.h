@@ -40,7 +40,7 @@ void settleNumberBoxes(OptionSet& loaded, const OptionSet& before);
 // Writes the 20 keys in one write of the file: all of them or, on failure,
 // none (error says why). A text that would not load back as it is (longer than
 // the readers take) is refused. A blank name writes nothing and succeeds.
-bool writeOptionSet(const std::string& name, const OptionSet& options, IniWriteError* error = nullptr,
-    const LockWait& wait = {});
+bool writeOptionSet(
+    const std::string& name, const OptionSet& options, IniError* error = nullptr, const LockWait& wait = {});
 
 } // namespace melodex

@@ -131,7 +131,7 @@ Line lineAt(std::string_view text, std::size_t pos, bool keys = true)
     return line;
 }
 
-bool fail(FileError* error, const std::filesystem::path& path, std::string reason);
+bool fail(IniError* error, const std::filesystem::path& path, std::string reason);
 
 bool isLink(const std::filesystem::path& file)
 {
@@ -202,7 +202,7 @@ struct Opened {
 // create, a missing file is made empty, so that two first saves have one
 // file to lock.
 std::optional<Opened> openProfile(
-    const std::filesystem::path& file, bool create, bool& missing, FileError* error)
+    const std::filesystem::path& file, bool create, bool& missing, IniError* error)
 {
     missing = false;
     std::string why;
@@ -244,7 +244,7 @@ std::optional<Opened> openProfile(
 // The file to save into, opened and locked. The lock must be on the file
 // the name stands for once it is held: a save replaces the file by rename,
 // and one that waited on the old file would miss what was saved meanwhile.
-std::optional<Opened> openLocked(const std::filesystem::path& file, const LockWait& wait, FileError* error)
+std::optional<Opened> openLocked(const std::filesystem::path& file, const LockWait& wait, IniError* error)
 {
     const auto started = std::chrono::steady_clock::now();
     for (;;) {
@@ -293,10 +293,10 @@ bool readFd(int fd, std::size_t sizeHint, std::string& text)
     return true;
 }
 
-bool fail(FileError* error, const std::filesystem::path& path, std::string reason)
+bool fail(IniError* error, const std::filesystem::path& path, std::string reason)
 {
     if (error)
-        *error = FileError { path, std::move(reason) };
+        *error = IniError { path, std::move(reason) };
     return false;
 }
 
@@ -337,7 +337,7 @@ struct SectionEdit {
 };
 
 // One pass over the file whatever its size, and only up to the section's end.
-SectionEdit findSectionEdit(std::string_view text, std::string_view section, const KeyValues& values)
+SectionEdit findSectionEdit(std::string_view text, std::string_view section, const IniValues& values)
 {
     SectionEdit edit;
     edit.done.assign(values.size(), false);
@@ -379,7 +379,7 @@ std::string keyLine(const std::pair<std::string, std::string>& kv, std::string_v
 }
 
 // The section added at the end, after a blank line.
-void appendSection(std::string& text, std::string_view section, const KeyValues& values, std::string_view eol,
+void appendSection(std::string& text, std::string_view section, const IniValues& values, std::string_view eol,
     const Line& last)
 {
     std::string add;
@@ -396,7 +396,7 @@ void appendSection(std::string& text, std::string_view section, const KeyValues&
 
 // Everything up to "=" stays as it was, so only the values change; keys the
 // section lacks follow its last key.
-void setKeys(std::string& text, const SectionEdit& edit, const KeyValues& values, std::string_view eol)
+void setKeys(std::string& text, const SectionEdit& edit, const IniValues& values, std::string_view eol)
 {
     // From the back, so the positions in front stay true.
     std::ptrdiff_t shift = 0;
@@ -419,7 +419,7 @@ void setKeys(std::string& text, const SectionEdit& edit, const KeyValues& values
 
 // The text with every key of values set in the first section of that name,
 // or that section added at the end.
-std::string editedText(std::string text, std::string_view section, const KeyValues& values)
+std::string editedText(std::string text, std::string_view section, const IniValues& values)
 {
     // New lines follow the file's own line breaks; a new file gets CR LF, as
     // on the system the files are shared with.
@@ -434,7 +434,7 @@ std::string editedText(std::string text, std::string_view section, const KeyValu
 }
 
 // Through links to the file they name, keeping its permissions and owner.
-bool replaceFile(const std::filesystem::path& file, std::string_view bytes, FileError* error)
+bool replaceFile(const std::filesystem::path& file, std::string_view bytes, IniError* error)
 {
     // Nothing marks what an INI file holds, so a temporary that a killed save
     // left is known as ours by its name alone.
@@ -464,7 +464,7 @@ bool sameName(std::string_view a, std::string_view b)
     return true;
 }
 
-std::optional<ProfileText> readProfile(const std::filesystem::path& file, FileError* error)
+std::optional<ProfileText> readProfile(const std::filesystem::path& file, IniError* error)
 {
     // No lock: every save renames a whole file into place, so a reader sees
     // the old file or the new one, and never waits for a save.
@@ -480,11 +480,11 @@ std::optional<ProfileText> readProfile(const std::filesystem::path& file, FileEr
     return ProfileText { true, decodeProfile(std::move(bytes)).text };
 }
 
-std::optional<KeyValues> findProfileSection(std::string_view text, std::string_view section)
+std::optional<IniValues> findProfileSection(std::string_view text, std::string_view section)
 {
     const std::string wanted = initext::sectionKey(section);
     bool inside = false;
-    KeyValues values;
+    IniValues values;
     std::unordered_set<std::string> seen;
     for (std::size_t pos = 0; pos < text.size();) {
         const Line line = lineAt(text, pos, inside);
@@ -530,13 +530,13 @@ int parseProfileInt(std::string_view value, int defaultValue)
     return result;
 }
 
-bool writeProfileSection(std::string_view section, const KeyValues& values, const std::filesystem::path& file,
-    FileError* error, const LockWait& wait)
+bool writeProfileSection(std::string_view section, const IniValues& values, const std::filesystem::path& file,
+    IniError* error, const LockWait& wait)
 {
     if (const auto why = unstorable(section, "k", ""))
         return fail(error, file, *why);
     // A key given twice is set once, to its last value.
-    KeyValues unique;
+    IniValues unique;
     for (auto kv = values.rbegin(); kv != values.rend(); ++kv) {
         if (const auto why = unstorable(section, kv->first, kv->second))
             return fail(error, file, *why);

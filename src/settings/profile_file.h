@@ -19,23 +19,16 @@
 // The file is CP932, or what decodeProfile reads (UTF-16 with a BOM, as
 // Notepad writes it), and is written back in the encoding it had.
 
-#include <cstddef>
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
+#include "settings/ini_types.h"
 #include "settings/lock_wait.h"
 
 namespace melodex::profile {
-
-struct FileError {
-    std::filesystem::path path;
-    std::string reason; // the system's error text, or why the value cannot be stored
-};
-using KeyValues = std::vector<std::pair<std::string, std::string>>;
 
 // The file's text as CP932, whatever encoding the file holds.
 struct ProfileText {
@@ -46,13 +39,13 @@ struct ProfileText {
 // Reads the whole file at once. Nothing (and error says why) when something is
 // there that is not a readable regular file: a folder, a FIFO (never waited
 // on), a link to nothing, a loop of links, a link resolveTrusted refuses.
-std::optional<ProfileText> readProfile(const std::filesystem::path& file, FileError* error = nullptr);
+std::optional<ProfileText> readProfile(const std::filesystem::path& file, IniError* error = nullptr);
 
 // The keys of the first section of that name in text, each once (the first
 // line of a key wins, as in the profile functions), values with the blanks and
 // the enclosing quotes the profile functions take off; nothing when no section
 // has that name.
-std::optional<KeyValues> findProfileSection(std::string_view text, std::string_view section);
+std::optional<IniValues> findProfileSection(std::string_view text, std::string_view section);
 
 // The section names of text in file order, each once (the first spelling).
 std::vector<std::string> profileSectionNames(std::string_view text);
@@ -69,8 +62,8 @@ int parseProfileInt(std::string_view value, int defaultValue);
 // names is replaced, permissions kept), so a failure leaves the previous file
 // untouched; nothing is written when any name or value cannot be stored.
 // While another program holds the lock, wait is called (see LockWait).
-bool writeProfileSection(std::string_view section, const KeyValues& values, const std::filesystem::path& file,
-    FileError* error = nullptr, const LockWait& wait = {});
+bool writeProfileSection(std::string_view section, const IniValues& values, const std::filesystem::path& file,
+    IniError* error = nullptr, const LockWait& wait = {});
 
 // ASCII letters compared without regard to case; double-byte characters, whose
 // trail bytes may look like ASCII letters, compared exactly.

@@ -1,6 +1,8 @@
 #pragma once
-// The two kinds of modal box the window needs, behind an interface so that
-// tests can answer them.
+// The kinds of modal box the window needs, behind an interface so that tests
+// can answer them.
+
+#include <memory>
 
 #include <QString>
 
@@ -16,6 +18,17 @@ enum class MessageResult { Ok, Cancel };
 // A box that names no caption of its own shows the program's name.
 inline const QString kAppTitle = QStringLiteral("Melodex");
 
+// A box with a Cancel button that stays up while the window waits on another
+// program, and closes when it is destroyed. The wait runs on the window's
+// thread, so the box handles its events only when asked.
+class WaitingBox {
+public:
+    virtual ~WaitingBox() = default;
+    // Handles the box's pending events; true once the user pressed Cancel or
+    // closed the box.
+    virtual bool cancelled() = 0;
+};
+
 class Dialogs {
 public:
     virtual ~Dialogs() = default;
@@ -24,6 +37,8 @@ public:
         = 0;
     // Empty on cancel.
     virtual QString inputBox(const QString& prompt, const QString& caption, const QString& defaultText) = 0;
+    // Shown at once, until the box is destroyed.
+    virtual std::unique_ptr<WaitingBox> waitingBox(const QString& text) = 0;
 };
 
 // The real boxes, centred on the parent window once it is set.
@@ -38,6 +53,7 @@ public:
     MessageResult messageBox(const QString& text, MessageButtons buttons = MessageButtons::Ok,
         MessageIcon icon = MessageIcon::None, const QString& caption = {}) override;
     QString inputBox(const QString& prompt, const QString& caption, const QString& defaultText) override;
+    std::unique_ptr<WaitingBox> waitingBox(const QString& text) override;
 
 private:
     QWidget* parent_;

@@ -1,5 +1,7 @@
 #include "window/preset_commands.h"
 
+#include <chrono>
+#include <memory>
 #include <string>
 
 #include <QList>
@@ -19,6 +21,12 @@ const QString kNotSaved = QStringLiteral("\r\n保存されませんでした");
 const QString kReadPrompt = QStringLiteral("読み出すキーを指定してください。");
 const QString kReadCaption = QStringLiteral("設定読み込み");
 const QString kNotRead = QStringLiteral("\r\n読み込みできませんでした");
+const QString kWaitingForOther
+    = QStringLiteral("ほかのプログラムが設定ファイルを使用中です。お待ちください…");
+
+// A shorter wait passes without a box flashing up; a longer one would look
+// like a hung window.
+constexpr std::chrono::milliseconds kWaitingBoxDelay = std::chrono::seconds(1);
 
 // Characters as the user sees them: a full-width character counts one, like a
 // half-width one, and so does a character outside the BMP.
@@ -49,6 +57,32 @@ PresetName presetName(int preset, bool saving, Dialogs& dialogs)
     return { name.toStdString(), std::nullopt };
 }
 
+// While a save waits for another program's lock: the waiting box once the
+// wait has lasted, and the user's Cancel.
+class SaveWait {
+public:
+    explicit SaveWait(Dialogs& dialogs)
+        : dialogs_(dialogs)
+    {
+    }
+    bool goOn(std::chrono::milliseconds waited)
+    {
+        if (waited < kWaitingBoxDelay)
+            return true;
+        if (!box_)
+            box_ = dialogs_.waitingBox(kWaitingForOther);
+        cancelled_ = box_->cancelled();
+        return !cancelled_;
+    }
+    void close() { box_.reset(); }
+    bool cancelled() const { return cancelled_; }
+
+private:
+    Dialogs& dialogs_;
+    std::unique_ptr<WaitingBox> box_;
+    bool cancelled_ = false;
+};
+
 } // namespace
 
 std::optional<Notice> SaveOptionSet(int preset, const OptionSet& controls, Dialogs& dialogs)
@@ -58,8 +92,13 @@ std::optional<Notice> SaveOptionSet(int preset, const OptionSet& controls, Dialo
         return name.refused;
     if (isBlankPresetName(name.section))
         return std::nullopt;
-    IniWriteError failure;
-    if (!writeOptionSet(name.section, controls, &failure))
+    IniError failure;
+    SaveWait wait(dialogs);
+    const bool saved = writeOptionSet(name.section, controls, &failure,
+        [&wait](std::chrono::milliseconds waited) { return wait.goOn(waited); });
+    wait.close();
+    // A Cancel the user pressed needs no box to say that nothing was saved.
+    if (!saved && !wait.cancelled())
         return error(fileError(QStringLiteral("設定を保存できませんでした"), failure));
     return std::nullopt;
 }

@@ -1,9 +1,37 @@
 #include "window/dialogs.h"
 
+#include <QCoreApplication>
 #include <QInputDialog>
 #include <QMessageBox>
+#include <QProgressDialog>
 
 namespace melodex {
+namespace {
+
+// A busy indicator (no range): how long the other program takes is unknown.
+class QtWaitingBox : public WaitingBox {
+public:
+    QtWaitingBox(QWidget* parent, const QString& text)
+        : dialog_(text, QStringLiteral("キャンセル"), 0, 0, parent)
+    {
+        dialog_.setObjectName(QStringLiteral("WaitingBox"));
+        dialog_.setWindowTitle(kAppTitle);
+        dialog_.setWindowModality(Qt::WindowModal);
+        dialog_.setMinimumDuration(0);
+        dialog_.show();
+    }
+    bool cancelled() override
+    {
+        // The window's other events run too: its input is blocked by the box.
+        QCoreApplication::processEvents();
+        return dialog_.wasCanceled();
+    }
+
+private:
+    QProgressDialog dialog_;
+};
+
+} // namespace
 
 MessageResult QtDialogs::messageBox(
     const QString& text, MessageButtons buttons, MessageIcon icon, const QString& caption)
@@ -45,6 +73,11 @@ QString QtDialogs::inputBox(const QString& prompt, const QString& caption, const
     const QString text = QInputDialog::getText(
         parent_, caption.isEmpty() ? kAppTitle : caption, prompt, QLineEdit::Normal, defaultText, &ok);
     return ok ? text : QString();
+}
+
+std::unique_ptr<WaitingBox> QtDialogs::waitingBox(const QString& text)
+{
+    return std::make_unique<QtWaitingBox>(parent_, text);
 }
 
 } // namespace melodex

@@ -1,6 +1,12 @@
 // The preset menus: what lands in the INI file, what comes back into the
 // controls, and the boxes on the way.
 
+#include <utility>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <QAction>
 
 #include "ini_test_support.h"
@@ -218,6 +224,47 @@ TEST_F(PresetTest, FailedSaveIsReportedOnce)
             + QStringLiteral(": Is a directory"));
     EXPECT_EQ(dialogs.shown[0].caption, QStringLiteral("Error"));
     EXPECT_EQ(dialogs.shown[0].buttons, MessageButtons::Ok);
+}
+
+// Another program holds the INI file's lock (a descriptor of its own, as a
+// second program's would be) while the window saves.
+TEST_F(PresetTest, ASaveThatWaitsForAnotherProgramShowsABoxWithCancel)
+{
+    struct Case {
+        const char* what;
+        MessageResult answer;
+        bool releasedWhileUp; // the other program finishes while the box is up
+        const char* title; // in the file afterwards
+    };
+    const Case cases[] = {
+        { "Cancel pressed", MessageResult::Cancel, false, "old" },
+        { "the other program finishes", MessageResult::Ok, true, "new" },
+    };
+    const std::string before = "[save_key_ 0]\r\nTitle=old\r\n";
+    for (const Case& c : cases) {
+        ini_.writeIni(before);
+        int other = ::open(iniPath().c_str(), O_RDONLY | O_CLOEXEC);
+        ASSERT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0);
+        find<QLineEdit>("strTitle1")->setText(QStringLiteral("new"));
+        dialogs.shown.clear();
+        dialogs.answerWaiting(c.answer, [&] {
+            if (c.releasedWhileUp)
+                ::close(std::exchange(other, -1));
+        });
+        find<QAction>("m_save_1(0)")->trigger();
+
+        EXPECT_EQ(IniGetString("save_key_ 0", "Title", ""), c.title) << c.what;
+        if (c.answer == MessageResult::Cancel) {
+            EXPECT_EQ(iniBytes(), before) << c.what;
+        }
+        ASSERT_EQ(dialogs.shown.size(), 1u) << c.what << ": no box but the waiting one";
+        EXPECT_TRUE(dialogs.shown[0].waiting) << c.what;
+        EXPECT_EQ(dialogs.shown[0].text,
+            QStringLiteral("ほかのプログラムが設定ファイルを使用中です。お待ちください…"));
+        EXPECT_EQ(dialogs.openWaitingBoxes(), 0) << c.what << ": the box closes with the save";
+        if (other >= 0)
+            ::close(other);
+    }
 }
 
 TEST_F(PresetTest, FailedLoadShowsWhyAndKeepsTheControls)

@@ -1,12 +1,14 @@
 // What a desktop user expects beyond the fixed layout: where the focus
 // starts and shows, Return on buttons, full names of cut ones, the open
-// folder marked, F5, start-up messages over the window, Japanese buttons.
+// folder marked, F5, start-up messages over the window, Japanese buttons, a
+// box while a save waits.
 
 #include <filesystem>
 
 #include <QHelpEvent>
 #include <QInputDialog>
 #include <QMessageBox>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QTimer>
 #include <QToolTip>
@@ -248,6 +250,26 @@ TEST(QtJapanese, StandardButtonsSpeakJapaneseWhenTheTranslationIsInstalled)
     dialogs.inputBox(QStringLiteral("名前"), QString(), QString());
     EXPECT_EQ(seen, (QStringList { "OK", "キャンセル" }));
     QCoreApplication::removeTranslator(&japanese);
+}
+
+// The real box: up over the window at once, which takes no input meanwhile;
+// its Cancel is seen at the next look, and it goes with its owner.
+TEST_F(ShownWindowTest, WaitingBoxBlocksTheWindowUntilCancelled)
+{
+    QtDialogs real(window.get());
+    auto box = real.waitingBox(QStringLiteral("お待ちください"));
+    auto* dialog = window->findChild<QProgressDialog*>(QStringLiteral("WaitingBox"));
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_EQ(QApplication::activeModalWidget(), dialog);
+    EXPECT_FALSE(box->cancelled());
+    auto* cancel = dialog->findChild<QPushButton*>();
+    ASSERT_NE(cancel, nullptr);
+    EXPECT_EQ(cancel->text(), QStringLiteral("キャンセル"));
+    cancel->click();
+    EXPECT_TRUE(box->cancelled());
+    box.reset();
+    EXPECT_EQ(window->findChild<QProgressDialog*>(QStringLiteral("WaitingBox")), nullptr);
 }
 
 } // namespace
