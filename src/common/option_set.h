@@ -70,10 +70,12 @@ constexpr const FieldRow* fieldRow(int number)
         : nullptr;
 }
 
+// By index rather than through fieldRow: GCC's undefined-behaviour
+// sanitizer makes a pointer's comparison with nullptr no constant expression.
 constexpr bool fieldAppearsIn(int number, FieldPlace place)
 {
-    const FieldRow* row = fieldRow(number);
-    return row != nullptr && (row->places & place) != 0;
+    return number >= 0 && number < static_cast<int>(kFields.size())
+        && (kFields[static_cast<std::size_t>(number)].places & place) != 0;
 }
 
 // A chooser's item position is the field's number, so the fields it offers
