@@ -29,7 +29,7 @@ std::string be(uint64_t v, int bytes)
 {
     std::string s;
     for (int i = bytes - 1; i >= 0; --i)
-        s += static_cast<char>(v >> (8 * i));
+        s += i < 8 ? static_cast<char>(v >> (8 * i)) : '\0';
     return s;
 }
 
