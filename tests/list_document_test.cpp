@@ -708,3 +708,27 @@ TEST(ListDocument, ControlCharactersShowAsTheirPictures)
     EXPECT_EQ(row[3], "<TD NOWRAP ALIGN=\"left\">one&#9229;&#9226;two</TD>");
     EXPECT_EQ(row[4], "<TD NOWRAP ALIGN=\"left\">&#9243;[31mred</TD>");
 }
+
+TEST(CheckOutputName, RefusesTheExtensionOfEveryListedFormat)
+{
+    const struct {
+        const char* name;
+        const char* formats;
+        const char* refusedAs; // "" when accepted
+    } cases[] = {
+        { "a.flac", "mp3", "" },
+        { "a.flac", "all", ".flac" },
+        { "a.OGA.", "all", ".oga" },
+        { "a.mp4", "all", "" }, // .mp4 files are listed only when "mp4" is named
+        { "a.mp4", "mp4", ".mp4" },
+        { "a.mp3", "flac", ".mp3" }, // never: the folder's MP3s stay tracks whatever is listed
+        { "a.flac.htm", "all", "" },
+    };
+    for (const auto& c : cases) {
+        const auto why = checkOutputName(c.name, FormatSet::parse(c.formats).value());
+        EXPECT_EQ(why.has_value(), *c.refusedAs != '\0') << c.name << " " << c.formats;
+        if (why) {
+            EXPECT_NE(why->find(std::string("\"") + c.refusedAs + "\""), std::string::npos) << *why;
+        }
+    }
+}

@@ -210,7 +210,7 @@ std::optional<OptionSet> runOptions(
     // A preset file may come from anywhere; its OutFile is held to the rule
     // --output is, before anything is read or written.
     if (preset && !given.output) {
-        if (auto why = checkOutputName(options.outFile)) {
+        if (auto why = checkOutputName(options.outFile, options.formats)) {
             ctx.err << "list: --preset " << escapeForTerminal(*preset)
                     << ": OutFile: " << escapeForTerminal(*why) << "\n";
             ctx.exitCode = kExitFailure;

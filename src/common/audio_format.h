@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace melodex {
@@ -40,5 +41,46 @@ constexpr const AudioFormatRow& formatRow(AudioFormat format)
 // The format whose extension ends `name`, letter case ignored; nothing for
 // a name that promises none of them.
 std::optional<AudioFormat> formatOfName(std::string_view name);
+
+// The extension of kAudioFormats that ends `name` (letter case ignored), as
+// the table spells it; empty when none does.
+std::string_view audioExtensionOf(std::string_view name);
+
+// Which files of a folder are listed. ".mp4" files are mostly video, so they
+// come only with "mp4" named in the list, never with "all".
+class FormatSet {
+public:
+    // What every folder listed before the choice existed shows: MP3 alone.
+    static constexpr FormatSet mp3Only() { return FormatSet(bit(AudioFormat::Mp3)); }
+    static constexpr FormatSet all() { return FormatSet(kEveryFormat); }
+
+    constexpr bool has(AudioFormat format) const { return (bits_ & bit(format)) != 0; }
+    constexpr bool isMp3Only() const { return bits_ == bit(AudioFormat::Mp3); }
+    // True when the file named `name` is listed.
+    bool lists(std::string_view name) const;
+
+    // `--formats` and the INI file's Formats= key: names and extensions
+    // (".flac" or "flac", any letter case) separated by commas, or "all".
+    // Nothing for an empty list or an unknown word; `bad` then holds the word.
+    static std::optional<FormatSet> parse(std::string_view text, std::string* bad = nullptr);
+    // The text parse reads back: "mp3", "all", or the names in table order.
+    std::string text() const;
+
+    friend constexpr bool operator==(FormatSet, FormatSet) = default;
+
+private:
+    static constexpr std::uint16_t bit(AudioFormat format)
+    {
+        return static_cast<std::uint16_t>(1U << static_cast<unsigned>(format));
+    }
+    static constexpr std::uint16_t kEveryFormat = (1U << kAudioFormats.size()) - 1;
+    // Set beside Mp4 when "mp4" or ".mp4" itself was named.
+    static constexpr std::uint16_t kMp4Files = 1U << 15;
+    constexpr explicit FormatSet(std::uint16_t bits)
+        : bits_(bits)
+    {
+    }
+    std::uint16_t bits_;
+};
 
 } // namespace melodex

@@ -151,6 +151,14 @@ FolderListing listMp3Files(const std::string& folder)
     return listEntries(folder, S_IFREG, true, hasMp3Extension);
 }
 
+FolderListing listAudioFiles(const std::string& folder, const FormatSet& formats)
+{
+    if (formats.isMp3Only())
+        return listMp3Files(folder);
+    return listEntries(
+        folder, S_IFREG, true, [&formats](std::string_view name) { return formats.lists(name); });
+}
+
 FolderListing listSubfolders(const std::string& folder)
 {
     return listEntries(folder, S_IFDIR, true, [](std::string_view) { return true; });

@@ -2,6 +2,8 @@
 // The folder's MP3 files as the window's file list and the command line show
 // them: one rule for both, so the page's rows follow what the user saw.
 
+#include "common/audio_format.h"
+
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,6 +19,9 @@ struct FolderListing {
 // Plain files (or links to them) whose name ends in ".mp3" in any letter case
 // and does not start with "." (hidden), in natural order.
 FolderListing listMp3Files(const std::string& folder);
+
+// The same rule for every format of `formats` (FormatSet::lists).
+FolderListing listAudioFiles(const std::string& folder, const FormatSet& formats);
 
 // Folders (or links to them) whose name does not start with ".", in natural
 // order: what the folder list offers below a folder.

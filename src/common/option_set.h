@@ -6,6 +6,8 @@
 // the window's choosers, the preset store, the command line and the page
 // writer all read them from here.
 
+#include "common/audio_format.h"
+
 #include <array>
 #include <string>
 #include <string_view>
@@ -160,6 +162,10 @@ inline constexpr ValueRange kColumnFieldRange { kNoItem, chooserFieldCount() - 1
 inline constexpr ValueRange kPaletteIndexRange { kNoItem,
     static_cast<int>(kPalette.size()) - 1 }; // ColorBox1
 
+// The look of the page: the classic table is the default and what every
+// INI file written before the choice existed loads as.
+enum class PageStyle : std::uint8_t { Classic, Modern };
+
 // Texts are UTF-8. Indices keep the window's meaning: -1 where a combo box's
 // text matches none of its items.
 struct OptionSet {
@@ -174,6 +180,8 @@ struct OptionSet {
     int sizeUnit = kSizeByte; // SizeUnit
     std::string title; // strTitle1.Text
     std::string outFile = "list.htm"; // strOutFile1.Text
+    PageStyle style = PageStyle::Classic;
+    FormatSet formats = FormatSet::mp3Only(); // which files of the folder are listed
 
     bool operator==(const OptionSet&) const = default;
 };

@@ -218,7 +218,7 @@ ListResult failed(std::string path, std::string reason)
 // Why the Option set cannot make a page, or nothing.
 std::optional<std::string> unusableOptions(const OptionSet& options)
 {
-    if (auto why = checkOutputName(options.outFile))
+    if (auto why = checkOutputName(options.outFile, options.formats))
         return why;
     const int n = options.enabledColumns;
     if (!kEnabledRange.contains(n))
@@ -339,6 +339,11 @@ ListResult write(const OptionSet& options, const std::string& folder,
         return failed(outPath, doc.error());
     if (hasMp3Extension(doc.finalName()))
         return failed(outPath, outPath + ": the link leads to an MP3 file, which the list would replace");
+    if (options.formats.lists(doc.finalName()))
+        return failed(outPath,
+            outPath + ": the link leads to an audio file ("
+                + std::string(formatRow(*formatOfName(doc.finalName())).label)
+                + "), which the list would replace");
     std::string out;
     out.reserve(kWriteChunk + 4096);
     appendHead(out, options, texts);
@@ -378,7 +383,7 @@ std::string listDocumentPath(const std::string& folder, const std::string& outFi
     return joinPath(folder, trim(outFile));
 }
 
-std::optional<std::string> checkOutputName(std::string_view outFile)
+std::optional<std::string> checkOutputName(std::string_view outFile, const FormatSet& formats)
 {
     const std::string name(trim(outFile));
     if (name.empty())
@@ -397,9 +402,9 @@ std::optional<std::string> checkOutputName(std::string_view outFile)
         return "the output file name must be a name in the folder, without \"/\" or \"\\\"";
     if (std::any_of(name.begin(), name.end(), [](char c) { return isControl(c); }))
         return std::string("the output file name cannot hold control characters");
-    if (hasMp3Extension(judged))
-        return std::string("the output file name cannot end in \".mp3\": the list would take a track's "
-                           "place");
+    if (hasMp3Extension(judged) || formats.lists(judged))
+        return "the output file name cannot end in \"" + std::string(audioExtensionOf(judged))
+            + "\": the list would take a track's place";
     return std::nullopt;
 }
 

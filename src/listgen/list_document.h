@@ -42,10 +42,12 @@ std::string listDocumentPath(const std::string& folder, const std::string& outFi
 // Why the output file name cannot be used, or nothing when it can. It must be
 // a plain name inside the listed folder (after its spaces are trimmed): not
 // empty, "." or "..", no "/" or "\", no control character, and not ending
-// in ".mp3" in any case, or the list would replace a track or be listed as one.
+// in the extension of a listed format (".mp3" by default) in any case, or the
+// list would replace a track or be listed as one.
 // Trailing dots count as FAT drops them: "a.mp3." ends in ".mp3", "..." is empty.
 // The window, --output and a preset's OutFile all go through it.
-std::optional<std::string> checkOutputName(std::string_view outFile);
+std::optional<std::string> checkOutputName(
+    std::string_view outFile, const FormatSet& formats = FormatSet::mp3Only());
 
 enum class HtmlText {
     Plain, // UTF-8 typed by the user or taken from the file system
