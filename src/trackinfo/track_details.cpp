@@ -36,11 +36,14 @@ int32_t clampToInt32(int64_t v) { return v > INT32_MAX ? INT32_MAX : (v < 0 ? 0 
 void readMpegStream(BufferedStream& stream, TagLayout& layout, TrackDetails& details)
 {
     const auto summary = analyzeStream(stream, layout);
+    // A tag whose audio never came (a download stopped inside the tag, a
+    // tag-only file) still names the track: its texts are shown, its stream
+    // values stay zero. Without audio there is no junk before it to search.
+    details.texts = readPlainTags(stream, layout, summary.found ? summary.firstFrame : 0).texts;
     if (!summary.found) {
         details.problem = "no MPEG audio found";
         return;
     }
-    details.texts = readPlainTags(stream, layout, summary.firstFrame).texts;
     details.bitrateKbps = summary.bitrateKbps;
     details.sampleRate = summary.sampleRate;
     details.seconds = summary.totalSeconds;
@@ -189,9 +192,9 @@ void putDetails(const TrackDetails& details, TrackTag& tag, StreamInfo& info)
     std::memset(&tag, 0, sizeof tag);
     std::memset(&info, 0, sizeof info);
     info.FileBytes = clampToInt32(details.fileBytes);
+    putTexts(tag, details.texts);
     if (!details.readable)
         return;
-    putTexts(tag, details.texts);
     info.BitRate = clampToInt32(details.bitrateKbps);
     info.SamplingRate = details.sampleRate;
     info.TotalSeconds = clampToInt32(details.seconds);
