@@ -89,14 +89,8 @@ std::string id3v2Comment(const TagLib::ID3v2::FrameList& comments)
 std::string joinedValues(const TagLib::StringList& values, std::string (*shown)(std::string_view))
 {
     std::string out;
-    for (const auto& v : values) {
-        const std::string text = shown(toUtf8(v));
-        if (text.empty())
-            continue;
-        if (!out.empty())
-            out += trackinfo::kValueJoiner;
-        out += text;
-    }
+    for (const auto& v : values)
+        trackinfo::appendValue(out, shown(toUtf8(v)));
     return out;
 }
 

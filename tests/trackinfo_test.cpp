@@ -436,7 +436,7 @@ std::string id3v23(const std::string& frames, uint32_t declared)
 {
     const std::string size = { char(declared >> 21 & 0x7F), char(declared >> 14 & 0x7F),
         char(declared >> 7 & 0x7F), char(declared & 0x7F) };
-    return "ID3\x03\x00\x00" + size + frames;
+    return std::string("ID3\x03\x00\x00", 6) + size + frames;
 }
 
 std::string frame23(const std::string& id, const std::string& body)

@@ -88,18 +88,6 @@ int tagLibNumber(std::string_view text, bool* ok = nullptr)
     return i > digits ? static_cast<int>(value) : 0;
 }
 
-// Another value of a field: joined visibly, since a space would make one
-// artist "A B" out of two; held to what one tag value may take, however many
-// values a hostile tag repeats.
-void appendValue(std::string& field, std::string_view value)
-{
-    if (value.empty() || field.size() >= kMaxTagValueBytes)
-        return;
-    if (!field.empty())
-        field += kValueJoiner;
-    field.append(value.substr(0, kMaxTagValueBytes - std::min(field.size(), kMaxTagValueBytes)));
-}
-
 std::string joined(const std::vector<std::string>& values)
 {
     std::string out;

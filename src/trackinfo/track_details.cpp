@@ -8,6 +8,7 @@
 #include "trackinfo/tag_layout.h"
 #include "trackinfo/vbmp3.h"
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstring>
@@ -130,6 +131,42 @@ void fillMissing(TagTexts& into, const TagTexts& from)
     }
     if (into.track == 0)
         into.track = from.track;
+}
+
+namespace {
+
+// Whether value is one of the values at the start of the field: only the
+// first ones are looked at, so that a hostile tag of a hundred thousand
+// values does not cost a hundred thousand times all of them.
+bool holdsValue(std::string_view field, std::string_view value)
+{
+    constexpr std::size_t kLookedAt = 1024;
+    const std::string_view head = field.substr(0, kLookedAt);
+    for (std::size_t from = 0; from <= head.size();) {
+        std::size_t end = head.find(kValueJoiner, from);
+        if (end == std::string_view::npos) {
+            if (head.size() < field.size())
+                return false;
+            end = field.size();
+        }
+        if (field.substr(from, end - from) == value)
+            return true;
+        if (end == field.size())
+            return false;
+        from = end + kValueJoiner.size();
+    }
+    return false;
+}
+
+} // namespace
+
+void appendValue(std::string& field, std::string_view value)
+{
+    if (value.empty() || field.size() >= kMaxTagValueBytes || holdsValue(field, value))
+        return;
+    if (!field.empty())
+        field += kValueJoiner;
+    field.append(value.substr(0, kMaxTagValueBytes - std::min(field.size(), kMaxTagValueBytes)));
 }
 
 int averageKbps(uint64_t audioBytes, uint64_t ticks, uint64_t ticksPerSecond)

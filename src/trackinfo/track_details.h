@@ -27,6 +27,12 @@ struct TagTexts {
 // atoms with two data children) are shown joined by this, in every format.
 inline constexpr std::string_view kValueJoiner = "; ";
 
+// Adds a value to a field of several: after kValueJoiner, unless it is empty
+// or already one of the field's values (a tag that repeats a frame says it
+// once), and only up to what one tag value may take, however many values a
+// hostile tag repeats.
+void appendValue(std::string& field, std::string_view value);
+
 // Fills the fields still empty in `into` from `from`: a field missing from
 // the first tag comes from the next, as TagLib merges them.
 void fillMissing(TagTexts& into, const TagTexts& from);
