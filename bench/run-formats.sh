@@ -11,7 +11,8 @@
 #
 # ROOT defaults to /tmp/melodex-bench: the MP3 folder is ROOT/corpus, the
 # others ROOT/flac, ROOT/mp4 ... (made with make-bench-corpus.py --format when
-# missing). FORMATs default to every one. Builds Release into build-bench/.
+# missing). FORMATs default to every one. Builds Release into build-bench/,
+# or takes the programs of BENCH_BUILD=DIR (a build tree) as they are.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=${1:-/tmp/melodex-bench}
@@ -20,14 +21,16 @@ cold=${3:-3}
 shift $(($# < 3 ? $# : 3))
 formats=("$@")
 ((${#formats[@]})) || formats=(mp3 mp4 wav aiff flac vorbis opus)
-build=build-bench
+build=${BENCH_BUILD:-build-bench}
 out=$(mktemp -d /tmp/melodex-bench-formats.XXXXXX)
 trap 'rm -rf "$out"' EXIT
 
 command -v hyperfine >/dev/null || { echo "needs hyperfine (bench/run.sh installs it)" >&2; exit 1; }
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DMELODEX_BUILD_BENCH=ON -DBUILD_TESTING=OFF \
-    -DMELODEX_BUILD_GUI=OFF >/dev/null
-cmake --build "$build" -j2 --target melodex-cli floor_reader details_reader >/dev/null
+if [[ -z ${BENCH_BUILD:-} ]]; then
+    cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DMELODEX_BUILD_BENCH=ON -DBUILD_TESTING=OFF \
+        -DMELODEX_BUILD_GUI=OFF >/dev/null
+    cmake --build "$build" -j2 --target melodex-cli floor_reader details_reader >/dev/null
+fi
 cli=$build/melodex-cli
 floor=$build/bench/floor_reader
 details=$build/bench/details_reader
