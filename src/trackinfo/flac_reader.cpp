@@ -1,9 +1,184 @@
+// FLAC: "fLaC", metadata blocks (STREAMINFO first, the Vorbis comment among
+// the others, a cover picture often), then the frames. The texts come from
+// the Vorbis comment, the rate and the length from STREAMINFO. An encoder
+// that wrote to a pipe could not go back to fill in the length, and leaves
+// 0 samples there: the last frame's header then says how many samples came
+// before it.
+
 #include "trackinfo/format_readers.h"
 
+#include "trackinfo/buffered_stream.h"
+#include "trackinfo/byte_order.h"
+#include "trackinfo/plain_tags.h"
+#include "trackinfo/tag_layout.h"
 #include "trackinfo/track_details.h"
+#include "trackinfo/xiph.h"
+
+#include <algorithm>
+#include <array>
+#include <optional>
+#include <vector>
 
 namespace melodex::trackinfo {
+namespace {
 
-void readFlacFile(BufferedStream&, TagLayout&, TrackDetails& details) { details.problem = "not read yet"; }
+// Real files hold a handful of blocks (and padding); a walk stops after this
+// many, so that a file of a million empty blocks costs what a real one does.
+constexpr int kMaxBlocks = 1024;
+
+constexpr int kStreamInfoBlock = 0;
+constexpr int kVorbisCommentBlock = 4;
+
+// How far before the end the last frame is looked for when STREAMINFO does
+// not say how large a frame may be: larger than any frame an encoder writes
+// at the usual block sizes.
+constexpr int64_t kLastFrameSearchBytes = 256 * 1024;
+
+struct FlacScan {
+    std::optional<FlacStreamInfo> info;
+    std::optional<TagTexts> comment; // the first VORBIS_COMMENT block's
+    int64_t audioStart = -1; // after the last block; -1: the blocks never ended
+};
+
+void walkBlocks(BufferedStream& stream, int64_t at, FlacScan& scan)
+{
+    const int64_t end = stream.size();
+    for (int i = 0; i < kMaxBlocks && end - at >= 4; ++i) {
+        const auto head = stream.view(static_cast<long>(at), 4, 4);
+        if (head.size() < 4)
+            return;
+        const bool last = (head[0] & 0x80) != 0;
+        const int type = head[0] & 0x7F;
+        const int64_t body = at + 4;
+        const int64_t length = int64_t(head[1]) << 16 | int64_t(head[2]) << 8 | head[3];
+        if (type == kStreamInfoBlock && i == 0 && length >= int64_t(kFlacStreamInfoBytes)) {
+            const auto p = stream.view(static_cast<long>(body), kFlacStreamInfoBytes, kFlacStreamInfoBytes);
+            if (p.size() == kFlacStreamInfoBytes)
+                scan.info = parseFlacStreamInfo(p.data());
+        } else if (type == kVorbisCommentBlock && !scan.comment) {
+            // A block cut by the end of the file gives the comments it holds.
+            PacketBytes block;
+            block.add(body, std::min(length, end - body));
+            scan.comment = readVorbisComment(stream, block, 0);
+        }
+        at = body + length;
+        if (at > end)
+            return;
+        if (last) {
+            scan.audioStart = at;
+            return;
+        }
+    }
+}
+
+// CRC-8 (polynomial 0x07) of a frame header, which ends with it.
+uint8_t crc8(const unsigned char* p, std::size_t n)
+{
+    uint8_t crc = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        crc ^= p[i];
+        for (int bit = 0; bit < 8; ++bit)
+            crc = static_cast<uint8_t>(crc & 0x80 ? (crc << 1) ^ 0x07 : crc << 1);
+    }
+    return crc;
+}
+
+// The samples up to the end of the frame whose header starts at p (n bytes
+// at hand), or nothing when no valid header starts there.
+std::optional<uint64_t> samplesThrough(const unsigned char* p, std::size_t n, const FlacStreamInfo& info)
+{
+    if (n < 6 || p[0] != 0xFF || (p[1] & 0xFE) != 0xF8)
+        return std::nullopt;
+    const bool variable = (p[1] & 1) != 0;
+    const int blockCode = p[2] >> 4, rateCode = p[2] & 0x0F;
+    if (blockCode == 0 || rateCode == 15 || (p[3] >> 4) > 10 || (p[3] & 1) != 0)
+        return std::nullopt;
+    // The frame or first sample number, coded as UTF-8 codes a character
+    // (up to 36 bits, seven bytes): its leading ones say how many follow.
+    std::size_t i = 4;
+    int ones = 0;
+    while (ones < 8 && (p[i] & (0x80 >> ones)) != 0)
+        ++ones;
+    if (ones == 1 || ones == 8 || (!variable && ones == 7))
+        return std::nullopt;
+    int more = ones == 0 ? 0 : ones - 1;
+    uint64_t number = p[i] & (0xFF >> (ones + 1));
+    for (++i; more > 0; --more, ++i) {
+        if (i >= n || (p[i] & 0xC0) != 0x80)
+            return std::nullopt;
+        number = number << 6 | (p[i] & 0x3F);
+    }
+    uint64_t block = blockCode == 1 ? 192
+        : blockCode <= 5            ? 576u << (blockCode - 2)
+        : blockCode >= 8            ? 256u << (blockCode - 8)
+                                    : 0;
+    const std::size_t blockBytes = blockCode == 6 ? 1 : blockCode == 7 ? 2 : 0;
+    const std::size_t rateBytes = rateCode == 12 ? 1 : rateCode == 13 || rateCode == 14 ? 2 : 0;
+    if (i + blockBytes + rateBytes >= n)
+        return std::nullopt;
+    if (blockBytes)
+        block = (blockBytes == 1 ? p[i] : bigEndian16(p + i)) + 1u;
+    i += blockBytes + rateBytes;
+    if (crc8(p, i) != p[i])
+        return std::nullopt;
+    return (variable ? number : number * info.maxBlock) + block;
+}
+
+// The samples of a stream whose STREAMINFO does not say: the last frame's
+// header, looked for backwards from the end of the audio, says how many
+// came before it and how many it holds.
+uint64_t countSamples(BufferedStream& stream, const FlacStreamInfo& info, int64_t audioStart, int64_t audioEnd)
+{
+    const int64_t window = std::min<int64_t>(
+        audioEnd - audioStart, info.maxFrame > 0 ? int64_t(info.maxFrame) + 32 : kLastFrameSearchBytes);
+    if (window < 6)
+        return 0;
+    std::vector<unsigned char> bytes(static_cast<std::size_t>(window));
+    const std::size_t got
+        = stream.readAt(static_cast<long>(audioEnd - window), reinterpret_cast<char*>(bytes.data()), bytes.size());
+    for (std::size_t i = got >= 6 ? got - 6 : 0; i-- > 0;) {
+        if (const auto samples = samplesThrough(bytes.data() + i, got - i, info))
+            return *samples;
+    }
+    return 0;
+}
+
+} // namespace
+
+void readFlacFile(BufferedStream& stream, TagLayout& layout, TrackDetails& details)
+{
+    details.format = AudioFormat::Flac;
+    const int64_t start = layout.id3v2() ? layout.id3v2()->extent() : 0;
+    FlacScan scan;
+    walkBlocks(stream, start + 4, scan);
+
+    // The Vorbis comment first, then an ID3v2 tag in front of "fLaC". A file
+    // without audio still shows them.
+    details.texts = scan.comment.value_or(TagTexts {});
+    if (layout.id3v2())
+        fillMissing(details.texts, readId3v2Texts(stream, 0, *layout.id3v2()));
+
+    if (!scan.info) {
+        details.problem = "FLAC STREAMINFO missing";
+        return;
+    }
+    const FlacStreamInfo& info = *scan.info;
+    if (info.rate == 0) {
+        details.problem = "unusable FLAC STREAMINFO";
+        return;
+    }
+    // A file cut before its frames keeps its texts, but holds no audio.
+    const int64_t audioEnd = layout.tail().start(stream.size());
+    if (scan.audioStart < 0 || audioEnd <= scan.audioStart) {
+        details.problem = "no FLAC frames";
+        return;
+    }
+    details.sampleRate = static_cast<int>(info.rate);
+    details.readable = true;
+    const uint64_t samples
+        = info.samples > 0 ? info.samples : countSamples(stream, info, scan.audioStart, audioEnd);
+    details.seconds = static_cast<int64_t>(samples / info.rate);
+    details.bitrateKbps = averageKbps(static_cast<uint64_t>(audioEnd - scan.audioStart), samples, info.rate);
+}
 
 } // namespace melodex::trackinfo
