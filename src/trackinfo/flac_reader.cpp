@@ -2,8 +2,8 @@
 // the others, a cover picture often), then the frames. The texts come from
 // the Vorbis comment, the rate and the length from STREAMINFO. An encoder
 // that wrote to a pipe could not go back to fill in the length, and leaves
-// 0 samples there: the last frame's header then says how many samples came
-// before it.
+// 0 samples there (or, reading from one, claims the most it can say): the
+// last frame's header then says how many samples came before it.
 
 #include "trackinfo/format_readers.h"
 
@@ -143,6 +143,17 @@ uint64_t countSamples(BufferedStream& stream, const FlacStreamInfo& info, int64_
     return 0;
 }
 
+// Whether the audio bytes can hold the samples STREAMINFO claims. An encoder
+// reading a WAV from a pipe, whose header gives no length, claims the most
+// a header can say; no frame is shorter than its header, a subframe header
+// and value for a channel and its CRC.
+bool holdsClaim(const FlacStreamInfo& info, int64_t audioBytes)
+{
+    constexpr uint64_t kLeastFrameBytes = 10;
+    const uint64_t frames = static_cast<uint64_t>(audioBytes) / std::max<uint64_t>(info.minFrame, kLeastFrameBytes);
+    return info.samples <= (frames + 1) * (info.maxBlock ? info.maxBlock : 65535u);
+}
+
 } // namespace
 
 void readFlacFile(BufferedStream& stream, TagLayout& layout, TrackDetails& details)
@@ -175,10 +186,12 @@ void readFlacFile(BufferedStream& stream, TagLayout& layout, TrackDetails& detai
     }
     details.sampleRate = static_cast<int>(info.rate);
     details.readable = true;
-    const uint64_t samples
-        = info.samples > 0 ? info.samples : countSamples(stream, info, scan.audioStart, audioEnd);
+    const int64_t audioBytes = audioEnd - scan.audioStart;
+    const uint64_t samples = info.samples > 0 && holdsClaim(info, audioBytes)
+        ? info.samples
+        : countSamples(stream, info, scan.audioStart, audioEnd);
     details.seconds = static_cast<int64_t>(samples / info.rate);
-    details.bitrateKbps = averageKbps(static_cast<uint64_t>(audioEnd - scan.audioStart), samples, info.rate);
+    details.bitrateKbps = averageKbps(static_cast<uint64_t>(audioBytes), samples, info.rate);
 }
 
 } // namespace melodex::trackinfo

@@ -216,6 +216,7 @@ FlacStreamInfo parseFlacStreamInfo(const unsigned char* p)
     FlacStreamInfo info;
     info.minBlock = bigEndian16(p);
     info.maxBlock = bigEndian16(p + 2);
+    info.minFrame = uint32_t(p[4]) << 16 | uint32_t(p[5]) << 8 | p[6];
     info.maxFrame = uint32_t(p[7]) << 16 | uint32_t(p[8]) << 8 | p[9];
     // 20 bits of rate, 3 of channels, 5 of sample size, 36 of samples.
     info.rate = uint32_t(p[10]) << 12 | uint32_t(p[11]) << 4 | p[12] >> 4;

@@ -54,7 +54,7 @@ inline constexpr std::size_t kFlacStreamInfoBytes = 34;
 
 struct FlacStreamInfo {
     uint32_t minBlock = 0, maxBlock = 0; // samples in a frame
-    uint32_t maxFrame = 0; // bytes; 0: not known
+    uint32_t minFrame = 0, maxFrame = 0; // bytes; 0: not known
     uint32_t rate = 0; // Hz
     uint64_t samples = 0; // 0: not known (an encoder that could not go back)
 };
