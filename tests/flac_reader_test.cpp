@@ -76,15 +76,16 @@ struct Encoded {
 const Encoded& encoded()
 {
     static const Encoded e = [] {
-        const std::string file = run("ffmpeg -v error -f lavfi -i sine=f=440:r=8000:d=2 -f s16le - | flac -s "
-                                     "--force-raw-format --endian=little --sign=signed --channels=1 --bps=16 "
-                                     "--sample-rate=8000 --input-size=32000 --no-padding --no-seektable -c -");
+        const std::string file
+            = run("ffmpeg -v error -f lavfi -i sine=f=440:r=8000:d=2 -f s16le - | flac -s "
+                  "--force-raw-format --endian=little --sign=signed --channels=1 --bps=16 "
+                  "--sample-rate=8000 --input-size=32000 --no-padding --no-seektable -c -");
         Encoded out;
         std::size_t at = 4;
         for (bool last = false; !last && at + 4 <= file.size();) {
             last = (file[at] & 0x80) != 0;
-            const std::size_t length
-                = std::size_t(uint8_t(file[at + 1])) << 16 | std::size_t(uint8_t(file[at + 2])) << 8 | uint8_t(file[at + 3]);
+            const std::size_t length = std::size_t(uint8_t(file[at + 1])) << 16
+                | std::size_t(uint8_t(file[at + 2])) << 8 | uint8_t(file[at + 3]);
             if ((file[at] & 0x7F) == 0)
                 out.streamInfo = file.substr(at + 4, length);
             at += 4 + length;
@@ -107,13 +108,15 @@ std::string withoutCount(std::string streamInfo)
 }
 
 // "fLaC", STREAMINFO (unless left out), the blocks, the frames.
-std::string flacFile(const std::vector<std::string>& blocks, const std::string& streamInfo = encoded().streamInfo)
+std::string flacFile(
+    const std::vector<std::string>& blocks, const std::string& streamInfo = encoded().streamInfo)
 {
     std::string out = "fLaC";
     if (!streamInfo.empty())
         out += block(0, streamInfo, blocks.empty());
     for (std::size_t i = 0; i < blocks.size(); ++i)
-        out += (i + 1 == blocks.size()) ? static_cast<char>(blocks[i][0] | 0x80) + blocks[i].substr(1) : blocks[i];
+        out += (i + 1 == blocks.size()) ? static_cast<char>(blocks[i][0] | 0x80) + blocks[i].substr(1)
+                                        : blocks[i];
     return out + encoded().frames;
 }
 
@@ -132,16 +135,17 @@ std::string summary(const TrackDetails& d, bool withKbps = true)
 {
     const TagTexts& t = d.texts;
     std::ostringstream s;
-    s << formatRow(d.format).name << " | " << t.title << " | " << t.artist << " | " << t.album << " | " << t.year
-      << " | " << t.comment << " | " << t.genre << " | " << t.track << " | " << t.albumArtist << " | "
-      << (withKbps ? d.bitrateKbps : -1) << " kbps | " << d.sampleRate << " Hz | " << d.seconds << " s | "
-      << (d.readable ? "ok" : d.problem);
+    s << formatRow(d.format).name << " | " << t.title << " | " << t.artist << " | " << t.album << " | "
+      << t.year << " | " << t.comment << " | " << t.genre << " | " << t.track << " | " << t.albumArtist
+      << " | " << (withKbps ? d.bitrateKbps : -1) << " kbps | " << d.sampleRate << " Hz | " << d.seconds
+      << " s | " << (d.readable ? "ok" : d.problem);
     return s.str();
 }
 
 std::string summary(const Expected& e)
 {
-    return summary({ AudioFormat::Flac, e.texts, 0, e.kbps, e.rate, e.seconds, e.problem.empty(), 0, e.problem },
+    return summary(
+        { AudioFormat::Flac, e.texts, 0, e.kbps, e.rate, e.seconds, e.problem.empty(), 0, e.problem },
         e.kbps >= 0);
 }
 
@@ -164,12 +168,14 @@ std::vector<Shape> shapes()
             "DESCRIPTION=Described", "YEAR=Oct 3, 1995", "GENRE=Jazz", "GENRE=Funk", "TRACKNUMBER= 07/12",
             "ALBUMARTIST=Various", "NOEQUALS", "ALBUM" }));
     const int kbps = framesKbps();
-    std::string cut = flacFile({ block(4, vorbisComment({ "TITLE=Cut", "ARTIST=" + std::string(5000, 'a') })) });
+    std::string cut
+        = flacFile({ block(4, vorbisComment({ "TITLE=Cut", "ARTIST=" + std::string(5000, 'a') })) });
     cut.resize(cut.find("TITLE=Cut") + 2000);
     return {
         { "tags.flac", "",
-            kSine
-                + "flac -s " + kRaw + "--channels=2 --sample-rate=44100 --input-size=529200 --tag=TITLE=Title --tag=ARTIST=Ann --tag=ARTIST=Bob --tag=ALBUM=Album "
+            kSine + "flac -s " + kRaw
+                + "--channels=2 --sample-rate=44100 --input-size=529200 --tag=TITLE=Title --tag=ARTIST=Ann "
+                  "--tag=ARTIST=Bob --tag=ALBUM=Album "
                   "--tag=DATE=2003-05-01 --tag=COMMENT=Note --tag=GENRE=Jazz --tag=TRACKNUMBER=7/12 "
                   "--tag=ALBUMARTIST=Various -c - >",
             { { "Title", "Ann; Bob", "Album", "2003", "Note", "Jazz", 7, "Various" }, -1, 44100, 3 } },
@@ -181,7 +187,8 @@ std::vector<Shape> shapes()
                 + "--channels=1 --sample-rate=48000 -c - >",
             { {}, -1, 48000, 3 } },
         // Reading a WAV from a pipe, flac claims the most samples a header can say.
-        { "claim.flac", "", "ffmpeg -v error -f lavfi -i sine=f=440:r=44100:d=3 -f wav - | flac -s -c - >", { {}, -1, 44100, 3 } },
+        { "claim.flac", "", "ffmpeg -v error -f lavfi -i sine=f=440:r=44100:d=3 -f wav - | flac -s -c - >",
+            { {}, -1, 44100, 3 } },
         // Names in any case; empty values and comments without "=" are no values; DESCRIPTION before
         // COMMENT; YEAR where no DATE is.
         { "values.flac", flacFile({ comments }), "",
@@ -201,8 +208,9 @@ std::vector<Shape> shapes()
         { "count.flac", flacFile({ block(4, vorbisComment({ "TITLE=Counted" }, 0xFFFFFFFF)) }), "",
             { { .title = "Counted" }, kbps, 8000, 2 } },
         { "length.flac",
-            flacFile({ block(4, vorbisComment({ "TITLE=Kept" }) + number(0xFFFFFF00, 4, false) + "ARTIST=x") }), "",
-            { { .title = "Kept" }, kbps, 8000, 2 } },
+            flacFile(
+                { block(4, vorbisComment({ "TITLE=Kept" }) + number(0xFFFFFF00, 4, false) + "ARTIST=x") }),
+            "", { { .title = "Kept" }, kbps, 8000, 2 } },
         { "cut.flac", cut, "", { { .title = "Cut" }, 0, 0, 0, "no FLAC frames" } },
         { "nostreaminfo.flac", flacFile({ block(4, vorbisComment({ "TITLE=Alone" })) }, ""), "",
             { { .title = "Alone" }, 0, 0, 0, "FLAC STREAMINFO missing" } },
@@ -242,8 +250,8 @@ TEST(FlacReader, CountsFramesAsStreamInfoWould)
 {
     TempDir dir("melodex-flac");
     const auto counted = trackinfo::readTrackDetails(dir.write("a.flac", flacFile({})).c_str());
-    const auto zeroed
-        = trackinfo::readTrackDetails(dir.write("b.flac", flacFile({}, withoutCount(encoded().streamInfo))).c_str());
+    const auto zeroed = trackinfo::readTrackDetails(
+        dir.write("b.flac", flacFile({}, withoutCount(encoded().streamInfo))).c_str());
     EXPECT_EQ(summary(zeroed), summary(counted));
 }
 

@@ -45,8 +45,8 @@ constexpr char kContinued = 1, kFirst = 2, kLast = 4;
 
 // One page of whole packets (a packet of a multiple of 255 bytes ends with a
 // 0 lacing value), or of a piece of one that `open` leaves unfinished.
-std::string page(uint32_t serial, uint64_t granule, char flags, const std::vector<std::string>& packets,
-    bool open = false)
+std::string page(
+    uint32_t serial, uint64_t granule, char flags, const std::vector<std::string>& packets, bool open = false)
 {
     std::string lacing, body;
     for (std::size_t i = 0; i < packets.size(); ++i) {
@@ -64,15 +64,21 @@ std::string vorbisIdent(uint32_t rate)
 {
     return "\x01vorbis"s + le(0, 4) + '\1' + le(rate, 4) + le(0, 12) + "\xB8\x01"s;
 }
-std::string vorbisTags(const std::vector<std::string>& comments) { return "\x03vorbis" + vorbisComment(comments) + '\1'; }
+std::string vorbisTags(const std::vector<std::string>& comments)
+{
+    return "\x03vorbis" + vorbisComment(comments) + '\1';
+}
 const std::string kVorbisSetup = "\x05vorbis" + std::string(100, 's');
 
-std::string opusHead(uint16_t preSkip) { return "OpusHead\x01\x01"s + le(preSkip, 2) + le(44100, 4) + le(0, 3); }
+std::string opusHead(uint16_t preSkip)
+{
+    return "OpusHead\x01\x01"s + le(preSkip, 2) + le(44100, 4) + le(0, 3);
+}
 
 // A Vorbis stream at `rate`: its three headers, then `seconds` of audio in
 // pages of `perPage` bytes, a page a second.
-std::string vorbisStream(uint32_t serial, uint32_t rate, const std::vector<std::string>& comments, int seconds,
-    std::size_t perPage = 1000)
+std::string vorbisStream(uint32_t serial, uint32_t rate, const std::vector<std::string>& comments,
+    int seconds, std::size_t perPage = 1000)
 {
     std::string out = page(serial, 0, kFirst, { vorbisIdent(rate) })
         + page(serial, 0, 0, { vorbisTags(comments), kVorbisSetup });
@@ -81,7 +87,10 @@ std::string vorbisStream(uint32_t serial, uint32_t rate, const std::vector<std::
     return out;
 }
 
-int kbps(std::size_t audioBytes, double seconds) { return static_cast<int>(std::lround(audioBytes * 8 / seconds / 1000)); }
+int kbps(std::size_t audioBytes, double seconds)
+{
+    return static_cast<int>(std::lround(audioBytes * 8 / seconds / 1000));
+}
 
 struct Expected {
     AudioFormat format;
@@ -96,16 +105,17 @@ std::string summary(const TrackDetails& d, bool withKbps = true)
 {
     const TagTexts& t = d.texts;
     std::ostringstream s;
-    s << formatRow(d.format).name << " | " << t.title << " | " << t.artist << " | " << t.album << " | " << t.year
-      << " | " << t.comment << " | " << t.genre << " | " << t.track << " | " << t.albumArtist << " | "
-      << (withKbps ? d.bitrateKbps : -1) << " kbps | " << d.sampleRate << " Hz | " << d.seconds << " s | "
-      << (d.readable ? "ok" : d.problem);
+    s << formatRow(d.format).name << " | " << t.title << " | " << t.artist << " | " << t.album << " | "
+      << t.year << " | " << t.comment << " | " << t.genre << " | " << t.track << " | " << t.albumArtist
+      << " | " << (withKbps ? d.bitrateKbps : -1) << " kbps | " << d.sampleRate << " Hz | " << d.seconds
+      << " s | " << (d.readable ? "ok" : d.problem);
     return s.str();
 }
 
 std::string summary(const Expected& e)
 {
-    return summary({ e.format, e.texts, 0, e.kbps, e.rate, e.seconds, e.problem.empty(), 0, e.problem }, e.kbps >= 0);
+    return summary(
+        { e.format, e.texts, 0, e.kbps, e.rate, e.seconds, e.problem.empty(), 0, e.problem }, e.kbps >= 0);
 }
 
 struct Shape {
@@ -132,14 +142,16 @@ std::vector<Shape> madeShapes()
     return {
         { "tags.ogg", "",
             kWav
-                + "oggenc -Q -t Title -c ARTIST=Ann -l Album -d 2003-05-01 -G Jazz -N 7 -c ARTIST=Bob -c COMMENT=Note "
+                + "oggenc -Q -t Title -c ARTIST=Ann -l Album -d 2003-05-01 -G Jazz -N 7 -c ARTIST=Bob -c "
+                  "COMMENT=Note "
                   "-c ALBUMARTIST=Various - -o",
             { Vorbis, tagged, -1, 44100, 2 } },
         // Opus plays at 48 kHz whatever its input's rate.
         { "tags.opus", "",
             kWav
                 + "opusenc --quiet --title Title --artist Ann --artist Bob --album Album --date 2003-05-01 "
-                  "--genre Jazz --comment TRACKNUMBER=7 --comment COMMENT=Note --comment ALBUMARTIST=Various - ",
+                  "--genre Jazz --comment TRACKNUMBER=7 --comment COMMENT=Note --comment ALBUMARTIST=Various "
+                  "- ",
             { Opus, tagged, -1, 48000, 2 } },
         { "flac.oga", "", "ffmpeg -v error -f lavfi -i sine=f=440:r=32000:d=2 -c:a flac " + kMeta + " -y",
             { Flac, meta, -1, 32000, 2 } },
@@ -150,7 +162,8 @@ std::vector<Shape> madeShapes()
             { Vorbis, {}, -1, 22050, 2 } },
         // Two files one after another: each link timed at its own rate.
         { "chained.ogg", "",
-            "{ ffmpeg -v error -f lavfi -i sine=f=440:r=44100:d=2 -c:a libvorbis -metadata title=One -f ogg -; "
+            "{ ffmpeg -v error -f lavfi -i sine=f=440:r=44100:d=2 -c:a libvorbis -metadata title=One -f ogg "
+            "-; "
             "ffmpeg -v error -f lavfi -i sine=f=440:r=22050:d=3.5 -c:a libvorbis -f ogg -; } >",
             { Vorbis, { .title = "One" }, -1, 44100, 5 } },
     };
@@ -172,7 +185,8 @@ const fs::path& madeFolder()
         return true;
     }();
     if (!made)
-        ADD_FAILURE() << "ffmpeg, oggenc or opusenc could not make the test files (scripts/install-deps.sh test)";
+        ADD_FAILURE()
+            << "ffmpeg, oggenc or opusenc could not make the test files (scripts/install-deps.sh test)";
     return dir.path();
 }
 
@@ -180,8 +194,8 @@ std::vector<Shape> builtShapes()
 {
     const std::string one = vorbisStream(1, 8000, { "TITLE=First", "ARTIST=Ann" }, 2);
     const std::string two = vorbisStream(2, 16000, { "TITLE=Second" }, 3);
-    const std::size_t headers = vorbisIdent(8000).size() + vorbisTags({ "TITLE=First", "ARTIST=Ann" }).size()
-        + kVorbisSetup.size();
+    const std::size_t headers
+        = vorbisIdent(8000).size() + vorbisTags({ "TITLE=First", "ARTIST=Ann" }).size() + kVorbisSetup.size();
 
     // Theora's pages first and last, the sound's between.
     const std::string theoraIdent = "\x80theora" + std::string(35, 't');
@@ -202,8 +216,8 @@ std::vector<Shape> builtShapes()
     std::string spanning = page(4, 0, kFirst, { opusHead(0) });
     for (std::size_t at = 0; at < bigTags.size(); at += 255 * 200) {
         const std::string piece = bigTags.substr(at, 255 * 200);
-        spanning += page(4, at + piece.size() < bigTags.size() ? kNoGranule : 0, at ? kContinued : 0, { piece },
-            at + piece.size() < bigTags.size());
+        spanning += page(4, at + piece.size() < bigTags.size() ? kNoGranule : 0, at ? kContinued : 0,
+            { piece }, at + piece.size() < bigTags.size());
     }
     spanning += page(4, 48000, kLast, { "o" });
 
@@ -214,19 +228,21 @@ std::vector<Shape> builtShapes()
 
     return {
         { "chain.ogg", one + two, "",
-            { Vorbis, { .title = "First", .artist = "Ann" }, kbps((one + two).size() - headers, 5), 8000, 5 } },
+            { Vorbis, { .title = "First", .artist = "Ann" }, kbps((one + two).size() - headers, 5), 8000,
+                5 } },
         { "muxed.ogg", muxed, "", { Vorbis, { .title = "Beside" }, -1, 8000, 2 } },
         // Content decides: Opus named .ogg is Opus.
         { "opus.ogg", opus + std::string(50000, '\0'), "",
-            { Opus, { .title = "Padded" }, kbps(opus.size() - opusHead(312).size() - tags.size(), 2), 48000, 2 } },
+            { Opus, { .title = "Padded" }, kbps(opus.size() - opusHead(312).size() - tags.size(), 2), 48000,
+                2 } },
         { "spanning.opus", spanning, "", { Opus, { .title = "Behind" }, -1, 48000, 1 } },
         { "bomb.opus", bomb, "", { Opus, { .title = "Counted" }, -1, 48000, 1 } },
         // Cut inside the last page: the page before it ends the audio.
         { "cut.opus", cut, "", { Opus, { .title = "Padded" }, -1, 48000, 1 } },
         { "headers.opus", opus.substr(0, opus.find("OggS", opus.find("OpusTags"))), "",
             { Opus, { .title = "Padded" }, 0, 0, 0, "no Ogg audio pages" } },
-        { "speex.ogg", page(6, 0, kFirst, { "Speex   " + std::string(72, '\0') }) + page(6, 0, 0, { "x" }), "",
-            { Vorbis, {}, 0, 0, 0, "no Vorbis, Opus or FLAC stream" } },
+        { "speex.ogg", page(6, 0, kFirst, { "Speex   " + std::string(72, '\0') }) + page(6, 0, 0, { "x" }),
+            "", { Vorbis, {}, 0, 0, 0, "no Vorbis, Opus or FLAC stream" } },
     };
 }
 

@@ -32,7 +32,7 @@ constexpr int kVorbisCommentBlock = 4;
 // How far before the end the last frame is looked for when STREAMINFO does
 // not say how large a frame may be: larger than any frame an encoder writes
 // at the usual block sizes.
-constexpr int64_t kLastFrameSearchBytes = 256 * 1024;
+constexpr int64_t kLastFrameSearchBytes = int64_t(256) * 1024;
 
 struct FlacScan {
     std::optional<FlacStreamInfo> info;
@@ -119,7 +119,9 @@ std::optional<uint64_t> samplesThrough(const unsigned char* p, std::size_t n, co
     if (blockBytes)
         block = (blockBytes == 1 ? p[i] : bigEndian16(p + i)) + 1u;
     i += blockBytes + rateBytes;
-    if (crc8(p, i) != p[i])
+    // No frame holds more than STREAMINFO's largest block: bytes of audio
+    // that happen to look like a header rarely agree.
+    if ((info.maxBlock != 0 && block > info.maxBlock) || crc8(p, i) != p[i])
         return std::nullopt;
     return (variable ? number : number * info.maxBlock) + block;
 }
@@ -127,15 +129,16 @@ std::optional<uint64_t> samplesThrough(const unsigned char* p, std::size_t n, co
 // The samples of a stream whose STREAMINFO does not say: the last frame's
 // header, looked for backwards from the end of the audio, says how many
 // came before it and how many it holds.
-uint64_t countSamples(BufferedStream& stream, const FlacStreamInfo& info, int64_t audioStart, int64_t audioEnd)
+uint64_t countSamples(
+    BufferedStream& stream, const FlacStreamInfo& info, int64_t audioStart, int64_t audioEnd)
 {
     const int64_t window = std::min<int64_t>(
         audioEnd - audioStart, info.maxFrame > 0 ? int64_t(info.maxFrame) + 32 : kLastFrameSearchBytes);
     if (window < 6)
         return 0;
     std::vector<unsigned char> bytes(static_cast<std::size_t>(window));
-    const std::size_t got
-        = stream.readAt(static_cast<long>(audioEnd - window), reinterpret_cast<char*>(bytes.data()), bytes.size());
+    const std::size_t got = stream.readAt(
+        static_cast<long>(audioEnd - window), reinterpret_cast<char*>(bytes.data()), bytes.size());
     for (std::size_t i = got >= 6 ? got - 6 : 0; i-- > 0;) {
         if (const auto samples = samplesThrough(bytes.data() + i, got - i, info))
             return *samples;
@@ -150,7 +153,8 @@ uint64_t countSamples(BufferedStream& stream, const FlacStreamInfo& info, int64_
 bool holdsClaim(const FlacStreamInfo& info, int64_t audioBytes)
 {
     constexpr uint64_t kLeastFrameBytes = 10;
-    const uint64_t frames = static_cast<uint64_t>(audioBytes) / std::max<uint64_t>(info.minFrame, kLeastFrameBytes);
+    const uint64_t frames
+        = static_cast<uint64_t>(audioBytes) / std::max<uint64_t>(info.minFrame, kLeastFrameBytes);
     return info.samples <= (frames + 1) * (info.maxBlock ? info.maxBlock : 65535u);
 }
 

@@ -33,9 +33,8 @@ namespace melodex::trackinfo {
 namespace {
 
 constexpr std::size_t kPageHeaderBytes = 27;
-constexpr std::size_t kMaxPageBytes = kPageHeaderBytes + 255 + 255 * 255;
 constexpr uint64_t kNoGranule = UINT64_MAX; // a page on which no packet ends
-constexpr unsigned char kContinued = 0x01, kFirst = 0x02;
+constexpr unsigned char kFirst = 0x02, kLast = 0x04;
 
 // The header packets (and a cover picture in the comment, a few hundred
 // pages of it) lie in the first pages; the walk for them stops after this
@@ -116,8 +115,9 @@ Ident identify(BufferedStream& stream, const Page& page)
         id.codec = Codec::Opus;
         id.rate = 48000;
         id.preSkip = littleEndian16(p.data() + 10);
-    } else if (s.size() >= kIdentBytes && s.starts_with("\x7F"
-                                                         "FLAC")
+    } else if (s.size() >= kIdentBytes
+        && s.starts_with("\x7F"
+                         "FLAC")
         && s.substr(9, 4) == "fLaC") {
         id.codec = Codec::Flac;
         id.flac = parseFlacStreamInfo(p.data() + 17);
@@ -185,7 +185,9 @@ Front walkFront(BufferedStream& stream, int64_t start)
     Front front;
     int64_t at = start;
     const int64_t end = stream.size();
-    for (int pages = 0; pages < kMaxHeaderPages && !(front.audio && front.headerPackets >= front.audio->ident.headerPackets); ++pages) {
+    for (int pages = 0;
+         pages < kMaxHeaderPages && !(front.audio && front.headerPackets >= front.audio->ident.headerPackets);
+         ++pages) {
         const auto page = pageAt(stream, at);
         if (!page)
             break;
@@ -215,20 +217,22 @@ struct Last {
 
 Last findLastPage(BufferedStream& stream, const Front& front, int64_t start, int64_t end)
 {
-    constexpr int64_t kStep = 64 * 1024;
+    constexpr int64_t kStep = int64_t(64) * 1024;
     std::vector<unsigned char> bytes;
     const auto known = [&](uint32_t serial) {
-        return std::any_of(front.streams.begin(), front.streams.end(),
-            [&](const Stream& s) { return s.serial == serial; });
+        return std::any_of(
+            front.streams.begin(), front.streams.end(), [&](const Stream& s) { return s.serial == serial; });
     };
     // Windows overlap by a page's largest header, so that none is missed.
     for (int64_t high = end; high > start && end - high < kMaxBackBytes;) {
         const int64_t low = std::max(start, high - kStep);
         const int64_t upTo = std::min(end, high + int64_t(kPageHeaderBytes) + 255);
         bytes.resize(static_cast<std::size_t>(upTo - low));
-        bytes.resize(stream.readAt(static_cast<long>(low), reinterpret_cast<char*>(bytes.data()), bytes.size()));
+        bytes.resize(
+            stream.readAt(static_cast<long>(low), reinterpret_cast<char*>(bytes.data()), bytes.size()));
         for (int64_t i = std::min<int64_t>(high - low, int64_t(bytes.size())); i-- > 0;) {
-            const auto page = parsePage(bytes.data() + i, bytes.size() - static_cast<std::size_t>(i), low + i);
+            const auto page
+                = parsePage(bytes.data() + i, bytes.size() - static_cast<std::size_t>(i), low + i);
             if (!page || page->end() > end)
                 continue;
             if (!known(page->serial))
@@ -282,7 +286,7 @@ Timing walkChain(BufferedStream& stream, int64_t start)
         Link& link = links.back();
         if (page->granule != kNoGranule)
             link.granule = page->granule;
-        link.ended = link.ended || (page->flags & 0x04) != 0;
+        link.ended = link.ended || (page->flags & kLast) != 0;
         timing.audioEnd = at;
     }
     for (const Link& link : links)

@@ -167,8 +167,8 @@ void PacketBytes::add(int64_t offset, int64_t length)
 
 std::size_t PacketBytes::read(BufferedStream& stream, int64_t at, char* out, std::size_t n) const
 {
-    auto piece = std::upper_bound(pieces_.begin(), pieces_.end(), at,
-        [](int64_t pos, const Piece& p) { return pos < p.start; });
+    auto piece = std::upper_bound(
+        pieces_.begin(), pieces_.end(), at, [](int64_t pos, const Piece& p) { return pos < p.start; });
     if (piece == pieces_.begin() || at < 0)
         return 0;
     --piece;
@@ -177,7 +177,8 @@ std::size_t PacketBytes::read(BufferedStream& stream, int64_t at, char* out, std
         const int64_t from = std::max<int64_t>(0, at + int64_t(done) - piece->start);
         if (from >= piece->length)
             continue;
-        const auto chunk = static_cast<std::size_t>(std::min<int64_t>(piece->length - from, int64_t(n - done)));
+        const auto chunk
+            = static_cast<std::size_t>(std::min<int64_t>(piece->length - from, int64_t(n - done)));
         const std::size_t got = stream.readAt(static_cast<long>(piece->offset + from), out + done, chunk);
         done += got;
         if (got < chunk)
