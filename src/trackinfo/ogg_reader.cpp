@@ -26,6 +26,7 @@
 #include <cmath>
 #include <cstring>
 #include <optional>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -47,6 +48,8 @@ constexpr int kMaxPages = 1 << 20;
 constexpr int64_t kMaxBackBytes = 1 << 20;
 // FLAC in Ogg may carry a packet for each metadata block.
 constexpr int kMaxHeaderPackets = 1024;
+// The most read at once in that search.
+constexpr int64_t kMaxStep = int64_t(64) * 1024;
 // Streams side by side in one file.
 constexpr std::size_t kMaxStreams = 16;
 
@@ -215,24 +218,44 @@ struct Last {
     bool chained = false;
 };
 
+constexpr std::size_t kNone = SIZE_MAX;
+
+// Where the last "OggS" in the bytes starts: memrchr finds the candidates
+// many bytes at a time, where a plain search would look at each.
+std::size_t lastCapturePattern(std::span<const unsigned char> bytes)
+{
+    for (std::size_t n = bytes.size(); n >= 4;) {
+        const void* hit = memrchr(bytes.data(), 'O', n - 3);
+        if (!hit)
+            break;
+        const auto at = static_cast<std::size_t>(static_cast<const unsigned char*>(hit) - bytes.data());
+        if (std::memcmp(bytes.data() + at, "OggS", 4) == 0)
+            return at;
+        n = at + 3;
+    }
+    return kNone;
+}
+
 Last findLastPage(BufferedStream& stream, const Front& front, int64_t start, int64_t end)
 {
-    constexpr int64_t kStep = int64_t(64) * 1024;
-    std::vector<unsigned char> bytes;
+    // The last page of a file of one stream is a few KiB long at most: the
+    // first window reads little, later ones more.
+    int64_t step = int64_t(8) * 1024;
     const auto known = [&](uint32_t serial) {
         return std::any_of(
             front.streams.begin(), front.streams.end(), [&](const Stream& s) { return s.serial == serial; });
     };
     // Windows overlap by a page's largest header, so that none is missed.
-    for (int64_t high = end; high > start && end - high < kMaxBackBytes;) {
-        const int64_t low = std::max(start, high - kStep);
-        const int64_t upTo = std::min(end, high + int64_t(kPageHeaderBytes) + 255);
-        bytes.resize(static_cast<std::size_t>(upTo - low));
-        bytes.resize(
-            stream.readAt(static_cast<long>(low), reinterpret_cast<char*>(bytes.data()), bytes.size()));
-        for (int64_t i = std::min<int64_t>(high - low, int64_t(bytes.size())); i-- > 0;) {
-            const auto page
-                = parsePage(bytes.data() + i, bytes.size() - static_cast<std::size_t>(i), low + i);
+    for (int64_t high = end; high > start && end - high < kMaxBackBytes;
+         step = std::min(2 * step, kMaxStep)) {
+        const int64_t low = std::max(start, high - step);
+        const auto n = static_cast<std::size_t>(std::min(end, high + int64_t(kPageHeaderBytes) + 255) - low);
+        const auto bytes = stream.view(static_cast<long>(low), n, n);
+        for (auto i = static_cast<std::size_t>(high - low); i > 0;) {
+            i = lastCapturePattern(bytes.first(std::min(i - 1 + 4, bytes.size())));
+            if (i == kNone)
+                break;
+            const auto page = parsePage(bytes.data() + i, bytes.size() - i, low + int64_t(i));
             if (!page || page->end() > end)
                 continue;
             if (!known(page->serial))
