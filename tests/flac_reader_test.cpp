@@ -211,6 +211,9 @@ std::vector<Shape> shapes()
             flacFile(
                 { block(4, vorbisComment({ "TITLE=Kept" }) + number(0xFFFFFF00, 4, false) + "ARTIST=x") }),
             "", { { .title = "Kept" }, kbps, 8000, 2 } },
+        // Cut inside its third frame of 4,096 samples: the two before it, 1 s.
+        { "cutframes.flac", flacFile({}).substr(0, flacFile({}).size() - encoded().frames.size() * 4 / 10),
+            "", { {}, -1, 8000, 1 } },
         { "cut.flac", cut, "", { { .title = "Cut" }, 0, 0, 0, "no FLAC frames" } },
         { "nostreaminfo.flac", flacFile({ block(4, vorbisComment({ "TITLE=Alone" })) }, ""), "",
             { { .title = "Alone" }, 0, 0, 0, "FLAC STREAMINFO missing" } },

@@ -3,7 +3,8 @@
 // the Vorbis comment, the rate and the length from STREAMINFO. An encoder
 // that wrote to a pipe could not go back to fill in the length, and leaves
 // 0 samples there (or, reading from one, claims the most it can say): the
-// last frame's header then says how many samples came before it.
+// last frame's header then says how many samples came before it. The same
+// header tells a whole file from a cut one, which holds fewer than claimed.
 
 #include "trackinfo/format_readers.h"
 
@@ -16,8 +17,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <optional>
-#include <vector>
 
 namespace melodex::trackinfo {
 namespace {
@@ -83,9 +84,13 @@ uint8_t crc8(const unsigned char* p, std::size_t n)
     return crc;
 }
 
-// The samples up to the end of the frame whose header starts at p (n bytes
-// at hand), or nothing when no valid header starts there.
-std::optional<uint64_t> samplesThrough(const unsigned char* p, std::size_t n, const FlacStreamInfo& info)
+// The samples before the frame whose header starts at p (n bytes at hand)
+// and with it, or nothing when no valid header starts there.
+struct FrameSamples {
+    uint64_t first, end;
+};
+
+std::optional<FrameSamples> frameAt(const unsigned char* p, std::size_t n, const FlacStreamInfo& info)
 {
     if (n < 6 || p[0] != 0xFF || (p[1] & 0xFE) != 0xF8)
         return std::nullopt;
@@ -123,27 +128,42 @@ std::optional<uint64_t> samplesThrough(const unsigned char* p, std::size_t n, co
     // that happen to look like a header rarely agree.
     if ((info.maxBlock != 0 && block > info.maxBlock) || crc8(p, i) != p[i])
         return std::nullopt;
-    return (variable ? number : number * info.maxBlock) + block;
+    const uint64_t first = variable ? number : number * info.maxBlock;
+    return FrameSamples { first, first + block };
 }
 
-// The samples of a stream whose STREAMINFO does not say: the last frame's
-// header, looked for backwards from the end of the audio, says how many
-// came before it and how many it holds.
-uint64_t countSamples(
-    BufferedStream& stream, const FlacStreamInfo& info, int64_t audioStart, int64_t audioEnd)
+// The samples the frames hold, from the last frame's header, looked for
+// backwards from the end of the audio within the largest frame STREAMINFO
+// states. With nothing claimed: the samples through that frame. Where the
+// claim is more than any header near the end says, the file was cut: the
+// samples before the frame it ends in. Else the claim.
+uint64_t samplesHeld(
+    BufferedStream& stream, const FlacStreamInfo& info, uint64_t claim, int64_t audioStart, int64_t audioEnd)
 {
     const int64_t window = std::min<int64_t>(
         audioEnd - audioStart, info.maxFrame > 0 ? int64_t(info.maxFrame) + 32 : kLastFrameSearchBytes);
     if (window < 6)
-        return 0;
-    std::vector<unsigned char> bytes(static_cast<std::size_t>(window));
-    const std::size_t got = stream.readAt(
-        static_cast<long>(audioEnd - window), reinterpret_cast<char*>(bytes.data()), bytes.size());
-    for (std::size_t i = got >= 6 ? got - 6 : 0; i-- > 0;) {
-        if (const auto samples = samplesThrough(bytes.data() + i, got - i, info))
-            return *samples;
+        return claim;
+    const auto bytes = stream.view(static_cast<long>(audioEnd - window), static_cast<std::size_t>(window),
+        static_cast<std::size_t>(window));
+    std::optional<uint64_t> cut;
+    // Every header starts with 0xFF: memrchr finds them many bytes at a time.
+    for (std::size_t n = bytes.size() >= 6 ? bytes.size() - 5 : 0; n > 0;) {
+        const void* hit = memrchr(bytes.data(), 0xFF, n);
+        if (!hit)
+            break;
+        n = static_cast<std::size_t>(static_cast<const unsigned char*>(hit) - bytes.data());
+        const auto frame = frameAt(bytes.data() + n, bytes.size() - n, info);
+        if (!frame)
+            continue;
+        if (claim == 0)
+            return frame->end;
+        if (frame->end == claim)
+            return claim;
+        if (!cut && frame->end < claim)
+            cut = frame->first;
     }
-    return 0;
+    return cut.value_or(claim);
 }
 
 // Whether the audio bytes can hold the samples STREAMINFO claims. An encoder
@@ -191,9 +211,8 @@ void readFlacFile(BufferedStream& stream, TagLayout& layout, TrackDetails& detai
     details.sampleRate = static_cast<int>(info.rate);
     details.readable = true;
     const int64_t audioBytes = audioEnd - scan.audioStart;
-    const uint64_t samples = info.samples > 0 && holdsClaim(info, audioBytes)
-        ? info.samples
-        : countSamples(stream, info, scan.audioStart, audioEnd);
+    const uint64_t claim = holdsClaim(info, audioBytes) ? info.samples : 0;
+    const uint64_t samples = samplesHeld(stream, info, claim, scan.audioStart, audioEnd);
     details.seconds = static_cast<int64_t>(samples / info.rate);
     details.bitrateKbps = averageKbps(static_cast<uint64_t>(audioBytes), samples, info.rate);
 }
