@@ -431,7 +431,8 @@ std::string editedText(std::string text, std::string_view section, const IniValu
     if (edit.found)
         setKeys(text, edit, values, added, eol);
     else
-        appendSection(text, section, IniValues(values.begin(), values.begin() + added), eol, edit.last);
+        appendSection(text, section,
+            IniValues(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(added)), eol, edit.last);
     return text;
 }
 

@@ -122,6 +122,7 @@ private:
     // Takes the control the layout made into its member (index: its place in
     // the member's array).
     void keepControl(ControlSlot slot, int index, QWidget* control);
+    void keepLabel(ControlSlot slot, std::size_t at, QLabel* label);
     void makeFolderIcons();
     void createMenus();
     void setTabOrder();

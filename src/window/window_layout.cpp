@@ -327,6 +327,16 @@ T* as(QWidget* control)
 
 } // namespace
 
+void frmMain1::keepLabel(ControlSlot slot, std::size_t at, QLabel* label)
+{
+    if (slot == ControlSlot::Label5)
+        Label5 = label;
+    else if (slot == ControlSlot::Label1)
+        Label1 = label;
+    else
+        ColorSample1.at(at) = label;
+}
+
 void frmMain1::keepControl(ControlSlot slot, int index, QWidget* control)
 {
     const auto at = static_cast<std::size_t>(index);
@@ -346,10 +356,9 @@ void frmMain1::keepControl(ControlSlot slot, int index, QWidget* control)
         strFileCount = as<QLineEdit>(control);
         break;
     case ControlSlot::Label5:
-        Label5 = as<QLabel>(control);
-        break;
     case ControlSlot::Label1:
-        Label1 = as<QLabel>(control);
+    case ControlSlot::ColorSample1:
+        keepLabel(slot, at, as<QLabel>(control));
         break;
     case ControlSlot::Combo1:
         Combo1.at(at) = as<QComboBox>(control);
@@ -371,9 +380,6 @@ void frmMain1::keepControl(ControlSlot slot, int index, QWidget* control)
         break;
     case ControlSlot::ColorBox1:
         ColorBox1.at(at) = as<QComboBox>(control);
-        break;
-    case ControlSlot::ColorSample1:
-        ColorSample1.at(at) = as<QLabel>(control);
         break;
     case ControlSlot::strBorder1:
         strBorder1 = as<melodex::TextBox>(control);
