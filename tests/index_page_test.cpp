@@ -80,7 +80,8 @@ TEST(IndexPage, LinksEveryListOfATreeAndItsTotalsAddUp)
             written.insert(entry.path());
     }
     const std::string index = test::readFile(top / "index.htm");
-    const std::regex row("<A HREF=\"([^\"]+)\">.*\r\n<TD[^>]*>(\\d+)</TD>\r\n<TD[^>]*>[^<]+</TD>\r\n<TD[^>]*>([\\d:]+)<");
+    const std::regex row(
+        "<A HREF=\"([^\"]+)\">.*\r\n<TD[^>]*>(\\d+)</TD>\r\n<TD[^>]*>[^<]+</TD>\r\n<TD[^>]*>([\\d:]+)<");
     std::set<fs::path> linked;
     int64_t sumFiles = 0, sumSeconds = 0;
     for (const auto& m : matches(index, row)) {
@@ -116,7 +117,8 @@ TEST(IndexPage, ModernPageNestsInNaturalOrder)
     };
     const std::string page = indexPage(options, "/m", folders);
     std::vector<std::string> links;
-    for (const auto& m : matches(page, std::regex("padding-left:(\\d+)px\"><a href=\"([^\"]+)\">([^<]*)</a>")))
+    for (const auto& m :
+        matches(page, std::regex("padding-left:(\\d+)px\"><a href=\"([^\"]+)\">([^<]*)</a>")))
         links.push_back(m[1].str() + " " + m[2].str() + " " + m[3].str());
     const std::vector<std::string> expected = {
         "6 2%20%3Cb%3E/list.htm 2 &lt;b&gt;",

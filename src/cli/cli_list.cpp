@@ -443,8 +443,8 @@ void addListCommand(CLI::App& app, Context& ctx)
     auto* recursive = cmd->add_flag("--recursive,-r", args->recursive,
         "Write a list into FOLDER and every folder below it that holds MP3 files");
     auto* index = cmd->add_option("--index", args->index,
-                          "With -r, also an index page in FOLDER linking every list written, with the "
-                          "totals of each and of all (NAME default: index.htm; the --output rules apply)")
+                         "With -r, also an index page in FOLDER linking every list written, with the "
+                         "totals of each and of all (NAME default: index.htm; the --output rules apply)")
                       ->expected(0, 1)
                       ->type_name("[NAME]")
                       ->needs(recursive);

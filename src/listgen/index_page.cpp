@@ -141,8 +141,8 @@ void classicLine(std::string& out, std::initializer_list<std::string_view> piece
 void classicTotal(std::string& out, std::string_view label, const std::string& value)
 {
     classicLine(out,
-        { "<TR><TD NOWRAP WIDTH=150>", sjis::encode(label), "</TD><TD NOWRAP WIDTH=100 ALIGN=\"center\">", value,
-            "</TD></TR>" });
+        { "<TR><TD NOWRAP WIDTH=150>", sjis::encode(label), "</TD><TD NOWRAP WIDTH=100 ALIGN=\"center\">",
+            value, "</TD></TR>" });
 }
 
 // The list page's look: its colours, border and table, its totals and footer.
@@ -155,12 +155,14 @@ std::string classicPage(const OptionSet& options, const Tree& tree)
         + " CELLPADDING=2 CELLSPACING=1 BGCOLOR=\"" + classicText(options.colorText[1]) + "\" >";
     std::string out;
     classicLine(out, { kClassicStart, title, "</TITLE>" });
-    classicLine(out, { "<META HTTP-EQUIV=\"Content-Type\" content=\"text/html; charset=Shift_JIS\"></HEAD>" });
+    classicLine(
+        out, { "<META HTTP-EQUIV=\"Content-Type\" content=\"text/html; charset=Shift_JIS\"></HEAD>" });
     classicLine(out,
-        { "<BODY BGCOLOR=\"", classicText(options.colorText[0]), "\" TEXT=\"", classicText(options.colorText[2]),
-            "\" ><P><P>" });
+        { "<BODY BGCOLOR=\"", classicText(options.colorText[0]), "\" TEXT=\"",
+            classicText(options.colorText[2]), "\" ><P><P>" });
     classicLine(out, { table });
-    classicLine(out, { "<CAPTION ALIGN=\"left\"><FONT COLOR=\"", titleColor, "\">", title, "</FONT></CAPTION><TR>" });
+    classicLine(
+        out, { "<CAPTION ALIGN=\"left\"><FONT COLOR=\"", titleColor, "\">", title, "</FONT></CAPTION><TR>" });
     for (const std::string_view head : { "フォルダ", "ファイル数", "ファイル容量", "演奏時間" })
         classicLine(out, { "<TH NOWRAP>", sjis::encode(head), "</TH>" });
     classicLine(out, { "</TR>" });
@@ -171,8 +173,8 @@ std::string classicPage(const OptionSet& options, const Tree& tree)
             padding += indent;
         classicLine(out, { "<TR>" });
         classicLine(out,
-            { "<TD NOWRAP ALIGN=\"left\">", padding, "<A HREF=\"", row.href, "\">", labelText(row, classicName),
-                "</A></TD>" });
+            { "<TD NOWRAP ALIGN=\"left\">", padding, "<A HREF=\"", row.href, "\">",
+                labelText(row, classicName), "</A></TD>" });
         classicLine(out, { "<TD NOWRAP ALIGN=\"right\">", plainDecimal(row.totals->files), "</TD>" });
         classicLine(out, { "<TD NOWRAP ALIGN=\"right\">", TotalSizeText(row.totals->bytes), "</TD>" });
         classicLine(out, { "<TD NOWRAP ALIGN=\"right\">", SecToTime(row.totals->seconds), "</TD>" });
@@ -201,7 +203,8 @@ std::string cssColor(const OptionSet& options, std::size_t which)
         const std::string wanted = asciiLower(options.colorText[which]);
         const auto found = std::find_if(kPalette.begin(), kPalette.end(),
             [&](const PaletteColor& c) { return asciiLower(std::string(c.name)) == wanted; });
-        index = found != kPalette.end() ? static_cast<int>(found - kPalette.begin()) : OptionSet {}.colorIndex[which];
+        index = found != kPalette.end() ? static_cast<int>(found - kPalette.begin())
+                                        : OptionSet {}.colorIndex[which];
     }
     const std::string_view code = kPalette[static_cast<std::size_t>(index)].code; // RRRGGGBBB
     static constexpr char kHex[] = "0123456789abcdef";
@@ -252,7 +255,8 @@ std::string modernPage(const OptionSet& options, const Tree& tree)
     }
     out.append("</tbody>\n<tfoot>\n");
     modernRow(out,
-        "<th scope=\"row\">合計（" + plainDecimal(static_cast<int64_t>(tree.rows.size())) + " フォルダ）</th>",
+        "<th scope=\"row\">合計（" + plainDecimal(static_cast<int64_t>(tree.rows.size()))
+            + " フォルダ）</th>",
         tree.sum);
     out.append("</tfoot>\n</table>\n<footer>").append(kFooter).append("</footer>\n</body>\n</html>\n");
     return out;
@@ -288,7 +292,8 @@ std::optional<std::string> checkIndexName(std::string_view name, const OptionSet
     return std::nullopt;
 }
 
-std::string indexPage(const OptionSet& options, const std::string& top, const std::vector<IndexedFolder>& folders)
+std::string indexPage(
+    const OptionSet& options, const std::string& top, const std::vector<IndexedFolder>& folders)
 {
     const Tree tree = buildTree(top, options.outFile, folders);
     return options.style == PageStyle::Modern ? modernPage(options, tree) : classicPage(options, tree);

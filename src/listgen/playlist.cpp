@@ -79,7 +79,8 @@ void addFolder(const PlaylistRequest& request, const std::string& folder, Collec
         const std::string relative = relativePath(request.top, folder, name);
         const std::string target = pathLine(relative);
         if (target.empty()) {
-            leftOut.push_back(joinPath(folder, name) + ": a name with a line break cannot stand in a playlist");
+            leftOut.push_back(
+                joinPath(folder, name) + ": a name with a line break cannot stand in a playlist");
             continue;
         }
         c.text += extinfLine(request.reader(joinPath(folder, name)), name);
@@ -143,7 +144,10 @@ std::string pathLine(std::string_view relativePath)
     return (guarded ? "./" : "") + std::string(relativePath) + "\n";
 }
 
-trackinfo::TrackDetails readDetailsOf(const std::string& path) { return trackinfo::readTrackDetails(path.c_str()); }
+trackinfo::TrackDetails readDetailsOf(const std::string& path)
+{
+    return trackinfo::readTrackDetails(path.c_str());
+}
 
 PlaylistResult writePlaylist(const PlaylistRequest& request)
 {
