@@ -7,6 +7,7 @@
 #include "common/text_rules.h"
 #include "listgen/export_file.h"
 #include "listgen/list_document.h"
+#include "trackinfo/read_ahead.h"
 
 namespace melodex {
 namespace {
@@ -71,7 +72,7 @@ void addFolder(const PlaylistRequest& request, const std::string& folder, Collec
         leftOut.push_back("cannot read folder: " + listing.error);
         return;
     }
-    for (const std::string& name : listing.names) {
+    for (const auto& [i, name] : FolderWalk(folder, listing.names)) {
         if (request.cancelled && request.cancelled()) {
             c.cancelled = true;
             return;
