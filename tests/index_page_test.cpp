@@ -146,6 +146,7 @@ TEST(IndexPage, RefusedNamesWriteNothing)
         { { "--index", "list.htm" }, 2 },
         { { "-o", "page.htm", "--index", "page.htm" }, 2 },
         { { "--index", "x.mp3" }, 2 },
+        { { "--index", "-" }, 2 },
         { { "--index", "sub/index.htm" }, 2 },
     };
     for (const auto& c : cases) {

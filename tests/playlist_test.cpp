@@ -146,6 +146,7 @@ TEST(Playlist, RefusedNamesAndEmptyFoldersWriteNothing)
     const Case cases[] = {
         { { "-o", "song.mp3" }, 2 },
         { { "-o", "../up.m3u8" }, 2 },
+        { { "-o", "-" }, 2 },
         { { "--formats", "midi" }, 2 },
         { {}, 3 },
     };

@@ -6,6 +6,7 @@
 #include "cli/cli.h"
 #include "common/folder_listing.h"
 #include "common/folder_path.h"
+#include "common/text_rules.h"
 #include "listgen/list_document.h"
 #include "listgen/playlist.h"
 
@@ -64,7 +65,12 @@ void runPlaylist(Context& ctx, const PlaylistArgs& args)
         ctx.exitCode = kExitUsage;
         return;
     }
-    if (auto why = checkOutputName(args.output, *formats)) {
+    std::optional<std::string> why = checkOutputName(args.output, *formats);
+    // Scripts write "-" for standard output; a file of that name would
+    // surprise them.
+    if (!why && trim(args.output) == "-")
+        why = "\"-\" is no standard output here: give a file name";
+    if (why) {
         ctx.err << "playlist: --output: " << escapeForTerminal(*why) << "\n";
         ctx.exitCode = kExitUsage;
         return;

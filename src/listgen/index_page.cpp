@@ -286,6 +286,8 @@ std::optional<std::string> checkIndexName(std::string_view name, const OptionSet
 {
     if (auto why = checkOutputName(name, options.formats))
         return why;
+    if (trim(name) == "-")
+        return std::string("\"-\" is no standard output here: give a file name");
     if (trim(name) == trim(options.outFile))
         return "the index page cannot take the lists' name \"" + std::string(trim(name))
             + "\": it would replace the top folder's list";
