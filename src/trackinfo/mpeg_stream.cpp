@@ -422,6 +422,62 @@ int64_t jumpInRun(Reader& r, FrameWalk& w, int64_t pos, int64_t end, const Frame
     return jump.bytes;
 }
 
+// Frames laid end to end in bytes at hand, as a walk counts them.
+class FrameCounter {
+public:
+    FrameCounter(const FrameHeader& ref, int freeBytes)
+        : ref_(ref)
+        , freeBytes_(freeBytes)
+        , paddingBytes_(ref.layer == 1 ? 4 : 1)
+    {
+    }
+
+    // Counts the whole frames from the start of b on into w, none of them
+    // ending more than room bytes on; returns their bytes. broken: the
+    // frames stop at something that is not a frame of the stream (or one
+    // that is cut), rather than at the end of b.
+    std::size_t count(std::span<const unsigned char> b, std::size_t room, FrameWalk& w, bool& broken)
+    {
+        const unsigned char* p = b.data();
+        std::size_t i = 0;
+        while (i + 4 <= b.size()) {
+            const uint32_t word = bigEndian32(p + i);
+            if ((word & kFrameKeyMask) != lastKey_) {
+                const auto h = headerOf(p + i, freeBytes_, &ref_);
+                if (!h) {
+                    broken = true;
+                    break;
+                }
+                if (w.frames == 0)
+                    w.firstKbps = h->bitrateKbps;
+                w.oneBitrate = w.oneBitrate && h->bitrateKbps == w.firstKbps;
+                lastKey_ = word & kFrameKeyMask;
+                unpadded_
+                    = static_cast<std::size_t>(h->frameBytes) - (word & kPaddingBit ? paddingBytes_ : 0);
+                padded_ = unpadded_ + paddingBytes_;
+            }
+            const std::size_t frameBytes = word & kPaddingBit ? padded_ : unpadded_;
+            if (i + frameBytes > room) {
+                broken = true;
+                break;
+            }
+            ++w.frames;
+            i += frameBytes;
+        }
+        return i;
+    }
+
+private:
+    const FrameHeader& ref_;
+    const int freeBytes_;
+    const std::size_t paddingBytes_;
+    // A stream repeats a few kinds of header thousands of times: the last
+    // kind parsed gives the size of the frames that share its key.
+    uint32_t lastKey_ = 0; // no header has a zero key: it starts with a sync
+    std::size_t unpadded_ = 0;
+    std::size_t padded_ = 0;
+};
+
 // Every frame of the stream from start on, header to header. Where the chain
 // breaks (junk inside the stream, a cut frame, the end of the audio) the
 // next confirmed run of the same stream goes on with it; the audio ends with
@@ -431,12 +487,7 @@ FrameWalk walkFrames(Reader& r, int64_t start, int64_t end, const FrameHeader& r
     FrameWalk w;
     w.end = start;
     w.firstKbps = ref.bitrateKbps;
-    // A stream repeats a few kinds of header thousands of times: the last
-    // kind parsed gives the size of the frames that share its key.
-    uint32_t lastKey = 0; // no header has a zero key: it starts with a sync
-    std::size_t unpadded = 0;
-    std::size_t padded = 0;
-    const std::size_t paddingBytes = ref.layer == 1 ? 4 : 1;
+    FrameCounter counter(ref, freeBytes);
     // Until a jump fails, the bytes at hand are walked and the rest jumped.
     bool jumping = freeBytes == 0;
     int64_t pos = start;
@@ -452,38 +503,12 @@ FrameWalk walkFrames(Reader& r, int64_t start, int64_t end, const FrameHeader& r
             const auto b = jumping ? r.view(pos, 4, end - pos) : r.stretch(pos, end);
             if (b.size() < 4)
                 break;
-            const unsigned char* p = b.data();
-            const std::size_t n = b.size();
-            const auto room = static_cast<std::size_t>(end - pos);
-            std::size_t i = 0;
             bool broken = false;
-            while (i + 4 <= n) {
-                const uint32_t word = bigEndian32(p + i);
-                if ((word & kFrameKeyMask) != lastKey) {
-                    const auto h = headerOf(p + i, freeBytes, &ref);
-                    if (!h) {
-                        broken = true;
-                        break;
-                    }
-                    if (w.frames == 0)
-                        w.firstKbps = h->bitrateKbps;
-                    w.oneBitrate = w.oneBitrate && h->bitrateKbps == w.firstKbps;
-                    lastKey = word & kFrameKeyMask;
-                    unpadded
-                        = static_cast<std::size_t>(h->frameBytes) - (word & kPaddingBit ? paddingBytes : 0);
-                    padded = unpadded + paddingBytes;
-                }
-                const std::size_t frameBytes = word & kPaddingBit ? padded : unpadded;
-                if (i + frameBytes > room) {
-                    broken = true;
-                    break;
-                }
-                ++w.frames;
-                i += frameBytes;
-            }
-            // The frames lie end to end: i is their bytes.
-            w.frameBytes += static_cast<int64_t>(i);
-            pos += static_cast<int64_t>(i);
+            // The frames lie end to end: what they take is their bytes.
+            const auto bytes
+                = static_cast<int64_t>(counter.count(b, static_cast<std::size_t>(end - pos), w, broken));
+            w.frameBytes += bytes;
+            pos += bytes;
             if (broken)
                 break;
         }
