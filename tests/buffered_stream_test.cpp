@@ -160,6 +160,47 @@ TEST(BufferedStream, ViewsShowTheFilesBytes)
     EXPECT_EQ(tail, bytes.substr(static_cast<std::size_t>(size - 128)));
 }
 
+// A look far into a file gets exactly the file's bytes, or nothing where the
+// kernel would have to wait for the disk (or cannot say); never a short or
+// stale piece, and nothing outside the file.
+TEST(BufferedStream, PeekGivesTheFilesBytesOrNothing)
+{
+    TempDir dir;
+    const std::string bytes = randomBytes(300'000, 9);
+    const auto path = dir.write("peek.mp3", bytes);
+    BufferedStream s(path.c_str());
+    struct Case {
+        long offset;
+        std::size_t n;
+        bool inside;
+    };
+    const Case cases[] = {
+        { 10, 100, true }, // in the head, read when the stream opened
+        { 150'000, 900, true },
+        { 150'500, 900, true }, // overlapping the last look
+        { 299'000, 1000, true }, // up to the last byte
+        { 299'500, 1000, false }, // past the end
+        { -1, 10, false },
+        { 20, 0, false },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.offset);
+        const auto v = s.peekCached(c.offset, c.n);
+        if (!c.inside) {
+            EXPECT_TRUE(v.empty());
+        } else if (!v.empty()) {
+            ASSERT_EQ(v.size(), c.n);
+            EXPECT_EQ(std::string(reinterpret_cast<const char*>(v.data()), v.size()),
+                bytes.substr(static_cast<std::size_t>(c.offset), c.n));
+        }
+    }
+    // A view taken before a look still holds its bytes after it.
+    const auto head = s.view(0, 64, 64);
+    ASSERT_EQ(head.size(), 64u);
+    s.peekCached(200'000, 500);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(head.data()), 64), bytes.substr(0, 64));
+}
+
 TEST(BufferedStream, MissingFileIsClosedAndReadsNothing)
 {
     TempDir dir;

@@ -137,6 +137,7 @@ TEST(AnalyzeStream, WalksEveryFrameOfAStreamWithoutHeader)
     const Kind mpeg25 { .versionBits = 0, .rateIndex = 2, .mono = true };
     const std::string sixtySeconds = frames(1, 834, mpeg25); // 8 kbps at 8 kHz
     const std::string hundred = frames(9, 100);
+    const std::string longRun = frames(9, 1500);
     struct Case {
         const char* name;
         std::string bytes;
@@ -172,6 +173,12 @@ TEST(AnalyzeStream, WalksEveryFrameOfAStreamWithoutHeader)
         { "zeros_after", sixtySeconds + std::string(10 << 20, '\0'), 0, 60048, 834, 60, 8, false },
         { "noise_after", sixtySeconds + randomBytes(10 << 20, 6), 0, 60048, 834, 60, 8, false },
         { "less_zeros_after", sixtySeconds + std::string(1 << 20, '\0'), 0, 60048, 834, 60, 8, false },
+        // Long padded runs are jumped along: whatever breaks their grid far
+        // from the start is still found.
+        { "long_cbr", frames(9, 3000), 0, 1253877, 3000, 78, 128, false },
+        { "junk_deep_inside", longRun + randomBytes(700, 7) + longRun, 0, 1254576, 3000, 78, 128, false },
+        { "rate_change_deep_inside", longRun + frames(11, 1500), 0, 1567346, 3000, 78, 160, true },
+        { "long_cbr_cut", longRun.substr(0, longRun.size() - 100), 0, 626520, 1499, 39, 128, false },
     };
     TempDir dir;
     for (const Case& c : cases) {

@@ -8,6 +8,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 namespace melodex {
@@ -77,6 +78,8 @@ struct BufferedStream::Buffers {
     Region head;
     Region tail;
     Region window;
+    // Small looks far into a file that skip the bytes between them.
+    Region peek;
 
     const Region* find(long pos) const
     {
@@ -110,7 +113,7 @@ struct BufferedStream::Buffers {
 BufferedStream::BufferedStream(const char* path)
 {
     buffers_ = spareBuffers ? std::move(spareBuffers) : std::make_unique<Buffers>();
-    buffers_->head.size = buffers_->tail.size = buffers_->window.size = 0;
+    buffers_->head.size = buffers_->tail.size = buffers_->window.size = buffers_->peek.size = 0;
 
     // O_NONBLOCK: a FIFO named .mp3 must not hang the reader; plain files ignore it.
     fd_ = ::open(path ? path : "", O_RDONLY | O_CLOEXEC | O_NONBLOCK);
@@ -233,6 +236,29 @@ std::span<const unsigned char> BufferedStream::scan(long offset, std::size_t max
     if (!loadRegion(window, fd_, offset, want))
         return {};
     return { reinterpret_cast<const unsigned char*>(window.begin()), static_cast<std::size_t>(window.size) };
+}
+
+std::span<const unsigned char> BufferedStream::peekCached(long offset, std::size_t n)
+{
+    if (fd_ < 0 || offset < 0 || n == 0 || offset >= size_ || static_cast<long>(n) > size_ - offset)
+        return {};
+    const long want = static_cast<long>(n);
+    if (const Region* r = buffers_->holding(offset, want))
+        return { reinterpret_cast<const unsigned char*>(r->begin() + (offset - r->start)), n };
+    Region& peek = buffers_->peek;
+    if (peek.capacity < want) {
+        peek.bytes = std::make_unique_for_overwrite<char[]>(n);
+        peek.capacity = want;
+    }
+    // RWF_NOWAIT: bytes that are not in memory come back as EAGAIN (or a
+    // short count) at once rather than after a disk read.
+    iovec io { peek.bytes.get(), n };
+    const ssize_t got = ::preadv2(fd_, &io, 1, offset, RWF_NOWAIT);
+    peek.start = offset;
+    peek.size = got < 0 ? 0 : static_cast<long>(got);
+    if (got != want)
+        return {};
+    return { reinterpret_cast<const unsigned char*>(peek.begin()), n };
 }
 
 void BufferedStream::readRest(long offset)

@@ -43,6 +43,13 @@ public:
     // Valid until the next call that reads through this stream.
     std::span<const unsigned char> scan(long offset, std::size_t maxBytes);
 
+    // The n bytes at offset when the page cache holds all of them, read
+    // without waiting for the disk; empty when it does not (or the kernel
+    // cannot say), near the end of the file or on an error. For looks that
+    // skip most of a file: where they would wait, reading on in order is
+    // quicker. Valid until the next call to it.
+    std::span<const unsigned char> peekCached(long offset, std::size_t n);
+
     // Everything from offset to the end of the file will be read: reads what
     // the head does not hold in one go (unless it is more than a scan reads
     // at once), the tail with it.

@@ -84,6 +84,15 @@ public:
         return last_;
     }
 
+    // The n bytes at pos when they are in memory already (see
+    // BufferedStream::peekCached); the bytes of view() stay valid.
+    std::span<const unsigned char> peekCached(int64_t pos, int64_t n)
+    {
+        if (pos < 0 || n <= 0 || pos + n > size_)
+            return {};
+        return stream_.peekCached(static_cast<long>(pos), static_cast<std::size_t>(n));
+    }
+
     // Everything from pos to the end of the file will be read.
     void readRest(int64_t pos)
     {
@@ -280,6 +289,203 @@ struct FrameWalk {
 constexpr uint32_t kFrameKeyMask = ~uint32_t(0x0300 | 0x003C);
 constexpr uint32_t kPaddingBit = 0x0200;
 
+// The frames of one bit rate lie on a grid: each takes the frame size or
+// that plus the padding slot, and an encoder pads just as many as keep the
+// exact rate, so that n frames from anywhere hold n times the exact size,
+// rounded down or up. On a cached file, copying every page to look at one
+// header in a few hundred bytes is most of the reading; a walk through such
+// a run looks where the grid puts a frame further on and, when a chain of
+// frames of that rate starts exactly there, counts the frames between without
+// reading them.
+struct FrameGrid {
+    int64_t unpadded = 0; // bytes of a frame without padding
+    int64_t slot = 0; // bytes of the padding slot
+    int64_t fraction = 0; // padded frames per `rate` frames
+    int64_t rate = 0;
+
+    // The grid of frames like h, if a walk may jump along it. An unpadded
+    // stream is not jumped: a stream that may never pad holds runs of VBR
+    // frames whose sizes add up to whole frames of a lower rate exactly
+    // (LAME pads no VBR frame), so a jump over a short loud run would land
+    // on the grid and count it wrongly.
+    static std::optional<FrameGrid> of(const FrameHeader& h)
+    {
+        if (h.bitrateKbps <= 0)
+            return std::nullopt;
+        const int64_t perSlot = h.layer == 1 ? 12 : h.samplesPerFrame / 8;
+        const int64_t slots = perSlot * h.bitrateKbps * 1000;
+        FrameGrid g;
+        g.slot = h.layer == 1 ? 4 : 1;
+        g.unpadded = slots / h.sampleRate * g.slot;
+        g.fraction = slots % h.sampleRate;
+        g.rate = h.sampleRate;
+        if (g.fraction == 0)
+            return std::nullopt;
+        return g;
+    }
+};
+
+// A walk jumps this far at most, in frames and in bytes, so that a stream
+// whose rate changes between two looks is caught at the next one; the bytes
+// between looks are never read, so a jump costs one small read.
+constexpr int64_t kMaxJumpFrames = 128;
+constexpr int64_t kMaxJumpBytes = 64 * 1024;
+// Frames a walk reads before it jumps, all of one rate, some padded; and the
+// frames that must follow a landing place (one more precedes it).
+constexpr int64_t kFramesBeforeJumping = 8;
+constexpr int64_t kFramesConfirmingLanding = 4;
+
+// True when a frame of the run (same stream, bit rate kbps) starts at p,
+// with the size size.
+bool runFrameAt(const unsigned char* p, const FrameHeader& ref, int kbps, int64_t& size)
+{
+    const auto h = headerOf(p, 0, &ref);
+    if (!h || h->bitrateKbps != kbps)
+        return false;
+    size = h->frameBytes;
+    return true;
+}
+
+// Whether a run of the grid's frames lands at q: one of them ends exactly at
+// q and kFramesConfirmingLanding follow it. `bytes` are the file's bytes
+// from `at` on.
+bool landsAt(std::span<const unsigned char> bytes, int64_t at, int64_t q, const FrameGrid& g,
+    const FrameHeader& ref, int kbps)
+{
+    const auto rel = [&](int64_t pos) { return static_cast<std::size_t>(pos - at); };
+    int64_t size = 0;
+    bool ended = false;
+    for (const int64_t before : { g.unpadded, g.unpadded + g.slot }) {
+        const int64_t p = q - before;
+        if (p >= at && rel(p) + 4 <= bytes.size() && runFrameAt(bytes.data() + rel(p), ref, kbps, size))
+            ended = ended || size == before;
+    }
+    if (!ended)
+        return false;
+    int64_t p = q;
+    for (int64_t i = 0; i < kFramesConfirmingLanding; ++i) {
+        if (rel(p) + 4 > bytes.size() || !runFrameAt(bytes.data() + rel(p), ref, kbps, size))
+            return false;
+        p += size;
+    }
+    return true;
+}
+
+// The frames of the run from pos on that a jump along the grid skips, and
+// their bytes; none when the grid does not hold there or the bytes are not
+// in memory (then reading on in order costs less than the disk's seeks).
+struct Jump {
+    int64_t frames = 0;
+    int64_t bytes = 0;
+};
+
+Jump jumpAlong(Reader& r, int64_t pos, int64_t end, const FrameGrid& g, const FrameHeader& ref, int kbps)
+{
+    const int64_t most = g.unpadded + g.slot;
+    // Room behind the landing place for the frames that confirm it.
+    const int64_t reach = std::min(end - pos, kMaxJumpBytes) - (kFramesConfirmingLanding + 2) * most;
+    const int64_t n = std::min(kMaxJumpFrames, reach / most);
+    if (n < kFramesBeforeJumping)
+        return {};
+    // n frames hold n * fraction / rate padded ones, rounded either way.
+    const int64_t fewest = n * g.fraction / g.rate;
+    const int64_t mostPadded = (n * g.fraction + g.rate - 1) / g.rate;
+    const int64_t first = pos + n * g.unpadded + fewest * g.slot;
+    const int64_t last = pos + n * g.unpadded + mostPadded * g.slot;
+    const int64_t at = first - most;
+    const auto bytes = r.peekCached(at, last - at + (kFramesConfirmingLanding * most) + 4);
+    if (bytes.empty())
+        return {};
+    Jump jump;
+    for (int64_t q = first; q <= last; q += g.slot) {
+        if (!landsAt(bytes, at, q, g, ref, kbps))
+            continue;
+        if (jump.frames > 0)
+            return {}; // two places fit: the grid does not say which
+        jump = { n, q - pos };
+    }
+    return jump;
+}
+
+// Jumps along the grid of the run walked so far from pos on, when the run
+// has shown it pads as the grid does: the frames skipped are counted into w
+// and their bytes returned; 0 when the walk must read on instead.
+int64_t jumpInRun(Reader& r, FrameWalk& w, int64_t pos, int64_t end, const FrameHeader& ref)
+{
+    if (!w.oneBitrate || w.frames < kFramesBeforeJumping)
+        return 0;
+    FrameHeader run = ref;
+    run.bitrateKbps = w.firstKbps;
+    const auto grid = FrameGrid::of(run);
+    if (!grid)
+        return 0;
+    // The padded frames walked, as many as the grid pads give or take one.
+    const int64_t padded = (w.frameBytes - w.frames * grid->unpadded) / grid->slot;
+    const int64_t expected = w.frames * grid->fraction / grid->rate;
+    if (padded <= 0 || padded < expected - 1 || padded > expected + 2)
+        return 0;
+    const Jump jump = jumpAlong(r, pos, end, *grid, ref, w.firstKbps);
+    w.frames += jump.frames;
+    w.frameBytes += jump.bytes;
+    return jump.bytes;
+}
+
+// Frames laid end to end in bytes at hand, as a walk counts them.
+class FrameCounter {
+public:
+    FrameCounter(const FrameHeader& ref, int freeBytes)
+        : ref_(ref)
+        , freeBytes_(freeBytes)
+        , paddingBytes_(ref.layer == 1 ? 4 : 1)
+    {
+    }
+
+    // Counts the whole frames from the start of b on into w, none of them
+    // ending more than room bytes on; returns their bytes. broken: the
+    // frames stop at something that is not a frame of the stream (or one
+    // that is cut), rather than at the end of b.
+    std::size_t count(std::span<const unsigned char> b, std::size_t room, FrameWalk& w, bool& broken)
+    {
+        const unsigned char* p = b.data();
+        std::size_t i = 0;
+        while (i + 4 <= b.size()) {
+            const uint32_t word = bigEndian32(p + i);
+            if ((word & kFrameKeyMask) != lastKey_) {
+                const auto h = headerOf(p + i, freeBytes_, &ref_);
+                if (!h) {
+                    broken = true;
+                    break;
+                }
+                if (w.frames == 0)
+                    w.firstKbps = h->bitrateKbps;
+                w.oneBitrate = w.oneBitrate && h->bitrateKbps == w.firstKbps;
+                lastKey_ = word & kFrameKeyMask;
+                unpadded_
+                    = static_cast<std::size_t>(h->frameBytes) - (word & kPaddingBit ? paddingBytes_ : 0);
+                padded_ = unpadded_ + paddingBytes_;
+            }
+            const std::size_t frameBytes = word & kPaddingBit ? padded_ : unpadded_;
+            if (i + frameBytes > room) {
+                broken = true;
+                break;
+            }
+            ++w.frames;
+            i += frameBytes;
+        }
+        return i;
+    }
+
+private:
+    const FrameHeader& ref_;
+    const int freeBytes_;
+    const std::size_t paddingBytes_;
+    // A stream repeats a few kinds of header thousands of times: the last
+    // kind parsed gives the size of the frames that share its key.
+    uint32_t lastKey_ = 0; // no header has a zero key: it starts with a sync
+    std::size_t unpadded_ = 0;
+    std::size_t padded_ = 0;
+};
+
 // Every frame of the stream from start on, header to header. Where the chain
 // breaks (junk inside the stream, a cut frame, the end of the audio) the
 // next confirmed run of the same stream goes on with it; the audio ends with
@@ -289,50 +495,28 @@ FrameWalk walkFrames(Reader& r, int64_t start, int64_t end, const FrameHeader& r
     FrameWalk w;
     w.end = start;
     w.firstKbps = ref.bitrateKbps;
-    // A stream repeats a few kinds of header thousands of times: the last
-    // kind parsed gives the size of the frames that share its key.
-    uint32_t lastKey = 0; // no header has a zero key: it starts with a sync
-    std::size_t unpadded = 0;
-    std::size_t padded = 0;
-    const std::size_t paddingBytes = ref.layer == 1 ? 4 : 1;
+    FrameCounter counter(ref, freeBytes);
+    // Until a jump fails, the bytes at hand are walked and the rest jumped.
+    bool jumping = freeBytes == 0;
     int64_t pos = start;
     for (;;) {
         while (end - pos >= 4) {
-            const auto b = r.stretch(pos, end);
+            if (jumping && w.frames >= kFramesBeforeJumping) {
+                if (const int64_t skipped = jumpInRun(r, w, pos, end, ref)) {
+                    pos += skipped;
+                    continue;
+                }
+                jumping = false;
+            }
+            const auto b = jumping ? r.view(pos, 4, end - pos) : r.stretch(pos, end);
             if (b.size() < 4)
                 break;
-            const unsigned char* p = b.data();
-            const std::size_t n = b.size();
-            const auto room = static_cast<std::size_t>(end - pos);
-            std::size_t i = 0;
             bool broken = false;
-            while (i + 4 <= n) {
-                const uint32_t word = bigEndian32(p + i);
-                if ((word & kFrameKeyMask) != lastKey) {
-                    const auto h = headerOf(p + i, freeBytes, &ref);
-                    if (!h) {
-                        broken = true;
-                        break;
-                    }
-                    if (w.frames == 0)
-                        w.firstKbps = h->bitrateKbps;
-                    w.oneBitrate = w.oneBitrate && h->bitrateKbps == w.firstKbps;
-                    lastKey = word & kFrameKeyMask;
-                    unpadded
-                        = static_cast<std::size_t>(h->frameBytes) - (word & kPaddingBit ? paddingBytes : 0);
-                    padded = unpadded + paddingBytes;
-                }
-                const std::size_t frameBytes = word & kPaddingBit ? padded : unpadded;
-                if (i + frameBytes > room) {
-                    broken = true;
-                    break;
-                }
-                ++w.frames;
-                i += frameBytes;
-            }
-            // The frames lie end to end: i is their bytes.
-            w.frameBytes += static_cast<int64_t>(i);
-            pos += static_cast<int64_t>(i);
+            // The frames lie end to end: what they take is their bytes.
+            const auto bytes
+                = static_cast<int64_t>(counter.count(b, static_cast<std::size_t>(end - pos), w, broken));
+            w.frameBytes += bytes;
+            pos += bytes;
             if (broken)
                 break;
         }
@@ -477,12 +661,13 @@ std::optional<StreamStart> findStreamStart(Reader& r, BufferedStream& stream, Ta
     const int64_t searchFrom = searchStart(stream, layout);
     // The stream nearly always starts right there. Without a VBR header it
     // will be walked to its end: all of it is read now, and the tags at the
-    // end with it, rather than the end first and the rest after.
+    // end with it, rather than the end first and the rest after; unless the
+    // walk may jump along its grid, reading little of it.
     std::optional<VbrHeader> vbrAtSearchFrom;
     const auto early = r.headerAt(searchFrom, 0);
     if (early) {
         vbrAtSearchFrom = readVbrHeader(r.view(searchFrom, early->frameBytes, early->frameBytes));
-        if (!vbrAtSearchFrom)
+        if (!vbrAtSearchFrom && !FrameGrid::of(*early))
             r.readRest(searchFrom);
     }
     StreamStart st;
