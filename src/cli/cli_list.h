@@ -19,6 +19,8 @@ struct ListOptions {
     std::optional<std::string> colors; // four palette names
     std::optional<int> border;
     std::optional<std::string> unit; // byte, kb, mb
+    std::optional<std::string> style; // classic, modern
+    std::optional<std::string> group; // album
 };
 
 // Applies the given options over base. Returns an error message for a value
