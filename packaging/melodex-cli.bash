@@ -41,8 +41,8 @@ _melodex_cli()
             folder=1
             ;;
         list)
-            options="-h --help --title -o --output --columns --colors --border --unit --preset -r --recursive"
-            valued="--title -o --output --columns --colors --border --unit --preset"
+            options="-h --help --title -o --output --columns --colors --border --unit --style --group --preset -r --recursive"
+            valued="--title -o --output --columns --colors --border --unit --style --group --preset"
             folder=1
             ;;
         presets)
@@ -72,6 +72,12 @@ _melodex_cli_value()
         --unit)
             mapfile -t COMPREPLY < <(compgen -W "byte kb mb" -- "$cur")
             ;;
+        --style)
+            mapfile -t COMPREPLY < <(compgen -W "classic modern" -- "$cur")
+            ;;
+        --group)
+            mapfile -t COMPREPLY < <(compgen -W "album" -- "$cur")
+            ;;
         --border)
             mapfile -t COMPREPLY < <(compgen -W "$(echo {0..15})" -- "$cur")
             ;;
@@ -80,7 +86,7 @@ _melodex_cli_value()
             # leave room for the next comma.
             [[ $cur == *,* ]] && done="${cur%,*},"
             mapfile -t COMPREPLY < <(compgen -P "$done" -W \
-                "file track artist album year comment genre size time bitrate samplerate none" -- "${cur##*,}")
+                "file track artist album year comment genre size time bitrate samplerate none tracknumber albumartist" -- "${cur##*,}")
             compopt -o nospace 2>/dev/null
             ;;
         --preset)

@@ -24,9 +24,14 @@ constexpr std::string_view kNoAlbum = "（アルバム名なし）";
 
 std::string html(std::string_view utf8) { return escapeHtml(utf8, HtmlText::Plain); }
 
-// The classic rule leaves a zero without digits (" Byte"); in a total that
-// the filter can bring down to nothing that reads as a fault.
-std::string totalSize(int64_t bytes) { return bytes == 0 ? "0 Byte" : TotalSizeText(bytes); }
+// The classic page writes a size that rounds to zero bytes or KB without
+// digits (" Byte", " KB"); here a zero is written as one, as the filter can
+// bring a total down to nothing.
+std::string withDigits(std::string size)
+{
+    return size.starts_with(' ') ? "0" + size : size;
+}
+std::string totalSize(int64_t bytes) { return withDigits(TotalSizeText(bytes)); }
 
 // One file's row, its cells already HTML; the row number is added when the
 // row's place on the page is known.
@@ -62,7 +67,7 @@ void appendCell(std::string& out, Field field, const std::string& name, const Tr
     case Field::Genre:
         return textCell(out, t.genre);
     case Field::Size:
-        return numberCell(out, d.fileBytes, d.fileBytes == 0 ? "0 Byte" : trim(SizeText(d.fileBytes, sizeUnit)));
+        return numberCell(out, d.fileBytes, withDigits(SizeText(d.fileBytes, sizeUnit)));
     case Field::Time:
         return numberCell(out, d.seconds, SecToTime(d.seconds));
     case Field::BitRate:
