@@ -85,8 +85,15 @@ _melodex_cli_value()
             # One field per column, comma-separated: complete the last one and
             # leave room for the next comma.
             [[ $cur == *,* ]] && done="${cur%,*},"
-            mapfile -t COMPREPLY < <(compgen -P "$done" -W \
-                "file track artist album year comment genre size time bitrate samplerate none tracknumber albumartist" -- "${cur##*,}")
+            local fields="file track artist album year comment genre size time bitrate samplerate none" i
+            # The classic page has no room for these; offer them once the
+            # line asks for the modern one.
+            for ((i = 1; i < COMP_CWORD; i++)); do
+                [[ ${COMP_WORDS[i]} == --style ]] || continue
+                [[ ${COMP_WORDS[i + 1]} == "=" ]] && ((i++))
+                [[ ${COMP_WORDS[i + 1]} == modern ]] && fields+=" tracknumber albumartist"
+            done
+            mapfile -t COMPREPLY < <(compgen -P "$done" -W "$fields" -- "${cur##*,}")
             compopt -o nospace 2>/dev/null
             ;;
         --preset)
