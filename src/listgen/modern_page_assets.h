@@ -17,7 +17,7 @@ h1{margin:0 0 .5rem;font-size:1.4rem;color:var(--title);text-align:left}
 .tools input{font:inherit;padding:.25rem .5rem;width:min(24rem,90vw)}
 table{border-collapse:collapse;background:var(--table);color:var(--text)}
 td,th{border:var(--border) solid var(--line);padding:.2rem .45rem;vertical-align:top;text-align:left}
-#tracks td{min-width:4em;max-width:22em}
+#tracks td:not(.n){min-width:4em;max-width:22em}
 .n{text-align:right;white-space:nowrap;font-variant-numeric:tabular-nums}
 #tracks thead th{position:sticky;top:0;z-index:1;background:var(--table);white-space:nowrap;box-shadow:0 1px 0 var(--line)}
 th button{font:inherit;font-weight:bold;color:inherit;background:none;border:0;padding:0;cursor:pointer}
