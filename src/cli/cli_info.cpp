@@ -196,10 +196,7 @@ void addInfoCommand(CLI::App& app, Context& ctx)
         TrackTag tag {};
         StreamInfo info {};
         std::string line;
-        ReadAhead ahead(*folder, listing.names);
-        for (std::size_t i = 0; i < listing.names.size(); ++i) {
-            ahead.reached(i);
-            const std::string& name = listing.names[i];
+        for (const auto& [i, name] : FolderWalk(*folder, listing.names)) {
             const bool ok = vbmp3_getFileInfo(joinPath(*folder, name).c_str(), &tag, &info) != 0;
             if (*json) {
                 ctx.out << jsonLine(name, tag, info, ok);
