@@ -309,12 +309,9 @@ ListResult writeModernPage(const OptionSet& options, const std::string& folder,
     std::vector<Row> rows;
     rows.reserve(fileNames.size());
     Totals all;
-    ReadAhead ahead(folder, fileNames);
-    for (int j = 0; j < count; ++j) {
-        ahead.reached(static_cast<std::size_t>(j));
-        if (progress && !progress(j, count))
+    for (const auto& [index, name] : FolderWalk(folder, fileNames)) {
+        if (progress && !progress(static_cast<int>(index), count))
             return { ListResult::Status::Cancelled, {}, outPath };
-        const std::string& name = fileNames[static_cast<std::size_t>(j)];
         rows.push_back(makeRow(fields, name, details(joinPath(folder, name)), options.sizeUnit));
         all.add(rows.back());
     }
