@@ -48,8 +48,8 @@ int main(int argc, char** argv)
     };
     TrackTag tag {};
     StreamInfo info {};
-    const melodex::ListResult r
-        = melodex::writeListDocument(options, argv[1], names, tag, info, melodex::readTrackWithVbmp3, {}, details);
+    const melodex::ListResult r = melodex::writeListDocument(
+        options, argv[1], names, tag, info, melodex::readTrackWithVbmp3, {}, details);
     if (!r.ok()) {
         std::fprintf(stderr, "%s\n", r.reason.c_str());
         return 1;

@@ -94,9 +94,13 @@ trackinfo::TrackDetails fakeDetails(const std::string& path)
             .fileBytes = 2000,
             .seconds = 61 };
     else if (name == "Track3.mp3")
-        d = { .texts = { .comment = std::string(40, 'w') + " \u202e reversed?" }, .fileBytes = 500, .seconds = 5 };
+        d = {
+            .texts = { .comment = std::string(40, 'w') + " \u202e reversed?" }, .fileBytes = 500, .seconds = 5
+        };
     else
-        d = { .texts = { .title = "Title カタカナ", .albumArtist = "Ω" }, .fileBytes = 5000000, .seconds = 300 };
+        d = {
+            .texts = { .title = "Title カタカナ", .albumArtist = "Ω" }, .fileBytes = 5000000, .seconds = 300
+        };
     return d;
 }
 
@@ -107,7 +111,8 @@ TEST(ModernPageInBrowser, SortsFiltersAndTotalsTheShownRows)
     if (!std::filesystem::exists(kChromium) || !std::filesystem::exists("/usr/bin/chromedriver")) {
         const char* ci = std::getenv("CI");
         if (ci == nullptr || std::string(ci) != "true")
-            GTEST_SKIP() << "chromium or chromium-driver is missing (scripts/install-deps.sh test installs them)";
+            GTEST_SKIP()
+                << "chromium or chromium-driver is missing (scripts/install-deps.sh test installs them)";
         FAIL() << "chromium and chromium-driver are missing; CI must run this test";
     }
     TempDir dir("melodex-modern");
@@ -118,11 +123,12 @@ TEST(ModernPageInBrowser, SortsFiltersAndTotalsTheShownRows)
     TrackTag tag {};
     StreamInfo info {};
     const ListResult r = writeListDocument(options, dir.path().string(),
-        { "track1.mp3", "track2.mp3", "Track3.mp3", "track10.mp3" }, tag, info, readTrackWithVbmp3, {}, fakeDetails);
+        { "track1.mp3", "track2.mp3", "Track3.mp3", "track10.mp3" }, tag, info, readTrackWithVbmp3, {},
+        fakeDetails);
     ASSERT_TRUE(r.ok()) << r.reason;
 
-    const std::string command = std::string(MELODEX_PYTHON3) + " " MELODEX_TEST_DATA_DIR "/../modern_page_check.py '"
-        + r.path + "'";
+    const std::string command = std::string(MELODEX_PYTHON3)
+        + " " MELODEX_TEST_DATA_DIR "/../modern_page_check.py '" + r.path + "'";
     const int status = std::system(command.c_str());
     ASSERT_TRUE(WIFEXITED(status)) << command;
     if (WEXITSTATUS(status) == 77) {

@@ -36,7 +36,8 @@ struct ModernRun {
             }
             return TrackDetails {};
         };
-        return writeListDocument(options, dir.path().string(), files, tag, info, readTrackWithVbmp3, progress, reader);
+        return writeListDocument(
+            options, dir.path().string(), files, tag, info, readTrackWithVbmp3, progress, reader);
     }
     std::string page() const { return readFile(dir.path() / "list.html"); }
 };
@@ -69,20 +70,24 @@ TEST(ModernPage, RowsHoldWholeTextsNumbersForSortingAndTotals)
     const std::string page = run.page();
 
     EXPECT_EQ(page.rfind("<!DOCTYPE html>\n<html lang=\"ja\">\n<head>\n<meta charset=\"utf-8\">\n", 0), 0u);
-    for (const std::string& text : std::vector<std::string> {
-             "<th scope=\"col\" class=\"n\" data-sort=\"num\">トラック番号</th><th scope=\"col\">トラック名</th>"
-             "<th scope=\"col\">アルバムアーティスト</th>",
-             "<tr data-b=\"3000000000\" data-s=\"185\"><td class=\"n\" data-v=\"0\">1</td><td>b.mp3</td>"
-             "<td class=\"n\" data-v=\"7\">7</td><td>"
-                 + longTitle
-                 + "</td><td>Various Artists</td><td class=\"n\" data-v=\"3000000000\">2,861.02 MB</td>"
-                   "<td class=\"n\" data-v=\"185\">00:03:05</td><td class=\"n\" data-v=\"320\">320 kbps</td>"
-                   "<td class=\"n\" data-v=\"48000\">48000 Hz</td></tr>",
-             // No track number is an empty cell; a size always has digits.
-             "<td>a.mp3</td><td class=\"n\" data-v=\"0\"></td><td></td><td></td><td class=\"n\" data-v=\"0\">0.00 MB</td>",
-             // The totals are in the page itself, for a reader without the script.
-             "<th scope=\"row\">ファイル総数</th><td class=\"n shown\" id=\"shown-count\"></td><td class=\"n\">2</td>",
-             "<td class=\"n\">2,861.02 MB</td>", "<td class=\"n\">00:03:05</td>", "id=\"filter\"", "hidden></div>" })
+    for (const std::string& text :
+        std::vector<std::string> { "<th scope=\"col\" class=\"n\" data-sort=\"num\">トラック番号</th><th "
+                                   "scope=\"col\">トラック名</th>"
+                                   "<th scope=\"col\">アルバムアーティスト</th>",
+            "<tr data-b=\"3000000000\" data-s=\"185\"><td class=\"n\" data-v=\"0\">1</td><td>b.mp3</td>"
+            "<td class=\"n\" data-v=\"7\">7</td><td>"
+                + longTitle
+                + "</td><td>Various Artists</td><td class=\"n\" data-v=\"3000000000\">2,861.02 MB</td>"
+                  "<td class=\"n\" data-v=\"185\">00:03:05</td><td class=\"n\" data-v=\"320\">320 kbps</td>"
+                  "<td class=\"n\" data-v=\"48000\">48000 Hz</td></tr>",
+            // No track number is an empty cell; a size always has digits.
+            "<td>a.mp3</td><td class=\"n\" data-v=\"0\"></td><td></td><td></td><td class=\"n\" "
+            "data-v=\"0\">0.00 MB</td>",
+            // The totals are in the page itself, for a reader without the script.
+            "<th scope=\"row\">ファイル総数</th><td class=\"n shown\" id=\"shown-count\"></td><td "
+            "class=\"n\">2</td>",
+            "<td class=\"n\">2,861.02 MB</td>", "<td class=\"n\">00:03:05</td>", "id=\"filter\"",
+            "hidden></div>" })
         EXPECT_NE(page.find(text), std::string::npos) << text;
     EXPECT_EQ(page.find("<h1>"), std::string::npos) << "no empty heading without a title";
 }
@@ -103,7 +108,8 @@ TEST(ModernPage, EscapesEveryTextAndKeepsItsOneScript)
         ModernRun run;
         run.options.title = c.value;
         run.options.columns = { 0, 1, 13, 3, 4, 5, 6, 7, 8, 9, 10 };
-        run.tracks[c.value + ".mp3"] = { .texts = { .title = c.value, .album = c.value, .albumArtist = c.value } };
+        run.tracks[c.value + ".mp3"]
+            = { .texts = { .title = c.value, .album = c.value, .albumArtist = c.value } };
         run.options.grouping = PageGrouping::Album;
         ASSERT_TRUE(run.write({ c.value + ".mp3" }).ok()) << c.value;
         const std::string page = run.page();
@@ -135,8 +141,10 @@ TEST(ModernPage, AlbumSectionsInOrderOfFirstAppearanceWithSubtotals)
     EXPECT_EQ(sections, (std::vector<std::string> { "B", "A", "（アルバム名なし）" }));
     const auto b = page.find(">B<"), a = page.find(">A<");
     EXPECT_LT(page.find("<td>3.mp3</td>", b), a) << "the album's later file joins its section";
-    for (const char* subtotal : { "<span>ファイル総数 2</span><span>総ファイル容量 4 KB</span><span>総演奏時間 00:02:10</span>",
-             "<span>ファイル総数 1</span><span>総ファイル容量 100 Byte</span><span>総演奏時間 00:00:05</span>" })
+    for (const char* subtotal :
+        { "<span>ファイル総数 2</span><span>総ファイル容量 4 KB</span><span>総演奏時間 00:02:10</span>",
+            "<span>ファイル総数 1</span><span>総ファイル容量 100 Byte</span><span>総演奏時間 "
+            "00:00:05</span>" })
         EXPECT_NE(page.find(subtotal), std::string::npos) << subtotal;
     // Row numbers follow the page's order, not the folder's.
     EXPECT_NE(page.find("<td class=\"n\" data-v=\"1\">2</td><td>3.mp3</td>"), std::string::npos);
@@ -150,12 +158,13 @@ TEST(ModernPage, ColoursReachTheStyleOnlyAsColours)
         bool dark;
     };
     const Case cases[] = {
-        { { "WHITE", "white", "BLACK", "RED" }, "--page:#ffffff;--table:#ffffff;--text:#000000;--title:#ff0000", true },
-        { { "DARKBLUE", "LAVENDER", "KHAKI", "DEEPPINK" }, "--page:#00008b;--table:#e6e6fa;--text:#f0e68c;--title:#ff0093",
-            false },
+        { { "WHITE", "white", "BLACK", "RED" },
+            "--page:#ffffff;--table:#ffffff;--text:#000000;--title:#ff0000", true },
+        { { "DARKBLUE", "LAVENDER", "KHAKI", "DEEPPINK" },
+            "--page:#00008b;--table:#e6e6fa;--text:#f0e68c;--title:#ff0093", false },
         // INI files may hold any text; only a plain word may be a colour.
-        { { "navy", "red;}</style><script>", "url(x)", "" }, "--page:navy;--table:#ffffff;--text:#000000;--title:#ff0000",
-            false },
+        { { "navy", "red;}</style><script>", "url(x)", "" },
+            "--page:navy;--table:#ffffff;--text:#000000;--title:#ff0000", false },
     };
     for (const Case& c : cases) {
         ModernRun run;

@@ -11,8 +11,8 @@
 #include "common/folder_listing.h"
 #include "common/sjis.h"
 #include "common/text_rules.h"
-#include "listgen/out1.h"
 #include "listgen/modern_page.h"
+#include "listgen/out1.h"
 #include "listgen/page_parts.h"
 #include "trackinfo/read_ahead.h"
 
@@ -295,8 +295,8 @@ void appendTotals(std::string& out, int count, const Rows& rows, const PageTexts
     line(out, texts.tableLine);
     line(out, "<TR><TD NOWRAP WIDTH=150>", sjis::encode(kTotalLabels[0]), totalsCell, spacedDecimal(count),
         "</TD></TR>");
-    line(out, "<TR><TD NOWRAP WIDTH=150>", sjis::encode(kTotalLabels[1]), totalsCell, totalSize,
-        "</TD></TR>");
+    line(
+        out, "<TR><TD NOWRAP WIDTH=150>", sjis::encode(kTotalLabels[1]), totalsCell, totalSize, "</TD></TR>");
     line(out, "<TR><TD NOWRAP WIDTH=150>", sjis::encode(kTotalLabels[2]), totalsCell,
         SecToTime(rows.totalSeconds), "</TD></TR>");
     line(out, "</TABLE>");
@@ -352,7 +352,10 @@ int32_t readTrackWithVbmp3(const std::string& path, TrackTag& tag, StreamInfo& i
     return vbmp3_getFileInfo(path.c_str(), &tag, &info);
 }
 
-trackinfo::TrackDetails readDetailsOf(const std::string& path) { return trackinfo::readTrackDetails(path.c_str()); }
+trackinfo::TrackDetails readDetailsOf(const std::string& path)
+{
+    return trackinfo::readTrackDetails(path.c_str());
+}
 
 std::string listDocumentPath(const std::string& folder, const std::string& outFile)
 {
@@ -468,7 +471,8 @@ std::optional<std::string> openPageFile(AtomicFile& doc, const std::string& outP
         return outPath + ": the link leads to an MP3 file, which the list would replace";
     if (formats.lists(doc.finalName()))
         return outPath + ": the link leads to an audio file ("
-            + std::string(formatRow(*formatOfName(doc.finalName())).label) + "), which the list would replace";
+            + std::string(formatRow(*formatOfName(doc.finalName())).label)
+            + "), which the list would replace";
     return std::nullopt;
 }
 

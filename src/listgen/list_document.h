@@ -78,9 +78,9 @@ std::string escapeHtml(std::string_view text, HtmlText kind = HtmlText::Plain);
 // Writes the document for the listed files of `folder` (names as the file
 // system holds them), in the Option set's style: the classic page reads
 // each file into the records, which are the caller's and are reused for
-// every file; the modern page takes the whole details from `details`. The page goes into a temporary file beside the output and replaces it
-// only when complete: a failed or cancelled run leaves the previous document
-// as it was.
+// every file; the modern page takes the whole details from `details`. The page goes into a temporary file
+// beside the output and replaces it only when complete: a failed or cancelled run leaves the previous
+// document as it was.
 ListResult writeListDocument(const OptionSet& options, const std::string& folder,
     const std::vector<std::string>& fileNames, TrackTag& tag, StreamInfo& info,
     const TrackReader& reader = readTrackWithVbmp3, const ListProgress& progress = {},

@@ -27,10 +27,7 @@ std::string html(std::string_view utf8) { return escapeHtml(utf8, HtmlText::Plai
 // The classic page writes a size that rounds to zero bytes or KB without
 // digits (" Byte", " KB"); here a zero is written as one, as the filter can
 // bring a total down to nothing.
-std::string withDigits(std::string size)
-{
-    return size.starts_with(' ') ? "0" + size : size;
-}
+std::string withDigits(std::string size) { return size.starts_with(' ') ? "0" + size : size; }
 std::string totalSize(int64_t bytes) { return withDigits(TotalSizeText(bytes)); }
 
 // One file's row, its cells already HTML; the row number is added when the
@@ -41,11 +38,18 @@ struct Row {
     int64_t bytes = 0, seconds = 0;
 };
 
-void textCell(std::string& out, std::string_view text) { out.append("<td>").append(html(text)).append("</td>"); }
+void textCell(std::string& out, std::string_view text)
+{
+    out.append("<td>").append(html(text)).append("</td>");
+}
 
 void numberCell(std::string& out, int64_t value, std::string_view text)
 {
-    out.append("<td class=\"n\" data-v=\"").append(std::to_string(value)).append("\">").append(text).append("</td>");
+    out.append("<td class=\"n\" data-v=\"")
+        .append(std::to_string(value))
+        .append("\">")
+        .append(text)
+        .append("</td>");
 }
 
 void appendCell(std::string& out, Field field, const std::string& name, const TrackDetails& d, int sizeUnit)
@@ -138,7 +142,8 @@ void appendColors(std::string& out, const OptionSet& options)
     const OptionSet defaults;
     bool kept = true;
     for (std::size_t r = 0; r < 4; ++r)
-        kept = kept && asciiLower(std::string(trim(options.colorText[r]))) == asciiLower(defaults.colorText[r]);
+        kept = kept
+            && asciiLower(std::string(trim(options.colorText[r]))) == asciiLower(defaults.colorText[r]);
     const int border = std::clamp(options.border, kBorderRange.min, kBorderRange.max);
     out += ":root{color-scheme:" + std::string(kept ? "light dark" : "light");
     out += ";--page:" + cssColor(options.colorText[0], "#ffffff");

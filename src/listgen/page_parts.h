@@ -17,7 +17,8 @@ class AtomicFile;
 
 inline constexpr std::string_view kPageFooter = "Created by Melodex";
 // File count, total size, total playing time, in the totals table's order.
-inline constexpr std::array<std::string_view, 3> kTotalLabels { "ファイル総数", "総ファイル容量", "総演奏時間" };
+inline constexpr std::array<std::string_view, 3> kTotalLabels { "ファイル総数", "総ファイル容量",
+    "総演奏時間" };
 
 ListResult failedList(std::string path, std::string reason);
 
@@ -27,6 +28,7 @@ std::optional<std::string> unusableOptions(const OptionSet& options, FieldPlace 
 
 // Opens the document's temporary file and refuses an output that a link
 // turns into one of the listed audio files; the reason, or nothing.
-std::optional<std::string> openPageFile(AtomicFile& doc, const std::string& outPath, const FormatSet& formats);
+std::optional<std::string> openPageFile(
+    AtomicFile& doc, const std::string& outPath, const FormatSet& formats);
 
 } // namespace melodex
