@@ -27,7 +27,7 @@ std::string html(std::string_view utf8) { return escapeHtml(utf8, HtmlText::Plai
 // The classic page writes a size that rounds to zero bytes or KB without
 // digits (" Byte", " KB"); here a zero is written as one, as the filter can
 // bring a total down to nothing.
-std::string withDigits(std::string size) { return size.starts_with(' ') ? "0" + size : size; }
+std::string withDigits(const std::string& size) { return size.starts_with(' ') ? "0" + size : size; }
 std::string totalSize(int64_t bytes) { return withDigits(TotalSizeText(bytes)); }
 
 // One file's row, its cells already HTML; the row number is added when the
