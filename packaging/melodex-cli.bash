@@ -41,8 +41,8 @@ _melodex_cli()
             folder=1
             ;;
         list)
-            options="-h --help --title -o --output --columns --colors --border --unit --preset -r --recursive --index"
-            valued="--title -o --output --columns --colors --border --unit --preset"
+            options="-h --help --title -o --output --columns --colors --border --unit --style --group --preset -r --recursive --index"
+            valued="--title -o --output --columns --colors --border --unit --style --group --preset"
             folder=1
             ;;
         playlist)
@@ -77,6 +77,12 @@ _melodex_cli_value()
         --unit)
             mapfile -t COMPREPLY < <(compgen -W "byte kb mb" -- "$cur")
             ;;
+        --style)
+            mapfile -t COMPREPLY < <(compgen -W "classic modern" -- "$cur")
+            ;;
+        --group)
+            mapfile -t COMPREPLY < <(compgen -W "album" -- "$cur")
+            ;;
         --border)
             mapfile -t COMPREPLY < <(compgen -W "$(echo {0..15})" -- "$cur")
             ;;
@@ -84,8 +90,15 @@ _melodex_cli_value()
             # One field per column, comma-separated: complete the last one and
             # leave room for the next comma.
             [[ $cur == *,* ]] && done="${cur%,*},"
-            mapfile -t COMPREPLY < <(compgen -P "$done" -W \
-                "file track artist album year comment genre size time bitrate samplerate none" -- "${cur##*,}")
+            local fields="file track artist album year comment genre size time bitrate samplerate none" i
+            # The classic page has no room for these; offer them once the
+            # line asks for the modern one.
+            for ((i = 1; i < COMP_CWORD; i++)); do
+                [[ ${COMP_WORDS[i]} == --style ]] || continue
+                [[ ${COMP_WORDS[i + 1]} == "=" ]] && ((i++))
+                [[ ${COMP_WORDS[i + 1]} == modern ]] && fields+=" tracknumber albumartist"
+            done
+            mapfile -t COMPREPLY < <(compgen -P "$done" -W "$fields" -- "${cur##*,}")
             compopt -o nospace 2>/dev/null
             ;;
         --formats)

@@ -13,7 +13,7 @@ packages=(
     dpkg-dev file gzip
 )
 if [[ "${1:-}" == "test" ]]; then
-    packages+=(libgtest-dev libgmock-dev chromium xvfb xauth x11-utils imagemagick clang libclang-rt-14-dev
+    packages+=(libgtest-dev libgmock-dev chromium chromium-driver python3-selenium xvfb xauth x11-utils imagemagick clang libclang-rt-14-dev
                python3-mutagen ffmpeg flac opus-tools vorbis-tools appstream desktop-file-utils man-db groff-base lintian clang-tidy clang-format)
 fi
 missing=()

@@ -60,6 +60,18 @@ TEST(ApplyListOptions, SetsWhatWasGivenAndNothingElse)
     EXPECT_EQ(untouched, OptionSet {});
 }
 
+TEST(ApplyListOptions, TheModernStyleTakesItsOwnFieldsAndGrouping)
+{
+    OptionSet set;
+    ASSERT_EQ(cli::applyListOptions(
+                  { .columns = "tracknumber,albumartist,file", .style = "Modern", .group = "album" }, set),
+        std::nullopt);
+    EXPECT_EQ(set.style, PageStyle::Modern);
+    EXPECT_EQ(set.grouping, PageGrouping::Album);
+    EXPECT_EQ((std::array<int, 3> { set.columns[0], set.columns[1], set.columns[2] }),
+        (std::array<int, 3> { 12, 13, 0 }));
+}
+
 TEST(ApplyListOptions, RejectsWhatTheWindowCouldNotHold)
 {
     struct Case {
@@ -75,6 +87,12 @@ TEST(ApplyListOptions, RejectsWhatTheWindowCouldNotHold)
         { { .colors = "red,green,blue,mauve" }, "--colors: \"mauve\" is not a palette colour" },
         { { .border = 16 }, "--border: 0 to 15, not 16" },
         { { .unit = "gb" }, "--unit: byte, kb or mb" },
+        { { .columns = "file,tracknumber" }, "--columns: \"tracknumber\" is shown by the modern page only" },
+        { { .columns = "albumartist", .style = "classic" },
+            "--columns: \"albumartist\" is shown by the modern" },
+        { { .group = "album" }, "--group: only the modern page groups" },
+        { { .style = "fancy" }, "--style: classic or modern" },
+        { { .style = "modern", .group = "artist" }, "--group: album, not \"artist\"" },
     };
     for (const auto& c : cases) {
         OptionSet set;

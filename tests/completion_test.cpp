@@ -198,6 +198,9 @@ TEST(BashCompletion, CompletesValuesFoldersAndPresetNames)
         { { "melodex-cli", "list", "--unit", "" }, { "byte", "kb", "mb" } },
         { { "melodex-cli", "list", "--unit", "=", "k" }, { "kb" } },
         { { "melodex-cli", "list", "--columns", "file,t" }, { "file,time", "file,track" } },
+        { { "melodex-cli", "list", "--style", "modern", "--columns", "file,t" },
+            { "file,time", "file,track", "file,tracknumber" } },
+        { { "melodex-cli", "list", "--style", "modern", "--group", "" }, { "album" } },
         { { "melodex-cli", "list", "--border", "1" }, { "1", "10", "11", "12", "13", "14", "15" } },
         { { "melodex-cli", "list", "--title", "" }, {} },
         { { "melodex-cli", "list", "-r", "--title", "x", "" }, { "below" } },
@@ -213,11 +216,21 @@ TEST(BashCompletion, CompletesValuesFoldersAndPresetNames)
 TEST(BashCompletion, OffersOnlyValuesTheCliAccepts)
 {
     const TempDir empty;
-    for (const std::string option : { "--unit", "--columns", "--border" }) {
-        const Words values = offered({ "melodex-cli", "list", option, "" }, empty.path());
+    using Line = std::vector<std::string>;
+    const Line classic, modern { "--style", "modern" };
+    for (const auto& [style, option] :
+        { std::pair(classic, "--unit"), std::pair(classic, "--columns"), std::pair(classic, "--border"),
+            std::pair(classic, "--style"), std::pair(modern, "--columns"), std::pair(modern, "--group") }) {
+        Line line { "melodex-cli", "list" };
+        line.insert(line.end(), style.begin(), style.end());
+        line.insert(line.end(), { option, "" });
+        const Words values = offered(line, empty.path());
         EXPECT_FALSE(values.empty()) << option;
         for (const auto& value : values) {
-            const test::CliRun r = test::runCli({ "list", empty.path().string(), option, value });
+            Line args { "list", empty.path().string() };
+            args.insert(args.end(), style.begin(), style.end());
+            args.insert(args.end(), { option, value });
+            const test::CliRun r = test::runCli(args);
             EXPECT_EQ(r.code, cli::kExitNoMp3Files) << kScript << " offers " << option << " " << value
                                                     << ", which melodex-cli list refuses: " << r.err;
         }

@@ -349,6 +349,34 @@ void runList(Context& ctx, const std::string& folderArg, const std::optional<std
     }
 }
 
+// --style and --group, and what the style can show: the classic page has
+// no room for the fields only the modern one shows, nor for album sections.
+std::optional<std::string> applyPageOptions(const ListOptions& given, OptionSet& set)
+{
+    if (given.style) {
+        const auto style = parsePageStyle(trim(*given.style, kBlanks));
+        if (!style)
+            return "--style: classic or modern, not \"" + *given.style + "\"";
+        set.style = *style;
+    }
+    if (given.group) {
+        if (asciiLower(std::string(trim(*given.group, kBlanks))) != "album")
+            return "--group: album, not \"" + *given.group + "\"";
+        set.grouping = PageGrouping::Album;
+    }
+    if (set.style == PageStyle::Modern)
+        return std::nullopt;
+    if (set.grouping != PageGrouping::None)
+        return std::string("--group: only the modern page groups its rows (--style modern)");
+    for (int i = 0; i < set.enabledColumns; ++i) {
+        const int field = set.columns[static_cast<std::size_t>(i)];
+        if (!fieldAppearsIn(field, kOnClassicPage) && fieldAppearsIn(field, kOnModernPage))
+            return "--columns: \"" + std::string(fieldRow(field)->cliName)
+                + "\" is shown by the modern page only (--style modern)";
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 std::optional<std::string> applyListOptions(const ListOptions& given, OptionSet& base)
@@ -408,6 +436,8 @@ std::optional<std::string> applyListOptions(const ListOptions& given, OptionSet&
         else
             return "--unit: byte, kb or mb, not \"" + *given.unit + "\"";
     }
+    if (auto why = applyPageOptions(given, set))
+        return why;
     base = set;
     return std::nullopt;
 }
@@ -418,7 +448,7 @@ void addListCommand(CLI::App& app, Context& ctx)
         = app.add_subcommand("list", "Write the List document (an HTML page in Shift_JIS) into FOLDER.");
     struct Args {
         std::string folder;
-        std::string title, output, columns, colors, unit, preset;
+        std::string title, output, columns, colors, unit, preset, style, group;
         int border = 0;
         std::string index;
         bool recursive = false;
@@ -440,6 +470,10 @@ void addListCommand(CLI::App& app, Context& ctx)
     auto* preset = cmd->add_option("--preset", args->preset,
         "Start from a preset saved by the window (see `presets`); "
         "the options above override it");
+    auto* style = cmd->add_option("--style", args->style,
+        "Page style: classic (the Shift_JIS table, default) or modern (HTML5 in UTF-8 that sorts, "
+        "filters and prints)");
+    auto* group = cmd->add_option("--group", args->group, "With --style modern: album (a section per album)");
     auto* recursive = cmd->add_flag("--recursive,-r", args->recursive,
         "Write a list into FOLDER and every folder below it that holds MP3 files");
     auto* index = cmd->add_option("--index", args->index,
@@ -448,7 +482,7 @@ void addListCommand(CLI::App& app, Context& ctx)
                       ->expected(0, 1)
                       ->type_name("[NAME]")
                       ->needs(recursive);
-    cmd->callback([&ctx, args, title, output, columns, colors, border, unit, preset, index] {
+    cmd->callback([&ctx, args, title, output, columns, colors, border, unit, preset, index, style, group] {
         ListOptions given;
         if (title->count())
             given.title = args->title;
@@ -462,6 +496,10 @@ void addListCommand(CLI::App& app, Context& ctx)
             given.border = args->border;
         if (unit->count())
             given.unit = args->unit;
+        if (style->count())
+            given.style = args->style;
+        if (group->count())
+            given.group = args->group;
         if (index->count())
             given.index = args->index.empty() ? std::string(kDefaultIndexName) : args->index;
         runList(ctx, args->folder, preset->count() ? std::optional(args->preset) : std::nullopt, given,

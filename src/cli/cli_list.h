@@ -19,6 +19,8 @@ struct ListOptions {
     std::optional<std::string> colors; // four palette names
     std::optional<int> border;
     std::optional<std::string> unit; // byte, kb, mb
+    std::optional<std::string> style; // classic, modern
+    std::optional<std::string> group; // album
     std::optional<std::string> index; // list -r --index: the index page's name
 };
 

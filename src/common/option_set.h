@@ -33,6 +33,10 @@ enum class Field : int {
     BitRate,
     SampleRate,
     None, // "なし": the column shows nothing
+    // Not in the window's choosers nor on the classic page, whose record has
+    // no room for them: the command line and the modern page only.
+    TrackNumber,
+    AlbumArtist,
 };
 
 // Where a field may appear, as bits of FieldRow::places.
@@ -40,8 +44,9 @@ enum FieldPlace : unsigned {
     kInChooser = 1u << 0, // the window's choosers, and so the INI file
     kOnClassicPage = 1u << 1, // the List document as the window writes it
     kInCommandLine = 1u << 2, // --columns, and pages made from the command line alone
+    kOnModernPage = 1u << 3,
 };
-inline constexpr unsigned kEveryPlace = kInChooser | kOnClassicPage | kInCommandLine;
+inline constexpr unsigned kEveryPlace = kInChooser | kOnClassicPage | kInCommandLine | kOnModernPage;
 
 struct FieldRow {
     Field field;
@@ -63,6 +68,8 @@ inline constexpr auto kFields = std::to_array<FieldRow>({
     { Field::BitRate, "bitrate", "ビットレート", kEveryPlace },
     { Field::SampleRate, "samplerate", "サンプリングレート", kEveryPlace },
     { Field::None, "none", "なし", kEveryPlace },
+    { Field::TrackNumber, "tracknumber", "トラック番号", kInCommandLine | kOnModernPage },
+    { Field::AlbumArtist, "albumartist", "アルバムアーティスト", kInCommandLine | kOnModernPage },
 });
 
 // The row of a field number, or nullptr when no field has that number.
@@ -190,6 +197,10 @@ constexpr std::optional<PageStyle> parsePageStyle(std::string_view word)
     return std::nullopt;
 }
 
+// How the modern page arranges its rows: one table in the folder's order, or
+// a section per album with its own subtotals.
+enum class PageGrouping : std::uint8_t { None, Album };
+
 // Texts are UTF-8. Indices keep the window's meaning: -1 where a combo box's
 // text matches none of its items.
 struct OptionSet {
@@ -205,6 +216,7 @@ struct OptionSet {
     std::string title; // strTitle1.Text
     std::string outFile = "list.htm"; // strOutFile1.Text
     PageStyle style = PageStyle::Classic;
+    PageGrouping grouping = PageGrouping::None; // the modern page only
     FormatSet formats = FormatSet::mp3Only(); // which files of the folder are listed
 
     bool operator==(const OptionSet&) const = default;

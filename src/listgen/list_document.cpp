@@ -11,7 +11,9 @@
 #include "common/folder_listing.h"
 #include "common/sjis.h"
 #include "common/text_rules.h"
+#include "listgen/modern_page.h"
 #include "listgen/out1.h"
+#include "listgen/page_parts.h"
 #include "trackinfo/read_ahead.h"
 
 namespace melodex {
@@ -19,7 +21,6 @@ namespace {
 
 constexpr std::string_view kEol = "\r\n";
 constexpr std::size_t kTotalSizeWidth = 128;
-constexpr std::string_view kFooter = "Created by Melodex";
 
 // U+0000 to U+001F and U+007F. Neither UTF-8 nor CP932 has these bytes
 // inside a character.
@@ -206,29 +207,10 @@ void cell(std::string& out, Field field, const std::string& escapedFileName, con
         line(out, "<TD NOWRAP ALIGN=\"right\">", plainDecimal(info.SamplingRate), " Hz</TD>");
         break;
     case Field::None:
+    case Field::TrackNumber: // refused before a classic page is begun
+    case Field::AlbumArtist:
         break;
     }
-}
-
-ListResult failed(std::string path, std::string reason)
-{
-    return { ListResult::Status::Failed, std::move(reason), std::move(path) };
-}
-
-// Why the Option set cannot make a page, or nothing.
-std::optional<std::string> unusableOptions(const OptionSet& options)
-{
-    if (auto why = checkOutputName(options.outFile, options.formats))
-        return why;
-    const int n = options.enabledColumns;
-    if (!kEnabledRange.contains(n))
-        return "the number of columns must be " + std::to_string(kEnabledRange.min) + " to "
-            + std::to_string(kEnabledRange.max) + ", not " + std::to_string(n);
-    for (int i = 0; i < n; ++i) {
-        if (!fieldAppearsIn(options.columns[static_cast<std::size_t>(i)], kOnClassicPage))
-            return "column " + std::to_string(i + 1) + " has no valid field";
-    }
-    return std::nullopt;
 }
 
 // The Option set's texts as the page shows them, escaped and encoded once.
@@ -311,15 +293,15 @@ void appendTotals(std::string& out, int count, const Rows& rows, const PageTexts
     const std::string totalsCell = "</TD><TD NOWRAP WIDTH=100 ALIGN=\"center\">";
     line(out, "</TABLE><P><P><HR><P>");
     line(out, texts.tableLine);
-    line(out, "<TR><TD NOWRAP WIDTH=150>", sjis::encode("ファイル総数"), totalsCell, spacedDecimal(count),
+    line(out, "<TR><TD NOWRAP WIDTH=150>", sjis::encode(kTotalLabels[0]), totalsCell, spacedDecimal(count),
         "</TD></TR>");
-    line(out, "<TR><TD NOWRAP WIDTH=150>", sjis::encode("総ファイル容量"), totalsCell, totalSize,
-        "</TD></TR>");
-    line(out, "<TR><TD NOWRAP WIDTH=150>", sjis::encode("総演奏時間"), totalsCell,
+    line(
+        out, "<TR><TD NOWRAP WIDTH=150>", sjis::encode(kTotalLabels[1]), totalsCell, totalSize, "</TD></TR>");
+    line(out, "<TR><TD NOWRAP WIDTH=150>", sjis::encode(kTotalLabels[2]), totalsCell,
         SecToTime(rows.totalSeconds), "</TD></TR>");
     line(out, "</TABLE>");
     line(out, "<P><P><P><FONT COLOR=\"", texts.titleColor, "\" >");
-    line(out, kFooter);
+    line(out, kPageFooter);
     line(out, "</FONT></BODY></HTML>");
 }
 
@@ -328,22 +310,15 @@ ListResult write(const OptionSet& options, const std::string& folder,
     const ListProgress& progress)
 {
     const std::string outPath = listDocumentPath(folder, options.outFile);
-    if (auto why = unusableOptions(options))
-        return failed(outPath, *why);
+    if (auto why = unusableOptions(options, kOnClassicPage))
+        return failedList(outPath, *why);
     const PageTexts texts = pageTexts(options);
 
     AtomicFile::Options fileOptions;
     fileOptions.staleSignature = kPageStart;
     AtomicFile doc(outPath, fileOptions);
-    if (!doc.open())
-        return failed(outPath, doc.error());
-    if (hasMp3Extension(doc.finalName()))
-        return failed(outPath, outPath + ": the link leads to an MP3 file, which the list would replace");
-    if (options.formats.lists(doc.finalName()))
-        return failed(outPath,
-            outPath + ": the link leads to an audio file ("
-                + std::string(formatRow(*formatOfName(doc.finalName())).label)
-                + "), which the list would replace");
+    if (auto why = openPageFile(doc, outPath, options.formats))
+        return failedList(outPath, *why);
     std::string out;
     out.reserve(kWriteChunk + 4096);
     appendHead(out, options, texts);
@@ -357,7 +332,7 @@ ListResult write(const OptionSet& options, const std::string& folder,
         appendRow(out, rows, j, name);
         if (out.size() >= kWriteChunk) {
             if (!doc.write(out))
-                return failed(outPath, doc.error());
+                return failedList(outPath, doc.error());
             out.clear();
         }
     }
@@ -366,7 +341,7 @@ ListResult write(const OptionSet& options, const std::string& folder,
     if (progress && !progress(count, count))
         return { ListResult::Status::Cancelled, {}, outPath };
     if (!doc.write(out) || !doc.commit())
-        return failed(outPath, doc.error());
+        return failedList(outPath, doc.error());
     return { ListResult::Status::Success, {}, outPath };
 }
 
@@ -375,6 +350,11 @@ ListResult write(const OptionSet& options, const std::string& folder,
 int32_t readTrackWithVbmp3(const std::string& path, TrackTag& tag, StreamInfo& info)
 {
     return vbmp3_getFileInfo(path.c_str(), &tag, &info);
+}
+
+trackinfo::TrackDetails readDetailsOf(const std::string& path)
+{
+    return trackinfo::readTrackDetails(path.c_str());
 }
 
 std::string listDocumentPath(const std::string& folder, const std::string& outFile)
@@ -445,15 +425,55 @@ std::string escapeHtml(std::string_view text, HtmlText kind)
 
 ListResult writeListDocument(const OptionSet& options, const std::string& folder,
     const std::vector<std::string>& fileNames, TrackTag& tag, StreamInfo& info, const TrackReader& reader,
-    const ListProgress& progress)
+    const ListProgress& progress, const DetailsReader& details)
 {
     // Nothing may escape into a window's slot or the command line's main;
     // the temporary file is gone by the time we get here.
     try {
+        if (options.style == PageStyle::Modern)
+            return writeModernPage(options, folder, fileNames, details, progress);
         return write(options, folder, fileNames, tag, info, reader, progress);
     } catch (const std::exception& e) {
-        return failed(listDocumentPath(folder, options.outFile), e.what());
+        return failedList(listDocumentPath(folder, options.outFile), e.what());
     }
+}
+
+ListResult failedList(std::string path, std::string reason)
+{
+    return { ListResult::Status::Failed, std::move(reason), std::move(path) };
+}
+
+std::optional<std::string> unusableOptions(const OptionSet& options, FieldPlace page)
+{
+    if (auto why = checkOutputName(options.outFile, options.formats))
+        return why;
+    const int n = options.enabledColumns;
+    if (!kEnabledRange.contains(n))
+        return "the number of columns must be " + std::to_string(kEnabledRange.min) + " to "
+            + std::to_string(kEnabledRange.max) + ", not " + std::to_string(n);
+    for (int i = 0; i < n; ++i) {
+        const int field = options.columns[static_cast<std::size_t>(i)];
+        if (fieldAppearsIn(field, page))
+            continue;
+        if (page == kOnClassicPage && fieldAppearsIn(field, kOnModernPage))
+            return "column " + std::to_string(i + 1) + ": \"" + std::string(fieldRow(field)->cliName)
+                + "\" is shown by the modern page only";
+        return "column " + std::to_string(i + 1) + " has no valid field";
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> openPageFile(AtomicFile& doc, const std::string& outPath, const FormatSet& formats)
+{
+    if (!doc.open())
+        return doc.error();
+    if (hasMp3Extension(doc.finalName()))
+        return outPath + ": the link leads to an MP3 file, which the list would replace";
+    if (formats.lists(doc.finalName()))
+        return outPath + ": the link leads to an audio file ("
+            + std::string(formatRow(*formatOfName(doc.finalName())).label)
+            + "), which the list would replace";
+    return std::nullopt;
 }
 
 } // namespace melodex

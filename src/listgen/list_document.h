@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "common/option_set.h"
+#include "trackinfo/track_details.h"
 #include "trackinfo/vbmp3.h"
 
 namespace melodex {
@@ -25,6 +26,12 @@ using TrackReader = std::function<int32_t(const std::string& path, TrackTag& tag
 using ListProgress = std::function<bool(int done, int total)>;
 
 int32_t readTrackWithVbmp3(const std::string& path, TrackTag& tag, StreamInfo& info);
+
+// The whole details of the file at path, for pages not bound to the record's
+// widths. readTrackDetails is the real one; tests pass fakes.
+using DetailsReader = std::function<trackinfo::TrackDetails(const std::string& path)>;
+
+trackinfo::TrackDetails readDetailsOf(const std::string& path);
 
 struct ListResult {
     enum class Status { Success, Failed, Cancelled };
@@ -69,12 +76,14 @@ enum class HtmlText {
 std::string escapeHtml(std::string_view text, HtmlText kind = HtmlText::Plain);
 
 // Writes the document for the listed files of `folder` (names as the file
-// system holds them). The records are the caller's and are reused for every
-// file. The page goes into a temporary file beside the output and replaces it
-// only when complete: a failed or cancelled run leaves the previous document
-// as it was.
+// system holds them), in the Option set's style: the classic page reads
+// each file into the records, which are the caller's and are reused for
+// every file; the modern page takes the whole details from `details`. The page goes into a temporary file
+// beside the output and replaces it only when complete: a failed or cancelled run leaves the previous
+// document as it was.
 ListResult writeListDocument(const OptionSet& options, const std::string& folder,
     const std::vector<std::string>& fileNames, TrackTag& tag, StreamInfo& info,
-    const TrackReader& reader = readTrackWithVbmp3, const ListProgress& progress = {});
+    const TrackReader& reader = readTrackWithVbmp3, const ListProgress& progress = {},
+    const DetailsReader& details = readDetailsOf);
 
 } // namespace melodex

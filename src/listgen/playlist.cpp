@@ -145,11 +145,6 @@ std::string pathLine(std::string_view relativePath)
     return (guarded ? "./" : "") + std::string(relativePath) + "\n";
 }
 
-trackinfo::TrackDetails readDetailsOf(const std::string& path)
-{
-    return trackinfo::readTrackDetails(path.c_str());
-}
-
 PlaylistResult writePlaylist(const PlaylistRequest& request)
 {
     try {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/audio_format.h"
+#include "listgen/list_document.h"
 #include "trackinfo/track_details.h"
 
 namespace melodex {
@@ -28,9 +29,6 @@ std::string extinfLine(const trackinfo::TrackDetails& details, std::string_view 
 // a path that would otherwise read as a comment or directive. Empty for a path
 // no line can hold (one with a line break in it).
 std::string pathLine(std::string_view relativePath);
-
-using DetailsReader = std::function<trackinfo::TrackDetails(const std::string& path)>;
-trackinfo::TrackDetails readDetailsOf(const std::string& path);
 
 struct PlaylistRequest {
     std::string top; // where the playlist goes ("" for "/")
