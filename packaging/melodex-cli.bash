@@ -32,7 +32,7 @@ _melodex_cli()
         "")
             options="-h --help --version"
             if [[ $cur != -* ]]; then
-                mapfile -t COMPREPLY < <(compgen -W "info list presets" -- "$cur")
+                mapfile -t COMPREPLY < <(compgen -W "info list playlist presets" -- "$cur")
                 return
             fi
             ;;
@@ -41,8 +41,13 @@ _melodex_cli()
             folder=1
             ;;
         list)
-            options="-h --help --title -o --output --columns --colors --border --unit --preset -r --recursive"
+            options="-h --help --title -o --output --columns --colors --border --unit --preset -r --recursive --index"
             valued="--title -o --output --columns --colors --border --unit --preset"
+            folder=1
+            ;;
+        playlist)
+            options="-h --help -o --output --formats -r --recursive"
+            valued="-o --output --formats"
             folder=1
             ;;
         presets)
@@ -81,6 +86,11 @@ _melodex_cli_value()
             [[ $cur == *,* ]] && done="${cur%,*},"
             mapfile -t COMPREPLY < <(compgen -P "$done" -W \
                 "file track artist album year comment genre size time bitrate samplerate none" -- "${cur##*,}")
+            compopt -o nospace 2>/dev/null
+            ;;
+        --formats)
+            [[ $cur == *,* ]] && done="${cur%,*},"
+            mapfile -t COMPREPLY < <(compgen -P "$done" -W "all mp3 flac mp4 vorbis opus wav aiff" -- "${cur##*,}")
             compopt -o nospace 2>/dev/null
             ;;
         --preset)

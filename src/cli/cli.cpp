@@ -38,6 +38,7 @@ int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     });
     addInfoCommand(app, ctx);
     addListCommand(app, ctx);
+    addPlaylistCommand(app, ctx);
     addPresetsCommand(app, ctx);
 
     std::vector<std::string> reversed(args.rbegin(), args.rend()); // CLI11 parses from the back

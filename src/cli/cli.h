@@ -50,6 +50,7 @@ CLI::Option* addFolderArgument(CLI::App& cmd, std::string& folder, const std::st
 // Each subcommand lives in its own file and registers itself here.
 void addInfoCommand(CLI::App& app, Context& ctx);
 void addListCommand(CLI::App& app, Context& ctx);
+void addPlaylistCommand(CLI::App& app, Context& ctx);
 void addPresetsCommand(CLI::App& app, Context& ctx);
 
 } // namespace melodex::cli

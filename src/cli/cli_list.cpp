@@ -18,6 +18,7 @@
 #include "common/folder_listing.h"
 #include "common/folder_path.h"
 #include "common/text_rules.h"
+#include "listgen/index_page.h"
 #include "listgen/list_document.h"
 #include "trackinfo/vbmp3.h"
 
@@ -152,6 +153,7 @@ private:
 struct FolderOutcome {
     enum Kind { Written, NoMp3Files, Unreadable, WriteFailed, Cancelled } kind;
     int files = 0;
+    FolderTotals totals {}; // what the page counted, for the index
 };
 
 FolderOutcome listFolder(
@@ -166,12 +168,13 @@ FolderOutcome listFolder(
     if (listing.names.empty())
         return { FolderOutcome::NoMp3Files };
     ProgressBar bar(ctx.err, ctx.errIsTerminal, escapeForTerminal(shown));
-    const ListResult r
-        = writeListDocument(options, folder, listing.names, tag, info, readTrackWithVbmp3, std::ref(bar));
+    FolderTotals totals;
+    const ListResult r = writeListDocument(
+        options, folder, listing.names, tag, info, countingReader(readTrackWithVbmp3, totals), std::ref(bar));
     const int files = static_cast<int>(listing.names.size());
     switch (r.status) {
     case ListResult::Status::Success:
-        return { FolderOutcome::Written, files };
+        return { FolderOutcome::Written, files, totals };
     case ListResult::Status::Cancelled:
         return { FolderOutcome::Cancelled, files };
     case ListResult::Status::Failed:
@@ -272,13 +275,14 @@ void reportSummary(Context& ctx, const RunSummary& s)
         ctx.exitCode = kExitOk;
 }
 
-RunSummary listRecursively(
-    Context& ctx, const OptionSet& options, const std::string& root, TrackTag& tag, StreamInfo& info)
+RunSummary listRecursively(Context& ctx, const OptionSet& options, const std::string& root, TrackTag& tag,
+    StreamInfo& info, std::vector<IndexedFolder>& written)
 {
     RunSummary s;
     for (const std::string& f : foldersToList(root, ctx.err)) {
         const FolderOutcome o = listFolder(ctx, options, f, tag, info);
         if (o.kind == FolderOutcome::Written) {
+            written.push_back({ f, o.totals });
             ++s.written;
             s.files += o.files;
             ctx.err << "wrote " << escapeForTerminal(listDocumentPath(f, options.outFile)) << " (" << o.files
@@ -295,21 +299,50 @@ RunSummary listRecursively(
     return s;
 }
 
+// The index of a finished tree run; a run cut short or with nothing
+// written leaves the previous index alone.
+void writeIndex(Context& ctx, const OptionSet& options, const std::string& root, const std::string& name,
+    const std::vector<IndexedFolder>& written, const RunSummary& summary)
+{
+    if (summary.cancelled || written.empty()) {
+        ctx.err << "no index written\n";
+        return;
+    }
+    const ListResult r = writeIndexPage(options, root, name, written);
+    if (!r.ok()) {
+        ctx.err << "file i/o error\n" << escapeForTerminal(r.reason) << "\n";
+        ctx.exitCode = kExitWriteFailed;
+        return;
+    }
+    ctx.err << "wrote index " << escapeForTerminal(r.path) << " (" << written.size()
+            << (written.size() == 1 ? " list)\n" : " lists)\n");
+}
+
 void runList(Context& ctx, const std::string& folderArg, const std::optional<std::string>& preset,
     const ListOptions& given, bool recursive)
 {
     const std::optional<OptionSet> options = runOptions(ctx, preset, given);
     if (!options)
         return;
+    if (given.index) {
+        if (auto why = checkIndexName(*given.index, *options)) {
+            ctx.err << "list: --index: " << escapeForTerminal(*why) << "\n";
+            ctx.exitCode = kExitUsage;
+            return;
+        }
+    }
     const std::string folder = listedFolder(folderArg);
     InterruptGuard guard;
     vbmp3_init();
     TrackTag tag {};
     StreamInfo info {};
     if (recursive) {
-        const RunSummary summary = listRecursively(ctx, *options, folder, tag, info);
+        std::vector<IndexedFolder> written;
+        const RunSummary summary = listRecursively(ctx, *options, folder, tag, info, written);
         vbmp3_free();
         reportSummary(ctx, summary);
+        if (given.index)
+            writeIndex(ctx, *options, folder, *given.index, written, summary);
     } else {
         reportFolder(ctx, *options, folder, listFolder(ctx, *options, folder, tag, info));
         vbmp3_free();
@@ -387,6 +420,7 @@ void addListCommand(CLI::App& app, Context& ctx)
         std::string folder;
         std::string title, output, columns, colors, unit, preset;
         int border = 0;
+        std::string index;
         bool recursive = false;
     };
     auto args = std::make_shared<Args>();
@@ -406,9 +440,15 @@ void addListCommand(CLI::App& app, Context& ctx)
     auto* preset = cmd->add_option("--preset", args->preset,
         "Start from a preset saved by the window (see `presets`); "
         "the options above override it");
-    cmd->add_flag("--recursive,-r", args->recursive,
+    auto* recursive = cmd->add_flag("--recursive,-r", args->recursive,
         "Write a list into FOLDER and every folder below it that holds MP3 files");
-    cmd->callback([&ctx, args, title, output, columns, colors, border, unit, preset] {
+    auto* index = cmd->add_option("--index", args->index,
+                         "With -r, also an index page in FOLDER linking every list written, with the "
+                         "totals of each and of all (NAME default: index.htm; the --output rules apply)")
+                      ->expected(0, 1)
+                      ->type_name("[NAME]")
+                      ->needs(recursive);
+    cmd->callback([&ctx, args, title, output, columns, colors, border, unit, preset, index] {
         ListOptions given;
         if (title->count())
             given.title = args->title;
@@ -422,6 +462,8 @@ void addListCommand(CLI::App& app, Context& ctx)
             given.border = args->border;
         if (unit->count())
             given.unit = args->unit;
+        if (index->count())
+            given.index = args->index.empty() ? std::string(kDefaultIndexName) : args->index;
         runList(ctx, args->folder, preset->count() ? std::optional(args->preset) : std::nullopt, given,
             args->recursive);
     });
