@@ -88,10 +88,10 @@ TEST(IndexPage, LinksEveryListOfATreeAndItsTotalsAddUp)
         const fs::path page = top / percentDecoded(m[1]);
         ASSERT_TRUE(written.contains(page)) << m[1];
         linked.insert(page);
-        const auto [files, secs] = pageTotals(test::readFile(page));
-        EXPECT_EQ(std::stoll(m[2]), files) << m[1];
+        const auto [pageFiles, secs] = pageTotals(test::readFile(page));
+        EXPECT_EQ(std::stoll(m[2]), pageFiles) << m[1];
         EXPECT_EQ(seconds(m[3]), secs) << m[1];
-        sumFiles += files;
+        sumFiles += pageFiles;
         sumSeconds += secs;
     }
     EXPECT_EQ(linked, written);

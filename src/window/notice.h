@@ -9,9 +9,9 @@ namespace melodex {
 
 // One plain message box with an OK button.
 struct Notice {
-    explicit Notice(QString text, QString caption = {})
-        : text(std::move(text))
-        , caption(std::move(caption))
+    explicit Notice(QString message, QString title = {})
+        : text(std::move(message))
+        , caption(std::move(title))
     {
     }
     QString text;
