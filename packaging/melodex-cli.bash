@@ -37,12 +37,13 @@ _melodex_cli()
             fi
             ;;
         info)
-            options="-h --help --json"
+            options="-h --help --formats --json --csv --csv-safe --verbose"
+            valued="--formats"
             folder=1
             ;;
         list)
-            options="-h --help --title -o --output --columns --colors --border --unit --preset -r --recursive"
-            valued="--title -o --output --columns --colors --border --unit --preset"
+            options="-h --help --title -o --output --columns --colors --border --unit --preset --formats -r --recursive -q --quiet --verbose"
+            valued="--title -o --output --columns --colors --border --unit --preset --formats"
             folder=1
             ;;
         presets)
@@ -81,6 +82,18 @@ _melodex_cli_value()
             [[ $cur == *,* ]] && done="${cur%,*},"
             mapfile -t COMPREPLY < <(compgen -P "$done" -W \
                 "file track artist album year comment genre size time bitrate samplerate none" -- "${cur##*,}")
+            compopt -o nospace 2>/dev/null
+            ;;
+        --formats)
+            [[ $cur == *,* ]] && done="${cur%,*},"
+            mapfile -t COMPREPLY < <(compgen -P "$done" -W \
+                "mp3 flac mp4 vorbis opus wav aiff all" -- "${cur##*,}")
+            compopt -o nospace 2>/dev/null
+            ;;
+        --colors)
+            [[ $cur == *,* ]] && done="${cur%,*},"
+            mapfile -t COMPREPLY < <(compgen -P "$done" -W \
+                "BLACK BLUE CYAN DARKBLUE DARKCYAN DARKGREEN DARKORANGE DARKRED DARKSEAGREEN DEEPPINK DEEPSKYBLUE FORESTGREEN GRAY GREEN HOTPINK KHAKI LAVENDER LAVENDERBLUSH LEMONCHIFFON LIGHTBLUE LIGHTCORAL LIGHTGRAY LIGHTPINK LIGHTYELLOW ORANGE PURPLE RED SKYBLUE WHITE YELLOW" -- "${cur##*,}")
             compopt -o nospace 2>/dev/null
             ;;
         --preset)

@@ -213,7 +213,7 @@ TEST(BashCompletion, CompletesValuesFoldersAndPresetNames)
 TEST(BashCompletion, OffersOnlyValuesTheCliAccepts)
 {
     const TempDir empty;
-    for (const std::string option : { "--unit", "--columns", "--border" }) {
+    for (const std::string option : { "--unit", "--columns", "--border", "--formats" }) {
         const Words values = offered({ "melodex-cli", "list", option, "" }, empty.path());
         EXPECT_FALSE(values.empty()) << option;
         for (const auto& value : values) {

@@ -19,6 +19,7 @@ struct ListOptions {
     std::optional<std::string> colors; // four palette names
     std::optional<int> border;
     std::optional<std::string> unit; // byte, kb, mb
+    std::optional<std::string> formats; // "flac,opus", "all": over the preset's Formats=
 };
 
 // Applies the given options over base. Returns an error message for a value
