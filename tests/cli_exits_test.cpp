@@ -54,7 +54,8 @@ protected:
     {
         EXPECT_EQ(r.code, e.code) << e.what << "\n" << r.err;
         for (const auto& text : e.said)
-            EXPECT_NE(r.err.find(text), std::string::npos) << e.what << ": no \"" << text << "\" in\n" << r.err;
+            EXPECT_NE(r.err.find(text), std::string::npos) << e.what << ": no \"" << text << "\" in\n"
+                                                           << r.err;
         EXPECT_EQ(r.err.find(e.notSaid), std::string::npos) << e.what << "\n" << r.err;
         // Every error line says which program spoke.
         if (e.code != cli::kExitOk && !r.err.empty()) {
@@ -69,15 +70,15 @@ TEST_F(CliExits, EachFailureHasItsCodeAndItsWords)
 {
     const std::string c = music.path() / "c.mp3";
     const Exit cases[] = {
-        { "a file that holds no audio is a row, said only with --verbose", { "info", "--formats", "mp3", "%" },
-            cli::kExitOk, {}, "c.mp3" },
+        { "a file that holds no audio is a row, said only with --verbose",
+            { "info", "--formats", "mp3", "%" }, cli::kExitOk, {}, "c.mp3" },
         { "--verbose says why", { "info", "--verbose", "%" }, cli::kExitOk, { c + ": no MPEG audio found" } },
         { "standard output as a file name", { "list", "%", "-o", " - " }, cli::kExitUsage,
             { "--output: \"-\"" } },
         { "unknown command", { "frobnicate", "%" }, cli::kExitUsage,
             { "unknown command 'frobnicate'", "info, list, presets" } },
-        { "unknown colour: the palette and a guess",
-            { "list", "%", "--colors", "white,white,blakc,pink" }, cli::kExitUsage,
+        { "unknown colour: the palette and a guess", { "list", "%", "--colors", "white,white,blakc,pink" },
+            cli::kExitUsage,
             { "\"blakc\" is not a palette colour (did you mean BLACK?)", "LAVENDERBLUSH, LEMONCHIFFON" } },
         { "a part of a colour's name", { "list", "%", "--colors", "pink,white,black,red" }, cli::kExitUsage,
             { "(did you mean DEEPPINK, HOTPINK, LIGHTPINK?)" } },
@@ -87,8 +88,8 @@ TEST_F(CliExits, EachFailureHasItsCodeAndItsWords)
             { "no preset \"save9\"", "\"save_key_ 0\", \"mine\"" } },
         { "a menu's name for a numbered preset", { "list", "%", "--preset", "read1", "-q" }, cli::kExitOk, {},
             "Success" },
-        { "a section's own name wins over the alias", { "list", "%", "--preset", "mine", "-o", "mine.htm" }, cli::kExitOk,
-            { "Success: " } },
+        { "a section's own name wins over the alias", { "list", "%", "--preset", "mine", "-o", "mine.htm" },
+            cli::kExitOk, { "Success: " } },
         { "info and list -q still say what cannot be listed", { "list", "-q", "%/none" }, cli::kExitFailure,
             { "cannot read folder" } },
     };
@@ -109,7 +110,8 @@ TEST_F(CliExits, AFileThatCannotBeOpenedIsSaidKeptAndCounted)
         { "list", { "list", "%" }, cli::kExitFilesUnopened, { b + ": Permission denied", "Success: " } },
         { "list -r -q", { "list", "-r", "-q", "%" }, cli::kExitFilesUnopened, { b + ": Permission denied" },
             "written" },
-        { "list -r", { "list", "-r", "%" }, cli::kExitFilesUnopened, { "1 list written (3 files), 1 file not opened" } },
+        { "list -r", { "list", "-r", "%" }, cli::kExitFilesUnopened,
+            { "1 list written (3 files), 1 file not opened" } },
     };
     for (const Exit& e : cases) {
         const std::string folder = music.path().string();

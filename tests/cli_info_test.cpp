@@ -203,8 +203,9 @@ TEST(CliInfoJson, OneObjectPerFileWithTheSameValuesTyped)
     const auto has = [&](const nlohmann::ordered_json& expected) {
         return std::any_of(jsonLines.begin(), jsonLines.end(), [&](const std::string& line) {
             const auto got = nlohmann::ordered_json::parse(line);
-            return std::all_of(expected.items().begin(), expected.items().end(),
-                [&](const auto& item) { return got.contains(item.key()) && got[item.key()] == item.value(); });
+            return std::all_of(expected.items().begin(), expected.items().end(), [&](const auto& item) {
+                return got.contains(item.key()) && got[item.key()] == item.value();
+            });
         });
     };
     // References resolved, "&amp;" and "&#65;" in the tag kept as they are.
@@ -291,9 +292,10 @@ for row, obj in zip(rows, objs):
 
     // Texts whole: the record would cut this title at 128 Shift_JIS bytes.
     const auto all = lines(json.out);
-    const auto longLine = *std::find_if(
-        all.begin(), all.end(), [](const std::string& l) { return l.find("long_sjis") != std::string::npos; });
-    EXPECT_GT(sjis::encode(nlohmann::json::parse(longLine)["title"].get<std::string>()).size(), 128u) << longLine;
+    const auto longLine = *std::find_if(all.begin(), all.end(),
+        [](const std::string& l) { return l.find("long_sjis") != std::string::npos; });
+    EXPECT_GT(sjis::encode(nlohmann::json::parse(longLine)["title"].get<std::string>()).size(), 128u)
+        << longLine;
 }
 
 TEST(CliInfoCsv, SafeFormMarksOnlyCellsASpreadsheetWouldRun)

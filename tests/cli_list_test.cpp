@@ -138,7 +138,9 @@ TEST(CliList, ExitCodesTellFailuresApart)
 
     r = list({ dir.path().string(), "--output", "taken.htm" });
     EXPECT_EQ(r.code, cli::kExitWriteFailed);
-    EXPECT_EQ(r.err.rfind("melodex-cli: file i/o error: " + (dir.path() / "taken.htm").string() + ": ", 0), 0u) << r.err;
+    EXPECT_EQ(
+        r.err.rfind("melodex-cli: file i/o error: " + (dir.path() / "taken.htm").string() + ": ", 0), 0u)
+        << r.err;
 }
 
 TEST(CliList, RecursiveWritesWhereverMp3FilesAre)
@@ -195,7 +197,8 @@ TEST(CliList, OutputNameMustStayInTheFolder)
     ini.writeIni("[p]\r\nOutFile=../victim.txt\r\n");
     CliRun r = list({ music.string(), "--preset", "p" });
     EXPECT_NE(r.code, cli::kExitOk);
-    EXPECT_EQ(r.err, "melodex-cli: --preset p: OutFile: " + checkOutputName("../victim.txt").value_or("?") + "\n");
+    EXPECT_EQ(
+        r.err, "melodex-cli: --preset p: OutFile: " + checkOutputName("../victim.txt").value_or("?") + "\n");
     unchanged("preset");
     // --output wins over the preset's value, so the preset is usable with it.
     r = list({ music.string(), "--preset", "p", "-o", "ok.htm" });

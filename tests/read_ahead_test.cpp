@@ -56,3 +56,21 @@ TEST(ReadAhead, StopsWhenTheReaderStops)
     ahead.reached(1);
     EXPECT_LE(settle(ahead, 3), 3u);
 }
+
+// A folder loop sees every name once, in order, with its own index, past the
+// thread's depth.
+TEST(FolderWalk, VisitsEveryFileInOrder)
+{
+    test::TempDir dir;
+    std::vector<std::string> names;
+    for (int i = 0; i < 40; ++i) {
+        names.push_back("f" + std::to_string(i) + ".mp3");
+        dir.write(names.back(), "x");
+    }
+    std::vector<std::string> seen;
+    for (const auto& [i, name] : FolderWalk(dir.path().string(), names)) {
+        EXPECT_EQ(i, seen.size());
+        seen.push_back(name);
+    }
+    EXPECT_EQ(seen, names);
+}

@@ -91,7 +91,8 @@ TEST(CliOutput, EscapesControlsAndOverridesWhereverItPrints)
         { { "list", folder.string(), "--columns", "file,\x1b[2J" }, "",
             "melodex-cli: --columns: unknown field \"\\x1B[2j\"" },
         { { "list", root.path().string() + "/\x1b[2Jmissing" }, "",
-            "melodex-cli: cannot read folder: " + root.path().string() + "/\\x1B[2Jmissing: No such file or directory\n" },
+            "melodex-cli: cannot read folder: " + root.path().string()
+                + "/\\x1B[2Jmissing: No such file or directory\n" },
         { { "info", "/", "x\x1b[2J" }, "",
             "melodex-cli: The following argument was not expected: x\\x1B[2J\n" },
     };

@@ -120,7 +120,8 @@ CLI::Option* addFormatsOption(CLI::App& cmd, std::string& formats)
 {
     return cmd.add_option("--formats", formats,
         "Comma-separated formats whose files are read: " + formatNames()
-            + " (every one but .mp4 files, which are mostly video); extensions are accepted too (default: mp3)");
+            + " (every one but .mp4 files, which are mostly video); extensions are accepted too (default: "
+              "mp3)");
 }
 
 std::string formatsError(std::string_view badWord)
@@ -130,8 +131,8 @@ std::string formatsError(std::string_view badWord)
     std::vector<std::string_view> words { "all" };
     for (const AudioFormatRow& row : kAudioFormats)
         words.push_back(row.name);
-    return "unknown format \"" + std::string(badWord) + "\"" + didYouMean(badWord, words) + " (" + formatNames()
-        + ")";
+    return "unknown format \"" + std::string(badWord) + "\"" + didYouMean(badWord, words) + " ("
+        + formatNames() + ")";
 }
 
 int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool errIsTerminal)

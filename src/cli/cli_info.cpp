@@ -173,7 +173,8 @@ void appendCsvCell(std::string& line, std::string_view value, bool safe)
 {
     if (!line.empty() && line.back() != '\n')
         line += ',';
-    const bool formula = safe && !value.empty() && std::string_view("=+-@").find(value.front()) != std::string_view::npos;
+    const bool formula
+        = safe && !value.empty() && std::string_view("=+-@").find(value.front()) != std::string_view::npos;
     const bool quoted = value.find_first_of(",\"\r\n") != std::string_view::npos;
     if (quoted)
         line += '"';
@@ -279,10 +280,7 @@ void runInfo(Context& ctx, const InfoArgs& args)
     if (form == InfoForm::Csv || form == InfoForm::SafeCsv)
         ctx.out << csvHeader();
     bool unopened = false;
-    ReadAhead ahead(args.folder, listing.names);
-    for (std::size_t i = 0; i < listing.names.size(); ++i) {
-        ahead.reached(i);
-        const std::string& name = listing.names[i];
+    for (const auto& [i, name] : FolderWalk(args.folder, listing.names)) {
         const std::string path = joinPath(args.folder, name);
         const TrackDetails details = trackinfo::readTrackDetails(path.c_str());
         unopened = sayProblem(ctx, path, details, args.verbose) || unopened;

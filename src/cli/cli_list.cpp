@@ -70,6 +70,7 @@ std::string columnsHelp()
 std::vector<std::string_view> paletteNames()
 {
     std::vector<std::string_view> names;
+    names.reserve(kPalette.size());
     for (const PaletteColor& c : kPalette)
         names.push_back(c.name);
     return names;
@@ -93,6 +94,25 @@ std::vector<std::string> splitList(const std::string& s)
     if (!s.empty() && s.back() == ',')
         items.emplace_back();
     return items;
+}
+
+// The four --colors names into the set; why not, for a name the palette lacks.
+std::optional<std::string> applyColors(const std::string& given, OptionSet& set)
+{
+    const auto names = splitList(given);
+    if (names.size() != set.colorText.size())
+        return "--colors: four colours are needed (page, table, table text, title), not "
+            + std::to_string(names.size());
+    for (std::size_t r = 0; r < names.size(); ++r) {
+        const auto found = std::find_if(kPalette.begin(), kPalette.end(),
+            [&](const PaletteColor& c) { return asciiLower(std::string(c.name)) == names[r]; });
+        if (found == kPalette.end())
+            return "--colors: \"" + names[r] + "\" is not a palette colour"
+                + didYouMean(names[r], paletteNames()) + "; the colours are " + colorList();
+        set.colorIndex[r] = static_cast<int>(found - kPalette.begin());
+        set.colorText[r] = std::string(found->name);
+    }
+    return std::nullopt;
 }
 
 // Ctrl-C during a run cancels it like the window's Cancel button, and so do
@@ -268,7 +288,7 @@ std::optional<OptionSet> runOptions(
     if (preset && !given.output) {
         if (auto why = checkCliOutputName(options.outFile, options.formats)) {
             error(ctx) << "--preset " << escapeForTerminal(*preset)
-                    << ": OutFile: " << escapeForTerminal(*why) << "\n";
+                       << ": OutFile: " << escapeForTerminal(*why) << "\n";
             ctx.exitCode = kExitFailure;
             return std::nullopt;
         }
@@ -348,8 +368,8 @@ RunSummary listRecursively(
             ++s.written;
             s.files += o.files;
             if (!ctx.quiet)
-                ctx.err << "wrote " << escapeForTerminal(listDocumentPath(f, options.outFile)) << " (" << o.files
-                    << " files)\n";
+                ctx.err << "wrote " << escapeForTerminal(listDocumentPath(f, options.outFile)) << " ("
+                        << o.files << " files)\n";
         } else if (o.kind == FolderOutcome::WriteFailed) {
             ++s.failed;
         } else if (o.kind == FolderOutcome::Unreadable) {
@@ -419,19 +439,8 @@ std::optional<std::string> applyListOptions(const ListOptions& given, OptionSet&
         set.enabledText = std::to_string(set.enabledColumns);
     }
     if (given.colors) {
-        const auto names = splitList(*given.colors);
-        if (names.size() != set.colorText.size())
-            return "--colors: four colours are needed (page, table, table text, title), not "
-                + std::to_string(names.size());
-        for (std::size_t r = 0; r < names.size(); ++r) {
-            const auto found = std::find_if(kPalette.begin(), kPalette.end(),
-                [&](const PaletteColor& c) { return asciiLower(std::string(c.name)) == names[r]; });
-            if (found == kPalette.end())
-                return "--colors: \"" + names[r] + "\" is not a palette colour"
-                    + didYouMean(names[r], paletteNames()) + "; the colours are " + colorList();
-            set.colorIndex[r] = static_cast<int>(found - kPalette.begin());
-            set.colorText[r] = std::string(found->name);
-        }
+        if (auto why = applyColors(*given.colors, set))
+            return why;
     }
     if (given.border) {
         if (!kBorderRange.contains(*given.border))

@@ -57,7 +57,8 @@ std::optional<std::string> loadPreset(const std::string& name, OptionSet& option
             return "--preset: " + read.error.path.string() + ": " + read.error.reason;
     }
     if (!read.found)
-        return "--preset: no preset \"" + name + "\" in " + path.string() + " (presets: " + presetNames() + ")";
+        return "--preset: no preset \"" + name + "\" in " + path.string() + " (presets: " + presetNames()
+            + ")";
     settleNumberBoxes(*read.options, options);
     options = *read.options;
     return std::nullopt;
@@ -84,7 +85,8 @@ void addPresetsCommand(CLI::App& app, Context& ctx)
         IniError error;
         const auto names = IniSectionNames(&error);
         if (!names) {
-            melodex::cli::error(ctx) << "presets: " << escapeForTerminal(error.path.string() + ": " + error.reason) << "\n";
+            melodex::cli::error(ctx) << "presets: "
+                                     << escapeForTerminal(error.path.string() + ": " + error.reason) << "\n";
             ctx.exitCode = kExitFailure;
             return;
         }

@@ -2,6 +2,11 @@
 // CP932 (Windows' Shift_JIS) through ICU. Text inside the program is UTF-8;
 // CP932 exists only in the bytes we read from tags and INI files and in the
 // bytes we write into the List document and INI files.
+//
+// Three units share this header, because nearly every caller of one calls
+// another: the code-page codec (cp932_codec.cpp), the UTF-8 helpers
+// (utf8_text.cpp) and the reading of text that names no code page
+// (legacy_text.cpp).
 
 #include <cstddef>
 #include <cstdint>
@@ -11,6 +16,8 @@
 #include <utility>
 
 namespace melodex::sjis {
+
+// The codec.
 
 // One codec for every text the program stores or writes in CP932 (the track
 // records, the INI file, the page) and reads back (`info`, a preset loaded):
@@ -45,6 +52,10 @@ std::string encodeMarked(std::string_view utf8);
 // exact inverse. Every other reference stays as written.
 std::string decodeMarked(std::string_view cp932);
 
+// CP932 to UTF-8 with no reference resolved; nothing when any byte is not
+// CP932. Text that may be in another code page is tried with this.
+std::optional<std::string> strictDecode(std::string_view cp932);
+
 // The character of the numeric reference that begins at s[i] ("&#233;",
 // "&#xE9;") and the reference's length, as decode resolves it; nothing where
 // decode would leave the text as written.
@@ -53,6 +64,16 @@ std::optional<std::pair<uint32_t, std::size_t>> numericReference(std::string_vie
 // True for the first byte of a double-byte character. Its trail byte may look
 // like ASCII ("ゾ" is 83 5D, and 5D is "]"), so byte scans must skip it.
 bool isLeadByte(unsigned char b);
+
+// The longest prefix of at most maxBytes that ends neither inside a
+// double-byte character nor inside a "&...;" reference.
+std::size_t cutLength(std::string_view cp932, std::size_t maxBytes);
+
+// Windows-1252 to UTF-8 (Latin-1 with the printable characters Microsoft put
+// at 0x80-0x9F; the five bytes it leaves unassigned stay C1 controls).
+std::string windows1252ToUtf8(std::string_view bytes);
+
+// UTF-8 helpers.
 
 // Appends code point cp as UTF-8; a surrogate or a number beyond U+10FFFF,
 // which no UTF-8 can hold, appends nothing.
@@ -77,6 +98,9 @@ inline void appendUtf8(std::string& out, uint32_t cp)
     }
 }
 
+// UTF-16 to UTF-8; a lone surrogate becomes U+FFFD.
+std::string utf16ToUtf8(std::u16string_view utf16);
+
 // Big-endian UTF-16 bytes (MP4 tags, which carry no byte order mark) to
 // UTF-8; a lone surrogate becomes U+FFFD, an odd last byte is dropped.
 std::string utf16BigEndianToUtf8(std::string_view bytes);
@@ -88,13 +112,7 @@ std::size_t utf8SequenceLength(std::string_view s, std::size_t i);
 // True when the bytes are valid UTF-8.
 bool isUtf8(std::string_view bytes);
 
-// The longest prefix of at most maxBytes that ends neither inside a
-// double-byte character nor inside a "&...;" reference.
-std::size_t cutLength(std::string_view cp932, std::size_t maxBytes);
-
-// Windows-1252 to UTF-8 (Latin-1 with the printable characters Microsoft put
-// at 0x80-0x9F; the five bytes it leaves unassigned stay C1 controls).
-std::string windows1252ToUtf8(std::string_view bytes);
+// Text that names no code page.
 
 // 8-bit text whose code page nobody recorded (ID3v1 fields, ID3v2 frames
 // marked ISO-8859-1, file names), decided by its bytes: ASCII as it is; valid

@@ -350,12 +350,11 @@ ListResult write(const OptionSet& options, const std::string& folder,
 
     const int count = static_cast<int>(fileNames.size());
     Rows rows { options, folder, tag, info, reader };
-    ReadAhead ahead(folder, fileNames);
-    for (int j = 0; j < count; ++j) {
-        ahead.reached(static_cast<std::size_t>(j));
+    for (const auto& [index, name] : FolderWalk(folder, fileNames)) {
+        const int j = static_cast<int>(index);
         if (progress && !progress(j, count))
             return { ListResult::Status::Cancelled, {}, outPath };
-        appendRow(out, rows, j, fileNames[static_cast<std::size_t>(j)]);
+        appendRow(out, rows, j, name);
         if (out.size() >= kWriteChunk) {
             if (!doc.write(out))
                 return failed(outPath, doc.error());

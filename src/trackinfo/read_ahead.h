@@ -15,6 +15,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace melodex {
@@ -45,6 +46,59 @@ private:
     std::size_t reached_ = 0;
     std::size_t fetched_ = 0;
     std::jthread thread_;
+};
+
+// The files of a folder in reading order, with a ReadAhead kept a few files
+// ahead of the one being read: every loop over a folder's files walks it, so
+// none can forget to tell the thread where it is.
+//
+//     for (const auto& [i, name] : FolderWalk(folder, names)) ...
+class FolderWalk {
+public:
+    struct File {
+        std::size_t index;
+        const std::string& name;
+    };
+
+    class Iterator {
+    public:
+        // The reader is about to read this file.
+        File operator*() const
+        {
+            walk_->ahead_.reached(index_);
+            return { index_, walk_->names_[index_] };
+        }
+        Iterator& operator++()
+        {
+            ++index_;
+            return *this;
+        }
+        bool operator==(const Iterator& other) const { return index_ == other.index_; }
+
+    private:
+        friend class FolderWalk;
+        Iterator(FolderWalk* walk, std::size_t index)
+            : walk_(walk)
+            , index_(index)
+        {
+        }
+        FolderWalk* walk_;
+        std::size_t index_;
+    };
+
+    // names: as for ReadAhead.
+    FolderWalk(std::string folder, const std::vector<std::string>& names)
+        : names_(names)
+        , ahead_(std::move(folder), names)
+    {
+    }
+
+    Iterator begin() { return { this, 0 }; }
+    Iterator end() { return { this, names_.size() }; }
+
+private:
+    const std::vector<std::string>& names_;
+    ReadAhead ahead_;
 };
 
 } // namespace melodex

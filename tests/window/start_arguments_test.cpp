@@ -32,8 +32,9 @@ TEST(StartArguments, TakesOneFolderAndRefusesTheRest)
     for (const Case& c : cases) {
         const StartArguments got = parseStartArguments(c.args);
         EXPECT_EQ(!got.error.isEmpty(), c.refused) << c.args.join(' ').toStdString();
-        if (!c.refused)
+        if (!c.refused) {
             EXPECT_EQ(got.folder, c.folder) << c.args.join(' ').toStdString();
+        }
     }
 }
 
