@@ -1,8 +1,10 @@
 /* The physical floor of reading a folder of MP3 files: one directory read,
  * then per file only what any reader must touch (open, size, the ID3v2
  * header, the first frame header, the last 128 bytes), and one line out.
+ * EXTENSIONS (".flac,.oga", default ".mp3") names the files of other formats
+ * read the same way: open plus three small reads is the floor of any of them.
  *
- *     floor_reader FOLDER > /dev/null
+ *     floor_reader FOLDER [EXTENSIONS] > /dev/null
  */
 #define _GNU_SOURCE
 #include <dirent.h>
@@ -14,20 +16,33 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-static int isMp3(const char* name)
+static const char* extensions = ".mp3";
+
+/* The name ends in one of the comma-separated extensions, letter case ignored. */
+static int isListed(const char* name)
 {
     size_t n = strlen(name);
-    return name[0] != '.' && n >= 4 && strcasecmp(name + n - 4, ".mp3") == 0;
+    if (name[0] == '.')
+        return 0;
+    for (const char* e = extensions; *e;) {
+        size_t len = strcspn(e, ",");
+        if (len > 0 && n >= len && strncasecmp(name + n - len, e, len) == 0)
+            return 1;
+        e += len + (e[len] == ',');
+    }
+    return 0;
 }
 
 static int byName(const void* a, const void* b) { return strcmp(*(char* const*)a, *(char* const*)b); }
 
 int main(int argc, char** argv)
 {
-    if (argc != 2) {
-        fprintf(stderr, "usage: %s FOLDER\n", argv[0]);
+    if (argc != 2 && argc != 3) {
+        fprintf(stderr, "usage: %s FOLDER [EXTENSIONS]\n", argv[0]);
         return 2;
     }
+    if (argc == 3)
+        extensions = argv[2];
     DIR* dir = opendir(argv[1]);
     if (!dir) {
         perror(argv[1]);
@@ -38,7 +53,7 @@ int main(int argc, char** argv)
     char** names = malloc(cap * sizeof *names);
     struct dirent* e;
     while ((e = readdir(dir)) != NULL) {
-        if ((e->d_type != DT_REG && e->d_type != DT_UNKNOWN) || !isMp3(e->d_name))
+        if ((e->d_type != DT_REG && e->d_type != DT_UNKNOWN) || !isListed(e->d_name))
             continue;
         if (count == cap)
             names = realloc(names, (cap *= 2) * sizeof *names);

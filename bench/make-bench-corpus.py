@@ -2,13 +2,20 @@
 """Writes the benchmark corpus: many MP3 files made by copying a few encoded
 streams under varied tags, deterministically (same arguments, same bytes).
 
-    bench/make-bench-corpus.py [OUTDIR] [--files N] [--seed S]
+    bench/make-bench-corpus.py [OUTDIR] [--files N] [--seed S] [--format F]
 
-OUTDIR defaults to /tmp/melodex-bench/corpus. It must be outside the
-repository; a folder that holds other files is refused unless it was made by
-this script (it leaves a marker file). Needs `lame` (Debian package).
+OUTDIR defaults to /tmp/melodex-bench/corpus (for a format other than mp3,
+/tmp/melodex-bench/F). It must be outside the repository; a folder that holds
+other files is refused unless it was made by this script (it leaves a marker
+file). Needs `lame` (Debian package).
 
-Besides the MP3 files it writes, into OUTDIR:
+--format flac, mp4, vorbis, opus, wav or aiff writes files of that format
+instead: 1 to 2 s of audio each (WAV and AIFF mono at 22,050 Hz, so that the
+folder stays small), made by copying a few dozen files encoded with tags
+(`flac`, `oggenc`, `opusenc`, `ffmpeg`), which differ in their texts, length
+and rate. Reading speed depends on the shape of each file, not on its audio.
+
+Besides the audio files it writes, into OUTDIR:
   expected.tsv   one line per file, the columns of `melodex-cli info`
                  (kbps left empty for VBR streams: readers average differently)
   totals.txt     file count, total bytes, total whole seconds, and the mix
@@ -238,6 +245,90 @@ def make_covers(rng):
     return covers
 
 
+# -------------------------------------------------------- other formats --
+
+# format: extension, base files, seconds of each (whole seconds 1), rates
+OTHER_FORMATS = {
+    "flac": ".flac", "mp4": ".m4a", "vorbis": ".ogg", "opus": ".opus", "wav": ".wav", "aiff": ".aiff",
+}
+OTHER_DURATIONS = [1.25, 1.5, 1.75]
+OTHER_VARIANTS = 36
+
+
+def other_texts(r, ascii_only):
+    pick = lambda xs: r.choice([x for x in xs if not ascii_only or x.isascii()] or ["Plain"])
+    return {"title": pick(TITLES), "artist": pick(ARTISTS), "album": pick(ALBUMS),
+            "year": str(r.randrange(1970, 2025)), "comment": pick(COMMENTS) or "note",
+            "genre": r.choice(list(GENRES_V1.values()))}
+
+
+def encode_other(fmt, work, i, t, seconds, rate, channels):
+    """One tagged file of fmt, `seconds` long, as the format's usual tool writes it."""
+    wav = os.path.join(work, "in.wav")
+    pcm = b"".join(half_second(rate, channels, "tone", k) for k in range(4))
+    pcm = pcm[:int(seconds * rate) * 2 * channels]
+    with open(wav, "wb") as f:
+        f.write(wav_bytes(rate, channels, pcm))
+    out = os.path.join(work, "v%d%s" % (i, OTHER_FORMATS[fmt]))
+    quiet = dict(check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    if fmt == "flac":
+        subprocess.run(["flac", "-s", "-f", "-T", "TITLE=" + t["title"], "-T", "ARTIST=" + t["artist"],
+                        "-T", "ALBUM=" + t["album"], "-T", "DATE=" + t["year"], "-T", "COMMENT=" + t["comment"],
+                        "-T", "GENRE=" + t["genre"], "-o", out, wav], **quiet)
+    elif fmt == "vorbis":
+        subprocess.run(["oggenc", "-Q", "-q", "3", "-t", t["title"], "-a", t["artist"], "-l", t["album"],
+                        "-d", t["year"], "-c", "COMMENT=" + t["comment"], "-G", t["genre"], "-o", out, wav],
+                       **quiet)
+    elif fmt == "opus":
+        subprocess.run(["opusenc", "--quiet", "--title", t["title"], "--artist", t["artist"], "--album",
+                        t["album"], "--date", t["year"], "--comment", "COMMENT=" + t["comment"], "--genre",
+                        t["genre"], wav, out], **quiet)
+    else:
+        codec = {"mp4": ["-c:a", "aac", "-b:a", "128k"], "wav": ["-c:a", "pcm_s16le"],
+                 "aiff": ["-c:a", "pcm_s16be", "-write_id3v2", "1"]}[fmt]
+        meta = []
+        for key in ("title", "artist", "album", "comment", "genre"):
+            meta += ["-metadata", "%s=%s" % (key, t[key])]
+        meta += ["-metadata", "date=" + t["year"]]
+        subprocess.run(["ffmpeg", "-nostdin", "-y", "-i", wav, *meta, *codec, out], **quiet)
+    with open(out, "rb") as f:
+        return f.read()
+
+
+def write_other_format(out, fmt, files, seed):
+    """files copies of OTHER_VARIANTS encoded files, and their expected lines."""
+    small = fmt in ("wav", "aiff")
+    variants = []
+    with tempfile.TemporaryDirectory(prefix="melodex-bench-") as work:
+        for i in range(OTHER_VARIANTS):
+            r = random.Random(seed * 7_919 + i)
+            t = other_texts(r, ascii_only=small)
+            seconds = OTHER_DURATIONS[i % len(OTHER_DURATIONS)]
+            rate = 22050 if small else r.choice([44100, 48000])
+            channels = 1 if small else 2
+            data = encode_other(fmt, work, i, t, seconds, rate, channels)
+            shown_rate = 48000 if fmt == "opus" else rate
+            variants.append((t, data, shown_rate))
+    expected = []
+    total_bytes = 0
+    width = len(str(files))
+    for i in range(files):
+        t, data, rate = variants[i % len(variants)]
+        name = "%0*d %s - %s%s" % (width, i + 1, t["artist"].replace("/", "_"), t["title"].replace("/", "_"),
+                                   OTHER_FORMATS[fmt])
+        with open(os.path.join(out, name), "wb") as f:
+            f.write(data)
+        total_bytes += len(data)
+        expected.append("\t".join(clean(x) for x in [
+            name, t["title"], t["artist"], t["album"], t["year"], t["comment"], t["genre"], "", str(rate),
+            str(len(data)), "1", "ok"]))
+    with open(os.path.join(out, "expected.tsv"), "w", encoding="utf-8") as f:
+        f.write("\n".join(expected) + "\n")
+    with open(os.path.join(out, "totals.txt"), "w", encoding="utf-8") as f:
+        f.write("files %d\nbytes %d\nseconds %d\nformat %s\n" % (files, total_bytes, files, fmt))
+    print("wrote %d %s files, %d bytes into %s" % (files, fmt, total_bytes, out))
+
+
 # ----------------------------------------------------------------- main --
 
 def pick_kind(rng):
@@ -255,10 +346,13 @@ def clean(text):
 
 def main():
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    ap.add_argument("outdir", nargs="?", default="/tmp/melodex-bench/corpus")
+    ap.add_argument("outdir", nargs="?")
     ap.add_argument("--files", type=int, default=10_000)
     ap.add_argument("--seed", type=int, default=1)
+    ap.add_argument("--format", default="mp3", choices=["mp3", *OTHER_FORMATS])
     args = ap.parse_args()
+    if args.outdir is None:
+        args.outdir = "/tmp/melodex-bench/" + ("corpus" if args.format == "mp3" else args.format)
 
     out = os.path.abspath(args.outdir)
     repo = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -270,6 +364,9 @@ def main():
         shutil.rmtree(out)
     os.makedirs(out)
     open(os.path.join(out, MARKER), "w").close()
+    if args.format != "mp3":
+        write_other_format(out, args.format, args.files, args.seed)
+        return
 
     with tempfile.TemporaryDirectory(prefix="melodex-bench-") as work:
         streams = encode_streams(work)

@@ -32,7 +32,7 @@ _melodex_cli()
         "")
             options="-h --help --version"
             if [[ $cur != -* ]]; then
-                mapfile -t COMPREPLY < <(compgen -W "info list presets" -- "$cur")
+                mapfile -t COMPREPLY < <(compgen -W "info list playlist presets" -- "$cur")
                 return
             fi
             ;;
@@ -42,8 +42,13 @@ _melodex_cli()
             folder=1
             ;;
         list)
-            options="-h --help --title -o --output --columns --colors --border --unit --preset --formats -r --recursive -q --quiet --verbose"
+            options="-h --help --title -o --output --columns --colors --border --unit --preset --formats -r --recursive --index -q --quiet --verbose"
             valued="--title -o --output --columns --colors --border --unit --preset --formats"
+            folder=1
+            ;;
+        playlist)
+            options="-h --help -o --output --formats -r --recursive"
+            valued="-o --output --formats"
             folder=1
             ;;
         presets)

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # A short run of fuzz/vbmp3_fuzzer (see fuzz/README.md) from the seeds alone:
-# the corpus files, fuzz/make-tag-seeds.py's tags and the hostile files of
+# the corpus files, fuzz/make-tag-seeds.py's tags, fuzz/make-format-seeds.py's
+# files of every other format and the hostile files of
 # fuzz/make-hostile-seeds.py (up to 17 MB, hence -max_len), in a fresh
 # build-fuzz/smoke/ each time. Fails on any crash, leak, sanitizer report or
 # input slower than 30 s; the input is kept in build-fuzz/smoke/artifacts.
@@ -23,6 +24,7 @@ shopt -s nullglob
 cp "$corpus"/*.mp3 "$corpus"/*.MP3 "$corpus"/thirdparty/*.mp3 "$smoke/corpus/"
 "$here/fuzz/make-tag-seeds.py" "$corpus/no_tags.mp3" "$smoke/corpus"
 "$here/fuzz/make-hostile-seeds.py" "$corpus/no_tags.mp3" "$smoke/corpus"
+"$here/fuzz/make-format-seeds.py" "$smoke/corpus"
 chmod u+w "$smoke/corpus"/*
 cd "$smoke"
 "$build/fuzz/vbmp3_fuzzer" -max_total_time="$seconds" -max_len=$((18 << 20)) -timeout=30 -print_final_stats=1 \

@@ -76,7 +76,7 @@ TEST_F(CliExits, EachFailureHasItsCodeAndItsWords)
         { "standard output as a file name", { "list", "%", "-o", " - " }, cli::kExitUsage,
             { "--output: \"-\"" } },
         { "unknown command", { "frobnicate", "%" }, cli::kExitUsage,
-            { "unknown command 'frobnicate'", "info, list, presets" } },
+            { "unknown command 'frobnicate'", "info, list, playlist, presets" } },
         { "unknown colour: the palette and a guess", { "list", "%", "--colors", "white,white,blakc,pink" },
             cli::kExitUsage,
             { "\"blakc\" is not a palette colour (did you mean BLACK?)", "LAVENDERBLUSH, LEMONCHIFFON" } },

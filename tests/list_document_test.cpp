@@ -273,15 +273,15 @@ TEST(ListDocument, TotalsPastTwoGibibytesAreFormattedNotFailed)
     EXPECT_NE(doc.find("ALIGN=\"center\">1666666:40:00</TD></TR>"), std::string::npos);
 }
 
-TEST(ListDocument, UnreadableFileKeepsItsRowAndSizeButNothingStale)
+TEST(ListDocument, UnreadableFileKeepsItsRowSizeAndTagButNoStreamValues)
 {
     ListRun run;
     run.options.columns = { 0, 1, 7, 8, 9, 10, 11, 11, 11, 11, 11 };
     run.options.enabledColumns = 6;
-    // A reader that gives up may leave anything in the records; only the
-    // size is trusted.
+    // A file without audio may still hold its tag; the stream values a
+    // reader that gave up left behind are not the file's.
     run.fake.tracks["bad.mp3"] = {
-        .track = "stale", .bytes = 285, .seconds = 99, .bitRate = 128, .samplingRate = 44100, .result = 0
+        .track = "tag only", .bytes = 285, .seconds = 99, .bitRate = 128, .samplingRate = 44100, .result = 0
     };
     ASSERT_TRUE(run.write({ "bad.mp3" }).ok());
     const auto all = lines(run.document());
@@ -290,7 +290,7 @@ TEST(ListDocument, UnreadableFileKeepsItsRowAndSizeButNothingStale)
         "<TR>",
         "<TD NOWRAP ALIGN=\"right\"> 1</TD>",
         "<TD NOWRAP ALIGN=\"left\">bad.mp3</TD>",
-        "<TD NOWRAP ALIGN=\"left\"></TD>",
+        "<TD NOWRAP ALIGN=\"left\">tag only</TD>",
         "<TD NOWRAP ALIGN=\"right\">285 Byte</TD>",
         "<TD NOWRAP ALIGN=\"right\">00:00:00</TD>",
         "<TD NOWRAP ALIGN=\"right\">0 kbps</TD>",

@@ -160,6 +160,10 @@ TEST(AnalyzeStream, WalksEveryFrameOfAStreamWithoutHeader)
             hundred + randomBytes(500, 2) + hundred.substr(0, 4) + randomBytes(2000, 3), 0, 41795, 100, 2,
             128, false },
         { "cut_last_frame", hundred + hundred.substr(0, 200), 0, 41795, 100, 2, 128, false },
+        // A single frame has no chain to confirm it, but it is all there is
+        // (libmpg123's scan gives up on a file this short).
+        { "one_frame_and_part_of_a_second", hundred.substr(0, 417 + 100), 0, 417, 1, 0, 128, false, false },
+        { "one_frame_alone", hundred.substr(0, 417), 0, 417, 1, 0, 128, false, false },
         { "ape_and_id3v1", hundred + apeTagAndId3v1(), 0, 41795, 100, 2, 128, false },
         { "free_format", frames(0, 200, { .freeKbps = 400 }), 0, 261224, 200, 5, 400, true },
         { "free_format_in_junk",

@@ -235,3 +235,72 @@ TEST_F(WriteOptionSet, ConcurrentSavesKeepEveryKeyAndReadersSeeWholePresets)
     const std::string bytes = iniBytes();
     EXPECT_EQ(std::count(bytes.begin(), bytes.end(), '\n'), 2 * 21 + 1) << bytes; // a blank line between
 }
+
+TEST_F(WriteOptionSet, FormatsAndStyleAreStoredOnlyWhenTheyDifferFromTheirAbsence)
+{
+    struct Row {
+        FormatSet formats;
+        PageStyle style;
+        const char* tail; // what follows OutFile= in the section
+    };
+    const Row rows[] = {
+        { FormatSet::mp3Only(), PageStyle::Classic, "" },
+        { FormatSet::all(), PageStyle::Classic, "Formats=all\r\n" },
+        { *FormatSet::parse("opus,flac"), PageStyle::Classic, "Formats=flac,opus\r\n" },
+        { *FormatSet::parse("mp4"), PageStyle::Modern, "Formats=mp4\r\nStyle=modern\r\n" },
+        { FormatSet::mp3Only(), PageStyle::Modern, "Style=modern\r\n" },
+    };
+    for (const Row& row : rows) {
+        std::filesystem::remove(iniPath());
+        OptionSet s = changedOptions();
+        s.formats = row.formats;
+        s.style = row.style;
+        ASSERT_TRUE(writeOptionSet("p", s));
+        const std::string bytes = iniBytes();
+        EXPECT_EQ(bytes.substr(bytes.find("OutFile=index.htm\r\n") + 19), row.tail) << row.tail;
+        EXPECT_EQ(readPreset("p").options, s) << row.tail;
+    }
+}
+
+TEST_F(WriteOptionSet, ChoiceUndoneIsRewrittenNotLeftStanding)
+{
+    OptionSet s;
+    s.formats = FormatSet::all();
+    s.style = PageStyle::Modern;
+    ASSERT_TRUE(writeOptionSet("p", s));
+    ASSERT_TRUE(writeOptionSet("other", s));
+    ASSERT_TRUE(writeOptionSet("p", OptionSet {}));
+    EXPECT_EQ(readPreset("p").options, OptionSet {});
+    EXPECT_EQ(readPreset("other").options, s);
+    const std::string bytes = iniBytes();
+    EXPECT_NE(
+        bytes.find("OutFile=list.htm\r\nFormats=mp3\r\nStyle=classic\r\n\r\n[other]"), std::string::npos)
+        << bytes;
+}
+
+TEST_F(ReadOptionSet, FormatsAndStyleReadAsStoredAndUnusableValuesAsTheirAbsence)
+{
+    struct Row {
+        const char* lines;
+        FormatSet formats;
+        PageStyle style;
+    };
+    const Row rows[] = {
+        { "", FormatSet::mp3Only(), PageStyle::Classic }, // every file written before
+        { "Formats=all\r\nStyle=modern\r\n", FormatSet::all(), PageStyle::Modern },
+        { "Formats= ALL \r\nStyle=Modern\r\n", FormatSet::all(), PageStyle::Modern },
+        { "Formats=.flac, wav\r\n", *FormatSet::parse("flac,wav"), PageStyle::Classic },
+        { "Formats=mp3,wma\r\nStyle=fancy\r\n", FormatSet::mp3Only(), PageStyle::Classic },
+        { "Formats=\r\nStyle=\r\n", FormatSet::mp3Only(), PageStyle::Classic },
+        { "Formats=flac\r\nStyle=classic,modern\r\n", *FormatSet::parse("flac"), PageStyle::Classic },
+    };
+    for (const Row& row : rows) {
+        writeIni(std::string("[p]\r\nBorder=3\r\n") + row.lines);
+        OptionSet expected;
+        expected.border = 3;
+        expected.borderText = "3";
+        expected.formats = row.formats;
+        expected.style = row.style;
+        EXPECT_EQ(readPreset("p").options, expected) << row.lines;
+    }
+}

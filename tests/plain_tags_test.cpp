@@ -281,13 +281,36 @@ TEST(PlainTags, TextEncodingsAndSeveralValues)
                     "one\0two\0\0three"s)
                     + frame(4, t1, "\0a\0b"s)) },
         { "empty_and_one_byte_frames", tag(3, frame(3, t2, "\0"s) + frame(3, t1, "\x01"s)) },
-        { "first_of_two_titles", tag(3, frame(3, t2, "\0first"s) + frame(3, t2, "\0second"s)) },
+        // Several values of a field are shown joined: in one frame, in
+        // several, in an APE item; TagLib shows the first frame's alone.
+        { "titles_of_two_frames", tag(3, frame(3, t2, "\0first"s) + frame(3, t2, "\0second"s)), "",
+            title("first; second") },
+        { "lists_and_genres_joined",
+            tag(4,
+                frame(4, t1,
+                    "\x03"
+                    "A\0B"s)
+                    + frame(4, al, "\x03X"s)
+                    + frame(4, "TCON",
+                        "\x03"
+                        "17\0Pop\0"
+                        "255"s)
+                    + frame(4, "TDRC",
+                        "\x03"
+                        "1999\0"
+                        "2001"s)),
+            "", Shown { "", "A; B", "X", "1999", "", "Rock; Pop" } },
+        { "genres_of_two_frames", tag(3, frame(3, "TCON", "\0(17)"s) + frame(3, "TCON", "\0Jazz"s)), "",
+            Shown { "", "", "", "", "", "Rock; Jazz" } },
+        { "ape_values_joined", "",
+            ape({ { "Artist", "a\0b"s }, { "Genre", "13\0Rock"s }, { "Comment", "x\0y"s } }),
+            Shown { "", "a; b", "", "", "x; y", "Pop; Rock" } },
         // Writers that leave the byte order mark out wrote little-endian.
         { "utf16_without_bom", tag(3, frame(3, t2, "\x01" + utf16le(u"Betwixt").substr(2))), "",
             title("Betwixt") },
         { "utf16_two_values_one_bom",
             tag(3, frame(3, t2, "\x01" + utf16le(u"a") + std::string(2, '\0') + utf16le(u"b").substr(2))), "",
-            title("a b") },
+            title("a; b") },
         // All texts of a frame share one byte order.
         { "utf16_values_share_big_endian",
             tag(4,

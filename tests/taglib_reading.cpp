@@ -84,14 +84,36 @@ std::string id3v2Comment(const TagLib::ID3v2::FrameList& comments)
     return chosen ? toUtf8(chosen->text()) : std::string();
 }
 
+// Several values of a field, joined as the program shows them (TagLib
+// joins them with a space).
+std::string joinedValues(const TagLib::StringList& values, std::string (*shown)(std::string_view))
+{
+    std::string out;
+    for (const auto& v : values)
+        trackinfo::appendValue(out, shown(toUtf8(v)));
+    return out;
+}
+
+std::string asIs(std::string_view text) { return std::string(text); }
+
+// The texts of the first frame with this ID.
+TagLib::StringList firstFrameFields(const TagLib::ID3v2::FrameListMap& frames, const char* id)
+{
+    const auto it = frames.find(id);
+    if (it == frames.end() || it->second.isEmpty())
+        return {};
+    const auto* f = dynamic_cast<const TagLib::ID3v2::TextIdentificationFrame*>(it->second.front());
+    return f ? f->fieldList() : TagLib::StringList {};
+}
+
 TagTexts fromId3v2(TagLib::ID3v2::Tag& tag)
 {
     TagTexts t;
-    t.title = toUtf8(tag.title());
-    t.artist = toUtf8(tag.artist());
-    t.album = toUtf8(tag.album());
-    t.track = tag.track();
     const auto& frames = tag.frameListMap();
+    t.title = joinedValues(firstFrameFields(frames, "TIT2"), asIs);
+    t.artist = joinedValues(firstFrameFields(frames, "TPE1"), asIs);
+    t.album = joinedValues(firstFrameFields(frames, "TALB"), asIs);
+    t.track = tag.track();
     for (const char* id : { "TDRC", "TYER" }) {
         const auto it = frames.find(id);
         if (it != frames.end() && !it->second.isEmpty()) {
@@ -101,29 +123,24 @@ TagTexts fromId3v2(TagLib::ID3v2::Tag& tag)
     }
     if (const auto it = frames.find("COMM"); it != frames.end())
         t.comment = id3v2Comment(it->second);
-    // Several genres (ID3v2.4) show as the first.
-    if (const auto it = frames.find("TCON"); it != frames.end() && !it->second.isEmpty()) {
-        if (const auto* f = dynamic_cast<const TagLib::ID3v2::TextIdentificationFrame*>(it->second.front())) {
-            for (const auto& field : f->fieldList()) {
-                t.genre = genreName(toUtf8(field));
-                if (!t.genre.empty())
-                    break;
-            }
-        }
-    }
+    t.genre = joinedValues(firstFrameFields(frames, "TCON"), genreName);
     return t;
 }
 
 TagTexts fromApe(TagLib::APE::Tag& tag)
 {
     TagTexts t;
-    t.title = toUtf8(tag.title());
-    t.artist = toUtf8(tag.artist());
-    t.album = toUtf8(tag.album());
-    t.comment = toUtf8(tag.comment());
-    t.genre = genreName(toUtf8(tag.genre()));
-    t.track = tag.track();
     const auto& items = tag.itemListMap();
+    auto values = [&](const char* key) {
+        const auto it = items.find(key);
+        return it == items.end() ? TagLib::StringList {} : it->second.values();
+    };
+    t.title = joinedValues(values("TITLE"), asIs);
+    t.artist = joinedValues(values("ARTIST"), asIs);
+    t.album = joinedValues(values("ALBUM"), asIs);
+    t.comment = joinedValues(values("COMMENT"), asIs);
+    t.genre = joinedValues(values("GENRE"), genreName);
+    t.track = tag.track();
     if (const auto it = items.find("YEAR"); it != items.end())
         t.year = yearOf(toUtf8(it->second.toString()));
     return t;

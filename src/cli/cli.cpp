@@ -154,6 +154,7 @@ int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     });
     addInfoCommand(app, ctx);
     addListCommand(app, ctx);
+    addPlaylistCommand(app, ctx);
     addPresetsCommand(app, ctx);
     for (CLI::App* sub : app.get_subcommands({}))
         sub->footer(sub->get_footer() + (sub->get_footer().empty() ? "" : "\n\n") + kExitCodesHelp);

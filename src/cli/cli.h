@@ -87,6 +87,7 @@ std::string didYouMean(std::string_view word, const std::vector<std::string_view
 // Each subcommand lives in its own file and registers itself here.
 void addInfoCommand(CLI::App& app, Context& ctx);
 void addListCommand(CLI::App& app, Context& ctx);
+void addPlaylistCommand(CLI::App& app, Context& ctx);
 void addPresetsCommand(CLI::App& app, Context& ctx);
 
 } // namespace melodex::cli

@@ -19,6 +19,7 @@
 #include "common/folder_listing.h"
 #include "common/folder_path.h"
 #include "common/text_rules.h"
+#include "listgen/index_page.h"
 #include "listgen/list_document.h"
 #include "trackinfo/track_details.h"
 #include "trackinfo/vbmp3.h"
@@ -192,6 +193,7 @@ struct FolderOutcome {
     enum Kind { Written, NoMp3Files, Unreadable, WriteFailed, Cancelled } kind;
     int files = 0;
     int unopened = 0; // files that could not be opened: their rows say "unreadable"
+    FolderTotals totals {}; // what the page counted, for the index
 };
 
 // The files of a run that were not audio, said once the progress bar is
@@ -236,18 +238,19 @@ FolderOutcome listFolder(
     if (listing.names.empty())
         return { FolderOutcome::NoMp3Files };
     FileNotes notes;
+    FolderTotals totals;
     ListResult r;
     {
         ProgressBar bar(ctx.err, ctx.errIsTerminal && !ctx.quiet, escapeForTerminal(shown));
-        r = writeListDocument(
-            options, folder, listing.names, tag, info, notingReader(notes, ctx.verbose), std::ref(bar));
+        r = writeListDocument(options, folder, listing.names, tag, info,
+            countingReader(notingReader(notes, ctx.verbose), totals), std::ref(bar));
     }
     for (const std::string& line : notes.lines)
         error(ctx) << line << "\n";
     const int files = static_cast<int>(listing.names.size());
     switch (r.status) {
     case ListResult::Status::Success:
-        return { FolderOutcome::Written, files, notes.unopened };
+        return { FolderOutcome::Written, files, notes.unopened, totals };
     case ListResult::Status::Cancelled:
         return { FolderOutcome::Cancelled, files, notes.unopened };
     case ListResult::Status::Failed:
@@ -357,14 +360,15 @@ void reportSummary(Context& ctx, const RunSummary& s)
         ctx.exitCode = kExitOk;
 }
 
-RunSummary listRecursively(
-    Context& ctx, const OptionSet& options, const std::string& root, TrackTag& tag, StreamInfo& info)
+RunSummary listRecursively(Context& ctx, const OptionSet& options, const std::string& root, TrackTag& tag,
+    StreamInfo& info, std::vector<IndexedFolder>& written)
 {
     RunSummary s;
     for (const std::string& f : foldersToList(ctx, root)) {
         const FolderOutcome o = listFolder(ctx, options, f, tag, info);
         s.unopened += o.unopened;
         if (o.kind == FolderOutcome::Written) {
+            written.push_back({ f, o.totals });
             ++s.written;
             s.files += o.files;
             if (!ctx.quiet)
@@ -382,21 +386,50 @@ RunSummary listRecursively(
     return s;
 }
 
+// The index of a finished tree run; a run cut short or with nothing
+// written leaves the previous index alone.
+void writeIndex(Context& ctx, const OptionSet& options, const std::string& root, const std::string& name,
+    const std::vector<IndexedFolder>& written, const RunSummary& summary)
+{
+    if (summary.cancelled || written.empty()) {
+        ctx.err << "no index written\n";
+        return;
+    }
+    const ListResult r = writeIndexPage(options, root, name, written);
+    if (!r.ok()) {
+        ctx.err << "file i/o error\n" << escapeForTerminal(r.reason) << "\n";
+        ctx.exitCode = kExitWriteFailed;
+        return;
+    }
+    ctx.err << "wrote index " << escapeForTerminal(r.path) << " (" << written.size()
+            << (written.size() == 1 ? " list)\n" : " lists)\n");
+}
+
 void runList(Context& ctx, const std::string& folderArg, const std::optional<std::string>& preset,
     const ListOptions& given, bool recursive)
 {
     const std::optional<OptionSet> options = runOptions(ctx, preset, given);
     if (!options)
         return;
+    if (given.index) {
+        if (auto why = checkIndexName(*given.index, *options)) {
+            ctx.err << "list: --index: " << escapeForTerminal(*why) << "\n";
+            ctx.exitCode = kExitUsage;
+            return;
+        }
+    }
     const std::string folder = listedFolder(folderArg);
     InterruptGuard guard;
     vbmp3_init();
     TrackTag tag {};
     StreamInfo info {};
     if (recursive) {
-        const RunSummary summary = listRecursively(ctx, *options, folder, tag, info);
+        std::vector<IndexedFolder> written;
+        const RunSummary summary = listRecursively(ctx, *options, folder, tag, info, written);
         vbmp3_free();
         reportSummary(ctx, summary);
+        if (given.index)
+            writeIndex(ctx, *options, folder, *given.index, written, summary);
     } else {
         reportFolder(ctx, *options, folder, listFolder(ctx, *options, folder, tag, info));
         vbmp3_free();
@@ -471,6 +504,7 @@ void addListCommand(CLI::App& app, Context& ctx)
         std::string folder;
         std::string title, output, columns, colors, unit, preset, formats;
         int border = 0;
+        std::string index;
         bool recursive = false;
     };
     auto args = std::make_shared<Args>();
@@ -492,11 +526,17 @@ void addListCommand(CLI::App& app, Context& ctx)
         "Start from a preset saved by the window (see `presets`); "
         "the options above override it");
     auto* formats = addFormatsOption(*cmd, args->formats);
-    cmd->add_flag("--recursive,-r", args->recursive,
+    auto* recursive = cmd->add_flag("--recursive,-r", args->recursive,
         "Write a list into FOLDER and every folder below it that holds files of the listed formats");
+    auto* index = cmd->add_option("--index", args->index,
+                         "With -r, also an index page in FOLDER linking every list written, with the "
+                         "totals of each and of all (NAME default: index.htm; the --output rules apply)")
+                      ->expected(0, 1)
+                      ->type_name("[NAME]")
+                      ->needs(recursive);
     cmd->add_flag("--quiet,-q", ctx.quiet, "No progress bar and no closing line; errors are still said");
     cmd->add_flag("--verbose", ctx.verbose, "Also say on stderr why each unreadable file holds no audio");
-    cmd->callback([&ctx, args, title, output, columns, colors, border, unit, preset, formats] {
+    cmd->callback([&ctx, args, title, output, columns, colors, border, unit, preset, index, formats] {
         ListOptions given;
         if (formats->count())
             given.formats = args->formats;
@@ -512,6 +552,8 @@ void addListCommand(CLI::App& app, Context& ctx)
             given.border = args->border;
         if (unit->count())
             given.unit = args->unit;
+        if (index->count())
+            given.index = args->index.empty() ? std::string(kDefaultIndexName) : args->index;
         runList(ctx, args->folder, preset->count() ? std::optional(args->preset) : std::nullopt, given,
             args->recursive);
     });

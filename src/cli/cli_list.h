@@ -20,6 +20,7 @@ struct ListOptions {
     std::optional<int> border;
     std::optional<std::string> unit; // byte, kb, mb
     std::optional<std::string> formats; // "flac,opus", "all": over the preset's Formats=
+    std::optional<std::string> index; // list -r --index: the index page's name
 };
 
 // Applies the given options over base. Returns an error message for a value

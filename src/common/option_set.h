@@ -9,6 +9,7 @@
 #include "common/audio_format.h"
 
 #include <array>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -165,6 +166,29 @@ inline constexpr ValueRange kPaletteIndexRange { kNoItem,
 // The look of the page: the classic table is the default and what every
 // INI file written before the choice existed loads as.
 enum class PageStyle : std::uint8_t { Classic, Modern };
+
+// Its word in the INI file's Style= key and on the command line.
+inline constexpr auto kPageStyleNames = std::to_array<std::string_view>({ "classic", "modern" });
+
+constexpr std::string_view pageStyleName(PageStyle style)
+{
+    return kPageStyleNames[static_cast<std::size_t>(style)];
+}
+
+// The style a word names, letter case ignored; nothing for any other word.
+constexpr std::optional<PageStyle> parsePageStyle(std::string_view word)
+{
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    for (std::size_t i = 0; i < kPageStyleNames.size(); ++i) {
+        const std::string_view name = kPageStyleNames[i];
+        bool same = word.size() == name.size();
+        for (std::size_t k = 0; same && k < name.size(); ++k)
+            same = lower(word[k]) == name[k];
+        if (same)
+            return static_cast<PageStyle>(i);
+    }
+    return std::nullopt;
+}
 
 // Texts are UTF-8. Indices keep the window's meaning: -1 where a combo box's
 // text matches none of its items.

@@ -282,10 +282,10 @@ void appendRow(std::string& out, Rows& rows, int j, const std::string& name)
     StreamInfo& info = rows.info;
     const std::string path = joinPath(rows.folder, name);
     if (rows.reader(path, tag, info) == 0) {
-        // An unreadable file still gets its row and counts with its
-        // size; whatever else a reader left in the records is not its own.
+        // An unreadable file still gets its row, counts with its size and
+        // shows the tag it holds without its audio; stream values a reader
+        // left behind are not the file's.
         const int32_t bytes = info.FileBytes;
-        tag = TrackTag {};
         info = StreamInfo {};
         info.FileBytes = bytes;
     }

@@ -153,15 +153,20 @@ std::string IniGetString(const std::string& section, const std::string& key, con
     return s ? s->getString(key, defaultValue) : defaultValue;
 }
 
-bool IniPutSection(const std::string& section, const IniValues& values, IniError* error, const LockWait& wait)
+bool IniPutSection(const std::string& section, const IniValues& values, IniError* error, const LockWait& wait,
+    const IniValues& ifPresent)
 {
     const std::filesystem::path path = IniFilePath();
+    const auto encoded = [](const IniValues& list) {
+        IniValues bytes;
+        bytes.reserve(list.size());
+        for (const auto& [key, value] : list)
+            bytes.emplace_back(sjis::encode(key), sjis::encode(value));
+        return bytes;
+    };
     try {
-        IniValues encoded;
-        encoded.reserve(values.size());
-        for (const auto& [key, value] : values)
-            encoded.emplace_back(sjis::encode(key), sjis::encode(value));
-        if (profile::writeProfileSection(initext::encodeSectionName(section), encoded, path, error, wait))
+        if (profile::writeProfileSection(
+                initext::encodeSectionName(section), encoded(values), path, error, wait, encoded(ifPresent)))
             return true;
     } catch (const std::exception& e) {
         if (error)

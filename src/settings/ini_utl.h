@@ -65,9 +65,11 @@ std::optional<IniSection> IniGetSection(const std::string& section, IniError* er
 
 // Sets every key of values in one locked read-modify-write of the file; on
 // failure nothing is written. While another program holds the lock, wait is
-// called (LockWait: a window's "waiting" box with Cancel).
+// called (LockWait: a window's "waiting" box with Cancel). The keys of
+// ifPresent are set only where the section holds them already
+// (profile::writeProfileSection).
 bool IniPutSection(const std::string& section, const IniValues& values, IniError* error = nullptr,
-    const LockWait& wait = {});
+    const LockWait& wait = {}, const IniValues& ifPresent = {});
 
 // The bytes value takes in the file.
 std::size_t IniStoredSize(const std::string& value);

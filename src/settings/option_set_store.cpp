@@ -78,6 +78,8 @@ PresetRead readPreset(const std::string& name)
     s.title = stored.getString("Title", defaults.title);
     s.outFile = stored.getString("OutFile", defaults.outFile);
     s.sizeUnit = readRanged(stored, "FileSize", defaults.sizeUnit, kSizeUnitRange);
+    s.formats = FormatSet::parse(stored.getString("Formats", "")).value_or(defaults.formats);
+    s.style = parsePageStyle(stored.getString("Style", "")).value_or(defaults.style);
     return result;
 }
 
@@ -116,7 +118,18 @@ bool writeOptionSet(const std::string& name, const OptionSet& options, IniError*
     values.emplace_back("FileSize", spacedDecimal(options.sizeUnit));
     if (!text("Title", options.title) || !text("OutFile", options.outFile))
         return false;
-    return IniPutSection(name, values, error, wait);
+    // Keys that came after the first twenty are written when they differ
+    // from what their absence reads as, so that a preset of the defaults is
+    // the file older versions wrote; where the section holds one already it
+    // is rewritten, or a choice undone would come back on the next load.
+    IniValues ifPresent;
+    const OptionSet defaults;
+    const auto later = [&](const char* key, std::string value, bool isDefault) {
+        (isDefault ? ifPresent : values).emplace_back(key, std::move(value));
+    };
+    later("Formats", options.formats.text(), options.formats == defaults.formats);
+    later("Style", std::string(pageStyleName(options.style)), options.style == defaults.style);
+    return IniPutSection(name, values, error, wait, ifPresent);
 }
 
 } // namespace melodex

@@ -1,5 +1,6 @@
 #pragma once
-// A Preset: one Option set in one section of the INI file, 20 keys. The window
+// A Preset: one Option set in one section of the INI file: 20 keys, and two
+// more (Formats=, Style=) that files written before they existed lack. The window
 // and melodex-cli both read and write presets through here, so a preset saved
 // by one loads the same in the other.
 
@@ -38,7 +39,9 @@ PresetRead readPreset(const std::string& name);
 void settleNumberBoxes(OptionSet& loaded, const OptionSet& before);
 
 // Writes the 20 keys in one write of the file: all of them or, on failure,
-// none (error says why). A text that would not load back as it is (longer than
+// none (error says why). Formats= and Style= are added only when they hold
+// something else than their absence reads as (MP3 alone, the classic page),
+// and rewritten where the section holds them already. A text that would not load back as it is (longer than
 // the readers take) is refused. A blank name writes nothing and succeeds.
 bool writeOptionSet(
     const std::string& name, const OptionSet& options, IniError* error = nullptr, const LockWait& wait = {});

@@ -396,7 +396,8 @@ void appendSection(std::string& text, std::string_view section, const IniValues&
 
 // Everything up to "=" stays as it was, so only the values change; keys the
 // section lacks follow its last key.
-void setKeys(std::string& text, const SectionEdit& edit, const IniValues& values, std::string_view eol)
+void setKeys(std::string& text, const SectionEdit& edit, const IniValues& values, std::size_t added,
+    std::string_view eol)
 {
     // From the back, so the positions in front stay true.
     std::ptrdiff_t shift = 0;
@@ -406,7 +407,7 @@ void setKeys(std::string& text, const SectionEdit& edit, const IniValues& values
         shift -= static_cast<std::ptrdiff_t>(r->end - r->begin);
     }
     std::string add;
-    for (std::size_t i = 0; i < values.size(); ++i) {
+    for (std::size_t i = 0; i < added; ++i) {
         if (!edit.done[i])
             add += keyLine(values[i], eol);
     }
@@ -418,8 +419,9 @@ void setKeys(std::string& text, const SectionEdit& edit, const IniValues& values
 }
 
 // The text with every key of values set in the first section of that name,
-// or that section added at the end.
-std::string editedText(std::string text, std::string_view section, const IniValues& values)
+// or that section added at the end. Keys from values[added] on are set only
+// where the section holds them.
+std::string editedText(std::string text, std::string_view section, const IniValues& values, std::size_t added)
 {
     // New lines follow the file's own line breaks; a new file gets CR LF, as
     // on the system the files are shared with.
@@ -427,9 +429,10 @@ std::string editedText(std::string text, std::string_view section, const IniValu
     const std::string_view eol = lfOnly ? "\n" : "\r\n";
     const SectionEdit edit = findSectionEdit(text, section, values);
     if (edit.found)
-        setKeys(text, edit, values, eol);
+        setKeys(text, edit, values, added, eol);
     else
-        appendSection(text, section, values, eol, edit.last);
+        appendSection(text, section,
+            IniValues(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(added)), eol, edit.last);
     return text;
 }
 
@@ -531,20 +534,30 @@ int parseProfileInt(std::string_view value, int defaultValue)
 }
 
 bool writeProfileSection(std::string_view section, const IniValues& values, const std::filesystem::path& file,
-    IniError* error, const LockWait& wait)
+    IniError* error, const LockWait& wait, const IniValues& ifPresent)
 {
     if (const auto why = unstorable(section, "k", ""))
         return fail(error, file, *why);
-    // A key given twice is set once, to its last value.
+    // A key given twice is set once, to its last value; a key of both lists
+    // is set as values says.
     IniValues unique;
-    for (auto kv = values.rbegin(); kv != values.rend(); ++kv) {
-        if (const auto why = unstorable(section, kv->first, kv->second))
-            return fail(error, file, *why);
-        auto same = [&](const auto& u) { return sameName(u.first, kv->first); };
-        if (std::none_of(unique.begin(), unique.end(), same))
-            unique.push_back(*kv);
-    }
-    std::reverse(unique.begin(), unique.end());
+    const auto keepLast = [&](const IniValues& list) -> std::optional<std::string> {
+        const std::size_t before = unique.size();
+        for (auto kv = list.rbegin(); kv != list.rend(); ++kv) {
+            if (auto why = unstorable(section, kv->first, kv->second))
+                return why;
+            auto same = [&](const auto& u) { return sameName(u.first, kv->first); };
+            if (std::none_of(unique.begin(), unique.end(), same))
+                unique.push_back(*kv);
+        }
+        std::reverse(unique.begin() + static_cast<std::ptrdiff_t>(before), unique.end());
+        return std::nullopt;
+    };
+    if (const auto why = keepLast(values))
+        return fail(error, file, *why);
+    const std::size_t added = unique.size();
+    if (const auto why = keepLast(ifPresent))
+        return fail(error, file, *why);
 
     // The configuration folder of a user who never saved is not there yet.
     std::error_code ec;
@@ -564,7 +577,7 @@ bool writeProfileSection(std::string_view section, const IniValues& values, cons
     if (!readFd(opened->fd.get(), static_cast<std::size_t>(opened->st.st_size), bytes))
         return fail(error, file, std::strerror(errno));
     const ProfileBytes read = decodeProfile(std::move(bytes));
-    const std::string edited = editedText(read.text, section, unique);
+    const std::string edited = editedText(read.text, section, unique, added);
     if (edited == read.text && !opened->created)
         return true;
     if (!replaceFile(file, encodeProfile(edited, read.encoding), error)) {

@@ -62,8 +62,12 @@ int parseProfileInt(std::string_view value, int defaultValue);
 // names is replaced, permissions kept), so a failure leaves the previous file
 // untouched; nothing is written when any name or value cannot be stored.
 // While another program holds the lock, wait is called (see LockWait).
+// The keys of ifPresent are set only where the section holds them already and
+// never added: a value that reads the same as the key's absence, so that a
+// file gains no line that files written before the key existed lack, yet a
+// value stored before is not left standing.
 bool writeProfileSection(std::string_view section, const IniValues& values, const std::filesystem::path& file,
-    IniError* error = nullptr, const LockWait& wait = {});
+    IniError* error = nullptr, const LockWait& wait = {}, const IniValues& ifPresent = {});
 
 // ASCII letters compared without regard to case; double-byte characters, whose
 // trail bytes may look like ASCII letters, compared exactly.

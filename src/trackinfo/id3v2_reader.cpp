@@ -157,6 +157,7 @@ Id3v2Reader::Id3v2Reader(BufferedStream& stream, long offset, const Id3v2Header&
         ended_ = true; // compressed with a scheme never defined: nothing in it can be read
     else if (version_ > 2 && (flags & 0x40))
         ended_ = !readExtendedHeader();
+    framesEnd_ = bytes_.rawPosition();
 }
 
 Id3v2Reader::IdKind Id3v2Reader::classify(const unsigned char* id, std::size_t n)
@@ -246,14 +247,21 @@ bool Id3v2Reader::next()
             break; // the tag's end or its padding
         const long bodyStart = bytes_.rawPosition();
         const long size = frameSize(h, bodyStart);
+        const IdKind kind = classify(h, idBytes);
+        pastFrames_ = pastFrames_ || kind == IdKind::Invalid;
         body_ = bytes_;
         if (!bytes_.skip(static_cast<std::size_t>(size))) {
             // Whatever seems to follow a frame that runs past the tag is
             // not sure to be a frame.
             tagLibAlike_ = false;
+            // A download stopped inside a frame: the rest of the file is
+            // that frame, a cover's bytes no audio.
+            if (!pastFrames_ && bytes_.rawEnd() >= stream_.size())
+                framesEnd_ = bytes_.rawEnd();
             break;
         }
-        const IdKind kind = classify(h, idBytes);
+        if (!pastFrames_)
+            framesEnd_ = bytes_.rawPosition();
         if (kind != IdKind::Valid || size == 0 || (version_ > 2 && (h[8] != 0 || h[9] != 0)))
             tagLibAlike_ = false;
         if (kind == IdKind::Invalid || size == 0)

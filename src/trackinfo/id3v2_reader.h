@@ -44,6 +44,12 @@ public:
     // of the rest, so its reading can be held against this one only here.
     bool tagLibAlike() const { return tagLibAlike_; }
 
+    // Where the frames end as far as the file shows them: after the last
+    // frame walked before anything that is no frame (padding, audio behind a
+    // size that lies), or the end of the file when a frame runs past it.
+    // Meaningful once next() has returned false.
+    long framesEnd() const { return framesEnd_; }
+
     // The tag's bytes after its header, unsynchronisation undone when it
     // covers the whole tag. Cheap to copy: a copy is a position.
     class Bytes {
@@ -79,6 +85,8 @@ private:
     bool tagUnsynchronised_ = false;
     bool ended_ = false;
     bool tagLibAlike_ = true;
+    bool pastFrames_ = false; // a block that is no frame was stepped over
+    long framesEnd_ = 0;
     char id_[4] = {};
     unsigned char flags_ = 0; // the format byte of the frame flags (ID3v2.3, 2.4)
     std::size_t size_ = 0;

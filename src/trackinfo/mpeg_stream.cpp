@@ -2,6 +2,7 @@
 
 #include "trackinfo/buffered_stream.h"
 #include "trackinfo/byte_order.h"
+#include "trackinfo/id3v2_reader.h"
 #include "trackinfo/tag_layout.h"
 
 #include <algorithm>
@@ -110,15 +111,22 @@ private:
 };
 
 // Where the audio may start: after an ID3v2 tag at the front, of whatever
-// version. A tag whose size runs past the end of the file lies; then its
-// frames are searched too, the chain check keeps picture data from passing
-// for audio.
-int64_t searchStart(const Reader& r, const TagLayout& layout)
+// version. A tag whose size runs past the end of the file was cut short or
+// lies: the audio may start where its frames end, but not inside one of
+// them, where a cover's bytes can look like a stream of frames. The frames
+// of a version nobody can read are searched too.
+int64_t searchStart(BufferedStream& stream, const TagLayout& layout)
 {
     if (!layout.id3v2())
         return 0;
-    const int64_t total = layout.id3v2()->extent();
-    return total <= r.size() ? total : static_cast<int64_t>(kId3v2HeaderBytes);
+    const Id3v2Header& tag = *layout.id3v2();
+    if (tag.extent() <= stream.size())
+        return tag.extent();
+    if (!tag.readable())
+        return static_cast<int64_t>(kId3v2HeaderBytes);
+    Id3v2Reader frames(stream, 0, tag);
+    while (frames.next()) { }
+    return frames.framesEnd();
 }
 
 // A frame header of the stream at p: one of ref's stream when ref is given,
@@ -445,9 +453,28 @@ struct StreamStart {
     int64_t end = 0; // where frames may end: the tags at the end excluded
 };
 
-std::optional<StreamStart> findStreamStart(Reader& r, TagLayout& layout)
+// A file of one frame (a download stopped after it) has no run of frames to
+// confirm it: one whole frame where the audio must start, followed by no
+// more than the start of the next frame of its stream.
+std::optional<FrameStart> oneFrameAt(Reader& r, int64_t pos, int64_t end)
 {
-    const int64_t searchFrom = searchStart(r, layout);
+    const auto h = r.headerAt(pos, 0);
+    if (!h || pos + h->frameBytes > end)
+        return std::nullopt;
+    const int64_t next = pos + h->frameBytes;
+    if (end - next >= 4) {
+        const auto cut = r.headerAt(next, 0);
+        if (!cut || !sameStream(*cut, *h) || next + cut->frameBytes <= end)
+            return std::nullopt;
+    } else if (end > next && r.view(next, 1, 1)[0] != 0xFF) {
+        return std::nullopt;
+    }
+    return FrameStart { pos, 0 };
+}
+
+std::optional<StreamStart> findStreamStart(Reader& r, BufferedStream& stream, TagLayout& layout)
+{
+    const int64_t searchFrom = searchStart(stream, layout);
     // The stream nearly always starts right there. Without a VBR header it
     // will be walked to its end: all of it is read now, and the tags at the
     // end with it, rather than the end first and the rest after.
@@ -461,7 +488,9 @@ std::optional<StreamStart> findStreamStart(Reader& r, TagLayout& layout)
     StreamStart st;
     st.end = layout.tail().start(r.size());
     const int64_t from = std::min(searchFrom, st.end);
-    const auto start = findFrames(r, from, from + kMaxJunk, st.end, nullptr, 0);
+    auto start = findFrames(r, from, from + kMaxJunk, st.end, nullptr, 0);
+    if (!start)
+        start = oneFrameAt(r, from, st.end);
     if (!start)
         return std::nullopt;
     st.freeBytes = start->freeBytes;
@@ -524,7 +553,7 @@ StreamSummary analyzeStream(BufferedStream& stream, TagLayout& layout)
 {
     StreamSummary s;
     Reader r(stream);
-    const std::optional<StreamStart> st = findStreamStart(r, layout);
+    const std::optional<StreamStart> st = findStreamStart(r, stream, layout);
     if (!st)
         return s;
     s.found = true;

@@ -88,15 +88,20 @@ int tagLibNumber(std::string_view text, bool* ok = nullptr)
     return i > digits ? static_cast<int>(value) : 0;
 }
 
-// Values joined by a space, as TagLib shows several in one field.
 std::string joined(const std::vector<std::string>& values)
 {
     std::string out;
-    for (std::size_t i = 0; i < values.size(); ++i) {
-        if (i > 0)
-            out += ' ';
-        out += values[i];
-    }
+    for (const auto& v : values)
+        appendValue(out, v);
+    return out;
+}
+
+// Each value a genre names, joined; values that name none are left out.
+std::string genreNames(const std::vector<std::string>& values)
+{
+    std::string out;
+    for (const auto& v : values)
+        appendValue(out, genreName(v));
     return out;
 }
 
@@ -116,7 +121,7 @@ public:
     // The texts of a text frame, each decoded, into `fields`; trailing NULs
     // dropped, empty texts left out. False when the frame cannot be decoded.
     bool textFields(std::string_view body, std::vector<std::string>& fields);
-    // A text frame's value: its texts joined by a space.
+    // A text frame's value: its texts joined.
     Text textFrame(std::string_view body);
     // A comment frame: encoding, language, description, text.
     std::optional<Comment> commentFrame(std::string_view body);
@@ -453,6 +458,16 @@ Field fieldOf(std::string_view id, int version)
 // twenty thousand deep run it out of stack. Nothing of them is shown here.
 bool nestsFrames(std::string_view id) { return id == "CHAP" || id == "CTOC"; }
 
+// Genres a tag may add up: no more fit the field, and a tag of a million
+// genre frames must not make a million strings.
+constexpr std::size_t kMaxGenres = 256;
+
+// Fields a tag may hold several values of: every frame of one adds its own.
+bool takesSeveralValues(Field f)
+{
+    return f == Field::Title || f == Field::Artist || f == Field::Album || f == Field::Genre;
+}
+
 // What the frames of an ID3v2 tag gave, before it becomes the six texts.
 struct Id3v2Frames {
     static constexpr std::size_t kTexts = static_cast<std::size_t>(Field::Genre);
@@ -463,36 +478,66 @@ struct Id3v2Frames {
     std::string comment; // the one without a description, else the first
 
     std::optional<std::string>& text(Field f) { return texts[static_cast<std::size_t>(f)]; }
+
+    bool seen(Field f)
+    {
+        return f == Field::Genre ? genres.has_value() : f < Field::Genre && text(f).has_value();
+    }
+
+    // Whether a frame of this field is still to be read.
+    bool wants(Field f)
+    {
+        if (f == Field::Genre)
+            return !genres || genres->size() < kMaxGenres;
+        if (f < Field::Genre)
+            return !text(f) || takesSeveralValues(f);
+        return f == Field::Comment && !commentChosen;
+    }
+
+    void take(Field f, const std::string& body, TagDecoder& d);
 };
 
-// The six texts of an ID3v2 tag: the first frame of each kind that can be
-// read, the comment without a description or else the only one, the first
-// genre that names one.
+void Id3v2Frames::take(Field f, const std::string& body, TagDecoder& d)
+{
+    thread_local std::vector<std::string> fields;
+    if (f < Field::Genre) {
+        auto value = d.textFrame(body);
+        if (!text(f))
+            text(f) = std::move(value);
+        else if (value)
+            appendValue(*text(f), *value);
+    } else if (f == Field::Genre) {
+        if (d.textFields(body, fields)) {
+            auto more = d.readingGenres(fields);
+            if (!genres)
+                genres = std::move(more);
+            else
+                genres->insert(genres->end(), more.begin(), more.end());
+        }
+    } else if (const auto c = d.commentFrame(body)) {
+        if (comments++ == 0 || c->description.empty())
+            comment = c->text;
+        commentChosen = c->description.empty();
+    }
+}
+
+// The six texts of an ID3v2 tag: the values of every title, artist, album
+// and genre frame, the first year and track frame that can be read, the
+// comment without a description or else the only one.
 TagTexts readId3v2(Id3v2Reader& tag, TagDecoder& d)
 {
     Id3v2Frames got;
     thread_local std::string body;
-    thread_local std::vector<std::string> fields;
     while (tag.next()) {
         const Field field = fieldOf(tag.id(), tag.version());
-        const auto index = static_cast<std::size_t>(field);
         if (field == Field::None && nestsFrames(tag.id()))
             d.differs();
-        const bool wanted = field < Field::Genre ? !got.texts[index]
-            : field == Field::Genre              ? !got.genres
-                                                 : field == Field::Comment && !got.commentChosen;
-        if (!wanted || !tag.data(body))
+        if (!got.wants(field) || !tag.data(body))
             continue;
-        if (field < Field::Genre) {
-            got.texts[index] = d.textFrame(body);
-        } else if (field == Field::Genre) {
-            if (d.textFields(body, fields))
-                got.genres = d.readingGenres(fields);
-        } else if (const auto c = d.commentFrame(body)) {
-            if (got.comments++ == 0 || c->description.empty())
-                got.comment = c->text;
-            got.commentChosen = c->description.empty();
-        }
+        // TagLib shows the first frame's values alone.
+        if (takesSeveralValues(field) && got.seen(field))
+            d.differs();
+        got.take(field, body, d);
     }
     if (!tag.tagLibAlike())
         d.differs();
@@ -505,11 +550,8 @@ TagTexts readId3v2(Id3v2Reader& tag, TagDecoder& d)
         out.year = yearOf(*year);
     if (got.commentChosen || got.comments == 1)
         out.comment = got.comment;
-    for (const auto& g : got.genres.value_or(std::vector<std::string> {})) {
-        out.genre = genreName(g);
-        if (!out.genre.empty())
-            break;
-    }
+    if (got.genres)
+        out.genre = genreNames(*got.genres);
     if (const auto& track = got.text(Field::Track))
         out.track = d.trackNumber(*track);
     return out;
@@ -541,7 +583,7 @@ TagTexts id3v1Texts(BufferedStream& stream, int64_t at)
 }
 
 // The fields of an APE tag as TagLib names and reads them: every value of
-// an item joined by a space, the first alone for the year and the track.
+// an item joined, the first alone for the year and the track.
 TagTexts apeTexts(BufferedStream& stream, const ApeTag& tag, TagDecoder& d)
 {
     enum Key { Title, Artist, Album, Comment, Genre, Year, Track };
@@ -559,7 +601,7 @@ TagTexts apeTexts(BufferedStream& stream, const ApeTag& tag, TagDecoder& d)
     t.artist = joined(values(Artist));
     t.album = joined(values(Album));
     t.comment = joined(values(Comment));
-    t.genre = genreName(joined(values(Genre)));
+    t.genre = genreNames(values(Genre));
     if (const auto year = values(Year); !year.empty())
         t.year = yearOf(year.front());
     if (const auto track = values(Track); !track.empty())

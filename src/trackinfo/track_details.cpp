@@ -8,6 +8,7 @@
 #include "trackinfo/tag_layout.h"
 #include "trackinfo/vbmp3.h"
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstring>
@@ -36,11 +37,14 @@ int32_t clampToInt32(int64_t v) { return v > INT32_MAX ? INT32_MAX : (v < 0 ? 0 
 void readMpegStream(BufferedStream& stream, TagLayout& layout, TrackDetails& details)
 {
     const auto summary = analyzeStream(stream, layout);
+    // A tag whose audio never came (a download stopped inside the tag, a
+    // tag-only file) still names the track: its texts are shown, its stream
+    // values stay zero. Without audio there is no junk before it to search.
+    details.texts = readPlainTags(stream, layout, summary.found ? summary.firstFrame : 0).texts;
     if (!summary.found) {
         details.problem = "no MPEG audio found";
         return;
     }
-    details.texts = readPlainTags(stream, layout, summary.firstFrame).texts;
     details.bitrateKbps = summary.bitrateKbps;
     details.sampleRate = summary.sampleRate;
     details.seconds = summary.totalSeconds;
@@ -129,6 +133,42 @@ void fillMissing(TagTexts& into, const TagTexts& from)
         into.track = from.track;
 }
 
+namespace {
+
+// Whether value is one of the values at the start of the field: only the
+// first ones are looked at, so that a hostile tag of a hundred thousand
+// values does not cost a hundred thousand times all of them.
+bool holdsValue(std::string_view field, std::string_view value)
+{
+    constexpr std::size_t kLookedAt = 1024;
+    const std::string_view head = field.substr(0, kLookedAt);
+    for (std::size_t from = 0; from <= head.size();) {
+        std::size_t end = head.find(kValueJoiner, from);
+        if (end == std::string_view::npos) {
+            if (head.size() < field.size())
+                return false;
+            end = field.size();
+        }
+        if (field.substr(from, end - from) == value)
+            return true;
+        if (end == field.size())
+            return false;
+        from = end + kValueJoiner.size();
+    }
+    return false;
+}
+
+} // namespace
+
+void appendValue(std::string& field, std::string_view value)
+{
+    if (value.empty() || field.size() >= kMaxTagValueBytes || holdsValue(field, value))
+        return;
+    if (!field.empty())
+        field += kValueJoiner;
+    field.append(value.substr(0, kMaxTagValueBytes - std::min(field.size(), kMaxTagValueBytes)));
+}
+
 int averageKbps(uint64_t audioBytes, uint64_t ticks, uint64_t ticksPerSecond)
 {
     if (ticks == 0 || ticksPerSecond == 0)
@@ -189,9 +229,9 @@ void putDetails(const TrackDetails& details, TrackTag& tag, StreamInfo& info)
     std::memset(&tag, 0, sizeof tag);
     std::memset(&info, 0, sizeof info);
     info.FileBytes = clampToInt32(details.fileBytes);
+    putTexts(tag, details.texts);
     if (!details.readable)
         return;
-    putTexts(tag, details.texts);
     info.BitRate = clampToInt32(details.bitrateKbps);
     info.SamplingRate = details.sampleRate;
     info.TotalSeconds = clampToInt32(details.seconds);

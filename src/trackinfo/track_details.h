@@ -27,6 +27,12 @@ struct TagTexts {
 // atoms with two data children) are shown joined by this, in every format.
 inline constexpr std::string_view kValueJoiner = "; ";
 
+// Adds a value to a field of several: after kValueJoiner, unless it is empty
+// or already one of the field's values (a tag that repeats a frame says it
+// once), and only up to what one tag value may take, however many values a
+// hostile tag repeats.
+void appendValue(std::string& field, std::string_view value);
+
 // Fills the fields still empty in `into` from `from`: a field missing from
 // the first tag comes from the next, as TagLib merges them.
 void fillMissing(TagTexts& into, const TagTexts& from);
@@ -55,7 +61,8 @@ int averageKbps(uint64_t audioBytes, uint64_t ticks, uint64_t ticksPerSecond);
 
 // The file at path (a native path, bytes as the file system holds them).
 // Never throws: a file that cannot be opened or holds no audio comes back
-// unreadable, with empty texts and zeros but its size where it can be known.
+// unreadable, with zeros but its size where it can be known, and the texts
+// of whatever tag it holds.
 TrackDetails readTrackDetails(const char* path);
 
 // The texts into the record's fields as CP932, each cut where a whole
@@ -63,6 +70,7 @@ TrackDetails readTrackDetails(const char* path);
 void putTexts(TrackTag& tag, const TagTexts& texts);
 
 // The fixed records cut from the details: both cleared first, texts in CP932
+// (an unreadable file's too: its tag may be whole where its audio is not)
 // cut where a whole character or reference ends, numbers held to 32 bits.
 void putDetails(const TrackDetails& details, TrackTag& tag, StreamInfo& info);
 

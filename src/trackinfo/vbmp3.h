@@ -49,8 +49,9 @@ int32_t vbmp3_init();
 
 // Clears both records, then fills them from the file at path (a native
 // file-system path: bytes as the file system holds them). Returns 1 when the
-// file holds an MPEG audio stream; 0 otherwise, with empty texts and zeros but
-// FileBytes, which still holds the file's size when it can be known.
+// file holds an MPEG audio stream; 0 otherwise, with zeros but FileBytes,
+// which still holds the file's size when it can be known, and the texts of
+// a tag the file holds without its audio (a download stopped early).
 int32_t vbmp3_getFileInfo(const char* path, TrackTag* tag, StreamInfo* info);
 
 // Returns 1.

@@ -111,6 +111,7 @@ void frmMain1::connectHandlers()
     }
     connect(m_save_2, &QAction::triggered, this, [this] { m_save_2_Click(); });
     connect(m_read_2, &QAction::triggered, this, [this] { m_read_2_Click(); });
+    connect(m_all_formats, &QAction::triggered, this, [this](bool checked) { m_all_formats_Click(checked); });
     auto* reread = new QShortcut(QKeySequence(Qt::Key_F5), this);
     connect(reread, &QShortcut::activated, this, [this] { rereadFolder(); });
 }
@@ -144,6 +145,10 @@ melodex::OptionSet frmMain1::optionSetFromControls() const
     set.sizeUnit = SizeUnit;
     set.title = strTitle1->text().toStdString();
     set.outFile = strOutFile1->text().toStdString();
+    set.formats = formats_;
+    set.style = m_style_1[static_cast<std::size_t>(melodex::PageStyle::Modern)]->isChecked()
+        ? melodex::PageStyle::Modern
+        : melodex::PageStyle::Classic;
     return set;
 }
 
@@ -281,7 +286,7 @@ bool frmMain1::showFolder(const std::string& path)
     // Read everything first: a folder that cannot be read must leave the
     // lists and FolderPath describing the folder shown before.
     const auto subfolders = melodex::listSubfolders(path);
-    auto files = subfolders.ok ? melodex::listMp3Files(path) : melodex::FolderListing {};
+    auto files = subfolders.ok ? melodex::listAudioFiles(path, formats_) : melodex::FolderListing {};
     if (!subfolders.ok || !files.ok) {
         const std::string& reason = subfolders.ok ? files.error : subfolders.error;
         tell(cannotOpenFolder(decodedName(reason)), melodex::MessageIcon::Exclamation);
@@ -398,6 +403,28 @@ void frmMain1::applyOptionSet(const melodex::OptionSet& options)
     strTitle1->setWholeText(QString::fromStdString(options.title));
     strOutFile1->setWholeText(QString::fromStdString(options.outFile));
     Option1[options.sizeUnit]->setChecked(true);
+    m_style_1[static_cast<std::size_t>(options.style)]->setChecked(true);
+    if (options.formats != formats_) {
+        formats_ = options.formats;
+        showFormats();
+        rereadFolder();
+    }
+}
+
+void frmMain1::m_all_formats_Click(bool checked)
+{
+    formats_ = checked ? melodex::FormatSet::all() : melodex::FormatSet::mp3Only();
+    showFormats();
+    rereadFolder();
+}
+
+void frmMain1::showFormats()
+{
+    m_all_formats->setChecked(!formats_.isMp3Only());
+    // "MP3" would be untrue of the count, and a list of the formats would not
+    // fit the label.
+    Label5->setText(
+        formats_.isMp3Only() ? QStringLiteral("MP3ファイルの数") : QStringLiteral("ファイルの数"));
 }
 
 void frmMain1::showNotice(const std::optional<melodex::Notice>& notice)

@@ -46,6 +46,7 @@ enum class ControlSlot {
     Dir1,
     File1,
     strFileCount,
+    Label5,
     Label1,
     Combo1,
     strEnabled1,
@@ -115,11 +116,13 @@ private:
     void m_read_1_Click(int index);
     void m_save_2_Click();
     void m_read_2_Click();
+    void m_all_formats_Click(bool checked);
 
     void createControls();
     // Takes the control the layout made into its member (index: its place in
     // the member's array).
     void keepControl(ControlSlot slot, int index, QWidget* control);
+    void keepLabel(ControlSlot slot, std::size_t at, QLabel* label);
     void makeFolderIcons();
     void createMenus();
     void setTabOrder();
@@ -135,6 +138,8 @@ private:
     // F5: reads the drive, folder and file lists again, after files changed
     // on disk, keeping the highlighted folder and file where they still are.
     void rereadFolder();
+    // The menu's check and the count label's text follow formats_.
+    void showFormats();
     void tell(const QString& text, melodex::MessageIcon icon);
 
     void MakeList();
@@ -150,6 +155,7 @@ private:
     QListWidget* Dir1 = nullptr;
     QListWidget* File1 = nullptr;
     QLineEdit* strFileCount = nullptr;
+    QLabel* Label5 = nullptr; // names what strFileCount counts
     QLabel* Label1 = nullptr;
     std::array<QComboBox*, melodex::kColumnCount> Combo1 {};
     melodex::TextBox* strEnabled1 = nullptr;
@@ -175,6 +181,9 @@ private:
     std::array<QAction*, 4> m_read_1 {};
     QAction* m_read_sep = nullptr;
     QAction* m_read_2 = nullptr;
+    QMenu* m_option_title = nullptr;
+    QAction* m_all_formats = nullptr;
+    std::array<QAction*, 2> m_style_1 {}; // by PageStyle
 
     // --- Working values ---
     // FolderPath + "/" + a file name addresses the file in any folder.
@@ -200,6 +209,9 @@ private:
     int driveIndex_ = -1; // the drive shown before a change
     std::vector<std::string> fileNames_; // File1's entries as bytes
     std::vector<std::string> listedFiles_; // read for the folder being opened
+    // Not a control of its own: one menu item offers MP3 alone or every
+    // format, but a preset may hold any list, which the window keeps as it is.
+    melodex::FormatSet formats_ = melodex::FormatSet::mp3Only();
     QIcon openFolderIcon_;
     QIcon closedFolderIcon_;
 

@@ -10,6 +10,7 @@ namespace melodex {
 namespace {
 
 const QString kNoMp3Files = QStringLiteral("MP3ファイルがありません");
+const QString kNoAudioFiles = QStringLiteral("音声ファイルがありません");
 const QString kSuccess = QStringLiteral("Success");
 const QString kFileIoError = QStringLiteral("file i/o error");
 
@@ -26,7 +27,7 @@ std::optional<Notice> MakeList(const OptionSet& options, const std::string& fold
     QWidget* progressParent)
 {
     if (fileNames.empty())
-        return Notice(kNoMp3Files);
+        return Notice(options.formats.isMp3Only() ? kNoMp3Files : kNoAudioFiles);
     const int total = static_cast<int>(fileNames.size());
     QProgressDialog progress(QString(), QStringLiteral("キャンセル"), 0, total, progressParent);
     progress.setObjectName(QStringLiteral("MakeListProgress"));

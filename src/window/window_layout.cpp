@@ -5,6 +5,7 @@
 #include <functional>
 
 #include <QAction>
+#include <QActionGroup>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLineEdit>
@@ -74,7 +75,7 @@ constexpr ControlRow kControls[] = {
     { "Drive1", ControlSlot::Drive1, Kind::DriveList, { 0, 0, 2655, 300 } },
     { "Dir1", ControlSlot::Dir1, Kind::FolderList, { 0, 360, 2655, 2190 } },
     { "File1", ControlSlot::File1, Kind::FileList, { 0, 2640, 2655, 1530 } },
-    { "Label5", ControlSlot::None, Kind::Label, { 480, 4200, 1335, 255 }, "MP3ファイルの数" },
+    { "Label5", ControlSlot::Label5, Kind::Label, { 480, 4200, 1335, 255 }, "MP3ファイルの数" },
     { "strFileCount", ControlSlot::strFileCount, Kind::NumberBox, { 1920, 4200, 735, 270 }, "0" },
     // Column choosers.
     { "Label1", ControlSlot::Label1, Kind::NumberColumn, { 2760, 120, 255, 3975 } },
@@ -326,6 +327,16 @@ T* as(QWidget* control)
 
 } // namespace
 
+void frmMain1::keepLabel(ControlSlot slot, std::size_t at, QLabel* label)
+{
+    if (slot == ControlSlot::Label5)
+        Label5 = label;
+    else if (slot == ControlSlot::Label1)
+        Label1 = label;
+    else
+        ColorSample1.at(at) = label;
+}
+
 void frmMain1::keepControl(ControlSlot slot, int index, QWidget* control)
 {
     const auto at = static_cast<std::size_t>(index);
@@ -344,8 +355,10 @@ void frmMain1::keepControl(ControlSlot slot, int index, QWidget* control)
     case ControlSlot::strFileCount:
         strFileCount = as<QLineEdit>(control);
         break;
+    case ControlSlot::Label5:
     case ControlSlot::Label1:
-        Label1 = as<QLabel>(control);
+    case ControlSlot::ColorSample1:
+        keepLabel(slot, at, as<QLabel>(control));
         break;
     case ControlSlot::Combo1:
         Combo1.at(at) = as<QComboBox>(control);
@@ -367,9 +380,6 @@ void frmMain1::keepControl(ControlSlot slot, int index, QWidget* control)
         break;
     case ControlSlot::ColorBox1:
         ColorBox1.at(at) = as<QComboBox>(control);
-        break;
-    case ControlSlot::ColorSample1:
-        ColorSample1.at(at) = as<QLabel>(control);
         break;
     case ControlSlot::strBorder1:
         strBorder1 = as<melodex::TextBox>(control);
@@ -426,6 +436,22 @@ void frmMain1::createMenus()
     m_read_sep->setObjectName(QStringLiteral("m_read_sep"));
     m_read_2 = m_read_title->addAction(QStringLiteral("カスタム"));
     m_read_2->setObjectName(QStringLiteral("m_read_2"));
+
+    m_option_title = bar->addMenu(QStringLiteral("オプション(&O)"));
+    m_option_title->setObjectName(QStringLiteral("m_option_title"));
+    m_all_formats = m_option_title->addAction(QStringLiteral("すべての音声ファイル"));
+    m_all_formats->setObjectName(QStringLiteral("m_all_formats"));
+    m_all_formats->setCheckable(true);
+    m_option_title->addSeparator();
+    auto* styles = new QActionGroup(m_option_title);
+    const QString styleTexts[] = { QStringLiteral("クラシックなページ"), QStringLiteral("モダンなページ") };
+    for (std::size_t k = 0; k < m_style_1.size(); ++k) {
+        m_style_1[k] = m_option_title->addAction(styleTexts[k]);
+        m_style_1[k]->setObjectName(indexedName("m_style_1", static_cast<int>(k)));
+        m_style_1[k]->setCheckable(true);
+        styles->addAction(m_style_1[k]);
+    }
+    m_style_1[static_cast<std::size_t>(melodex::PageStyle::Classic)]->setChecked(true);
 }
 
 void frmMain1::setTabOrder()

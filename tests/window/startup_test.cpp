@@ -98,11 +98,13 @@ TEST_F(WindowTest, ShowsTheFixedTexts)
             texts << (action->isSeparator() ? QStringLiteral("-") : action->text());
         return texts;
     };
-    EXPECT_EQ(entries(window->menuBar()), QStringList({ "終了", "設定保存", "設定読込" }));
+    EXPECT_EQ(entries(window->menuBar()), QStringList({ "終了", "設定保存", "設定読込", "オプション(&O)" }));
     EXPECT_EQ(entries(find<QMenu>("m_save_title")),
         QStringList({ "save1", "save2", "save3", "save4", "-", "カスタム" }));
     EXPECT_EQ(entries(find<QMenu>("m_read_title")),
         QStringList({ "read1", "read2", "read3", "read4", "-", "カスタム" }));
+    EXPECT_EQ(entries(find<QMenu>("m_option_title")),
+        QStringList({ "すべての音声ファイル", "-", "クラシックなページ", "モダンなページ" }));
 }
 
 } // namespace
