@@ -37,12 +37,13 @@ _melodex_cli()
             fi
             ;;
         info)
-            options="-h --help --json"
+            options="-h --help --formats --json --csv --csv-safe --verbose"
+            valued="--formats"
             folder=1
             ;;
         list)
-            options="-h --help --title -o --output --columns --colors --border --unit --style --group --preset -r --recursive --index"
-            valued="--title -o --output --columns --colors --border --unit --style --group --preset"
+            options="-h --help --title -o --output --columns --colors --border --unit --style --group --preset --formats -r --recursive --index -q --quiet --verbose"
+            valued="--title -o --output --columns --colors --border --unit --style --group --preset --formats"
             folder=1
             ;;
         playlist)
@@ -103,7 +104,14 @@ _melodex_cli_value()
             ;;
         --formats)
             [[ $cur == *,* ]] && done="${cur%,*},"
-            mapfile -t COMPREPLY < <(compgen -P "$done" -W "all mp3 flac mp4 vorbis opus wav aiff" -- "${cur##*,}")
+            mapfile -t COMPREPLY < <(compgen -P "$done" -W \
+                "mp3 flac mp4 vorbis opus wav aiff all" -- "${cur##*,}")
+            compopt -o nospace 2>/dev/null
+            ;;
+        --colors)
+            [[ $cur == *,* ]] && done="${cur%,*},"
+            mapfile -t COMPREPLY < <(compgen -P "$done" -W \
+                "BLACK BLUE CYAN DARKBLUE DARKCYAN DARKGREEN DARKORANGE DARKRED DARKSEAGREEN DEEPPINK DEEPSKYBLUE FORESTGREEN GRAY GREEN HOTPINK KHAKI LAVENDER LAVENDERBLUSH LEMONCHIFFON LIGHTBLUE LIGHTCORAL LIGHTGRAY LIGHTPINK LIGHTYELLOW ORANGE PURPLE RED SKYBLUE WHITE YELLOW" -- "${cur##*,}")
             compopt -o nospace 2>/dev/null
             ;;
         --preset)

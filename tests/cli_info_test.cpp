@@ -1,5 +1,6 @@
 #include "cli/cli.h"
 
+#include <cstdlib>
 #include <filesystem>
 #include <regex>
 #include <sstream>
@@ -10,6 +11,7 @@
 #include <taglib/id3v2tag.h>
 #include <taglib/mpegfile.h>
 
+#include "common/sjis.h"
 #include "test_support.h"
 
 using namespace melodex;
@@ -65,13 +67,16 @@ TEST(CliInfo, PrintsOneLinePerCorpusFile)
     int seconds = 0;
     for (const auto& line : all) {
         const auto c = columns(line);
-        ASSERT_EQ(c.size(), 12u) << line;
+        ASSERT_EQ(c.size(), 14u) << line;
         seconds += std::stoi(c[10]);
     }
     EXPECT_EQ(seconds, 89); // the corpus summary's total
 
-    const auto has
-        = [&](const std::string& line) { return std::find(all.begin(), all.end(), line) != all.end(); };
+    // The first twelve columns; track and album artist follow.
+    const auto has = [&](const std::string& line) {
+        return std::any_of(
+            all.begin(), all.end(), [&](const std::string& l) { return l.starts_with(line + "\t"); });
+    };
     EXPECT_TRUE(has("cbr128_44k_stereo.mp3\tPlain ASCII Title\tTest Artist\tTest Album\t1999\t"
                     "ID3v1.0 comment, 30 bytes max\tRock\t128\t44100\t73269\t4\tok"));
     // References resolved, a literal "&amp;" and "&#65;" in the tag kept as they are.
@@ -126,10 +131,10 @@ TEST(CliInfo, EscapesFileNamesAndTagTexts)
     const InfoRun r = info(dir.path().string());
     ASSERT_EQ(r.code, cli::kExitOk) << r.err;
     const auto c = columns(r.out);
-    ASSERT_EQ(c.size(), 12u) << r.out;
+    ASSERT_EQ(c.size(), 14u) << r.out;
     EXPECT_EQ(c[0], "\\xFF odd.mp3");
     EXPECT_EQ(c[1], "one\\ttwo\\nthree\\\\");
-    EXPECT_EQ(c[11], "ok\n");
+    EXPECT_EQ(c[11], "ok");
 }
 
 TEST(CliInfo, FailsOnAFolderThatCannotBeRead)
@@ -144,7 +149,7 @@ TEST(CliInfo, FailsOnAFolderThatCannotBeRead)
     dir.write("empty.mp3");
     const InfoRun unreadable = info(dir.path().string());
     EXPECT_EQ(unreadable.code, cli::kExitOk);
-    EXPECT_EQ(unreadable.out, "empty.mp3\t\t\t\t\t\t\t0\t0\t0\t0\tunreadable\n");
+    EXPECT_EQ(unreadable.out, "empty.mp3\t\t\t\t\t\t\t0\t0\t0\t0\tunreadable\t0\t\n");
 
     const InfoRun empty = info(TempDir().path().string());
     EXPECT_EQ(empty.code, cli::kExitOk);
@@ -174,6 +179,10 @@ TEST(CliInfoJson, OneObjectPerFileWithTheSameValuesTyped)
         "file_bytes",
         "seconds",
         "readable",
+        "format",
+        "track",
+        "album_artist",
+        "reason",
     };
     for (std::size_t i = 0; i < jsonLines.size(); ++i) {
         // Throws on anything but one valid object.
@@ -190,9 +199,14 @@ TEST(CliInfoJson, OneObjectPerFileWithTheSameValuesTyped)
         EXPECT_EQ(object["readable"], c[11] == "ok") << c[0];
     }
 
+    // Every key given, with its value; the others are not looked at.
     const auto has = [&](const nlohmann::ordered_json& expected) {
-        return std::any_of(jsonLines.begin(), jsonLines.end(),
-            [&](const std::string& line) { return nlohmann::ordered_json::parse(line) == expected; });
+        return std::any_of(jsonLines.begin(), jsonLines.end(), [&](const std::string& line) {
+            const auto got = nlohmann::ordered_json::parse(line);
+            return std::all_of(expected.items().begin(), expected.items().end(), [&](const auto& item) {
+                return got.contains(item.key()) && got[item.key()] == item.value();
+            });
+        });
     };
     // References resolved, "&amp;" and "&#65;" in the tag kept as they are.
     EXPECT_TRUE(has({ { "file", "html_specials.mp3" }, { "title", "<script>alert(1)</script>" },
@@ -201,7 +215,8 @@ TEST(CliInfoJson, OneObjectPerFileWithTheSameValuesTyped)
         { "sample_rate_hz", 44100 }, { "file_bytes", 41127 }, { "seconds", 2 }, { "readable", true } }));
     EXPECT_TRUE(has({ { "file", "text_file.mp3" }, { "title", "" }, { "artist", "" }, { "album", "" },
         { "year", "" }, { "comment", "" }, { "genre", "" }, { "bitrate_kbps", 0 }, { "sample_rate_hz", 0 },
-        { "file_bytes", 285 }, { "seconds", 0 }, { "readable", false } }));
+        { "file_bytes", 285 }, { "seconds", 0 }, { "readable", false }, { "format", "mp3" },
+        { "reason", "no MPEG audio found" } }));
 }
 
 TEST(CliInfoJson, NamesAndTextsOutsidePlainTextStayValidAndRecoverable)
@@ -241,6 +256,69 @@ TEST(CliInfo, HelpExplainsColumnsAndExitCodes)
     std::ostringstream out, err;
     EXPECT_EQ(cli::runCli({ "info", "--help" }, out, err), cli::kExitOk);
     for (const char* text :
-        { "file name", "total seconds", "unreadable", "\\xNN", "--json", "file_hex", "Exit codes" })
+        { "file name", "total seconds", "unreadable", "\\xNN", "--json", "file_hex", "--csv", "Exit codes" })
         EXPECT_NE(out.str().find(text), std::string::npos) << text;
+}
+
+TEST(CliInfoCsv, ParsesBackToTheJsonValues)
+{
+    TempDir dir;
+    writeTitled(dir.path() / "\xff odd, \"q\".mp3", "a,b \"quoted\"\r\nnext =x");
+    for (const char* name : { "long_sjis_fields.mp3", "text_file.mp3", "html_specials.mp3" })
+        fs::copy_file(test::corpusDir() / name, dir.path() / name);
+    const test::CliRun csv = test::runCli({ "info", "--csv", dir.path().string() });
+    const test::CliRun json = test::runCli({ "info", "--json", dir.path().string() });
+    ASSERT_EQ(csv.code, cli::kExitOk) << csv.err;
+    dir.write("out.csv", csv.out);
+    dir.write("out.jsonl", json.out);
+    // Python's csv module as the reader a script would use; JSON's values as
+    // text, the way a CSV cell holds them.
+    const std::string script = R"(
+import csv, json, sys
+rows = list(csv.DictReader(open(sys.argv[1], newline='', encoding='utf-8')))
+objs = [json.loads(l) for l in open(sys.argv[2], encoding='utf-8')]
+assert len(rows) == len(objs) == 4, (len(rows), len(objs))
+text = lambda v: ('true' if v else 'false') if isinstance(v, bool) else str(v)
+for row, obj in zip(rows, objs):
+    obj.setdefault('file_hex', '')
+    assert list(row) == ['file', 'file_hex'] + [k for k in obj if k not in ('file', 'file_hex')], list(row)
+    for k, v in obj.items():
+        assert row[k] == text(v), (k, row[k], v)
+)";
+    dir.write("check.py", script);
+    const std::string command = std::string(MELODEX_PYTHON3) + " " + (dir.path() / "check.py").string() + " "
+        + (dir.path() / "out.csv").string() + " " + (dir.path() / "out.jsonl").string() + " 2>&1";
+    EXPECT_EQ(std::system(command.c_str()), 0) << command;
+
+    // Texts whole: the record would cut this title at 128 Shift_JIS bytes.
+    const auto all = lines(json.out);
+    const auto longLine = *std::find_if(all.begin(), all.end(),
+        [](const std::string& l) { return l.find("long_sjis") != std::string::npos; });
+    EXPECT_GT(sjis::encode(nlohmann::json::parse(longLine)["title"].get<std::string>()).size(), 128u)
+        << longLine;
+}
+
+TEST(CliInfoCsv, SafeFormMarksOnlyCellsASpreadsheetWouldRun)
+{
+    struct Case {
+        const char* title;
+        const char* cell;
+    };
+    const Case cases[] = {
+        { "=HYPERLINK(1)", "'=HYPERLINK(1)" },
+        { "+1", "'+1" },
+        { "-1", "'-1" },
+        { "@SUM(1)", "'@SUM(1)" },
+        { "a=b", "a=b" },
+        { "=x,y", "\"'=x,y\"" },
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        writeTitled(dir.path() / "t.mp3", c.title);
+        const test::CliRun safe = test::runCli({ "info", "--csv-safe", dir.path().string() });
+        const test::CliRun plain = test::runCli({ "info", "--csv", dir.path().string() });
+        const auto row = lines(safe.out).at(1);
+        EXPECT_EQ(row.rfind("t.mp3,," + std::string(c.cell) + ",", 0), 0u) << row;
+        EXPECT_NE(lines(plain.out).at(1).find(c.title), std::string::npos) << "plain --csv keeps " << c.title;
+    }
 }

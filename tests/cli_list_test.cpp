@@ -143,7 +143,7 @@ TEST(CliList, ExitCodesTellFailuresApart)
 
     CliRun r = list({ (dir.path() / "empty").string() });
     EXPECT_EQ(r.code, cli::kExitNoMp3Files);
-    EXPECT_EQ(r.err, "no MP3 files in " + (dir.path() / "empty").string() + "\n");
+    EXPECT_EQ(r.err, "melodex-cli: no MP3 files in " + (dir.path() / "empty").string() + "\n");
 
     r = list({ (dir.path() / "missing").string() });
     EXPECT_EQ(r.code, cli::kExitFailure);
@@ -156,7 +156,9 @@ TEST(CliList, ExitCodesTellFailuresApart)
 
     r = list({ dir.path().string(), "--output", "taken.htm" });
     EXPECT_EQ(r.code, cli::kExitWriteFailed);
-    EXPECT_EQ(r.err.rfind("file i/o error\n" + (dir.path() / "taken.htm").string() + ": ", 0), 0u) << r.err;
+    EXPECT_EQ(
+        r.err.rfind("melodex-cli: file i/o error: " + (dir.path() / "taken.htm").string() + ": ", 0), 0u)
+        << r.err;
 }
 
 TEST(CliList, RecursiveWritesWhereverMp3FilesAre)
@@ -204,7 +206,7 @@ TEST(CliList, OutputNameMustStayInTheFolder)
     for (const char* name : { "../escape.htm", "sub/x.htm", "a.mp3", "A.MP3", ".." }) {
         const CliRun r = list({ music.string(), "-o", name });
         EXPECT_EQ(r.code, cli::kExitUsage) << name;
-        EXPECT_EQ(r.err, "list: --output: " + checkOutputName(name).value_or("?") + "\n") << name;
+        EXPECT_EQ(r.err, "melodex-cli: --output: " + checkOutputName(name).value_or("?") + "\n") << name;
         unchanged(name);
     }
 
@@ -213,7 +215,8 @@ TEST(CliList, OutputNameMustStayInTheFolder)
     ini.writeIni("[p]\r\nOutFile=../victim.txt\r\n");
     CliRun r = list({ music.string(), "--preset", "p" });
     EXPECT_NE(r.code, cli::kExitOk);
-    EXPECT_EQ(r.err, "list: --preset p: OutFile: " + checkOutputName("../victim.txt").value_or("?") + "\n");
+    EXPECT_EQ(
+        r.err, "melodex-cli: --preset p: OutFile: " + checkOutputName("../victim.txt").value_or("?") + "\n");
     unchanged("preset");
     // --output wins over the preset's value, so the preset is usable with it.
     r = list({ music.string(), "--preset", "p", "-o", "ok.htm" });

@@ -193,10 +193,10 @@ TEST_F(CliPresets, AnythingButARegularFileIsNamedWithItsReason)
         const std::string expected = iniPath().string() + ": " + c.reason;
         CliRun r = run({ "presets" });
         EXPECT_EQ(r.code, cli::kExitFailure) << c.what;
-        EXPECT_EQ(r.err, "presets: " + expected + "\n") << c.what;
+        EXPECT_EQ(r.err, "melodex-cli: presets: " + expected + "\n") << c.what;
         r = run({ "list", music.path().string(), "--preset", "p" });
         EXPECT_EQ(r.code, cli::kExitFailure) << c.what;
-        EXPECT_EQ(r.err, "list: --preset: " + expected + "\n") << c.what;
+        EXPECT_EQ(r.err, "melodex-cli: --preset: " + expected + "\n") << c.what;
         // The window's save says the same, and never waits on a FIFO.
         IniError error;
         EXPECT_FALSE(writeOptionSet("p", OptionSet {}, &error)) << c.what;

@@ -199,7 +199,9 @@ TEST(FolderArgument, AnEmptyOneIsABadArgumentNotTheRoot)
         EXPECT_EQ(r.code, cli::kExitUsage) << args.size();
         EXPECT_EQ(r.out, "") << args.size();
         EXPECT_EQ(
-            r.err.rfind("FOLDER: an empty folder name is no folder (for the root, give \"/\")\n", 0), 0u)
+            r.err.rfind(
+                "melodex-cli: FOLDER: an empty folder name is no folder (for the root, give \"/\")\n", 0),
+            0u)
             << r.err;
     }
 }

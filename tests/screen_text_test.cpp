@@ -89,10 +89,12 @@ TEST(CliOutput, EscapesControlsAndOverridesWhereverItPrints)
         { { "list", folder.string() }, "", "Success: " + listPath + " (1 files)\n" },
         { { "list", root.path().string(), "-r" }, "", "wrote " + listPath + " (1 files)\n" },
         { { "list", folder.string(), "--columns", "file,\x1b[2J" }, "",
-            "list: --columns: unknown field \"\\x1B[2j\"" },
+            "melodex-cli: --columns: unknown field \"\\x1B[2j\"" },
         { { "list", root.path().string() + "/\x1b[2Jmissing" }, "",
-            "cannot read folder: " + root.path().string() + "/\\x1B[2Jmissing: No such file or directory\n" },
-        { { "info", "/", "x\x1b[2J" }, "", "The following argument was not expected: x\\x1B[2J\n" },
+            "melodex-cli: cannot read folder: " + root.path().string()
+                + "/\\x1B[2Jmissing: No such file or directory\n" },
+        { { "info", "/", "x\x1b[2J" }, "",
+            "melodex-cli: The following argument was not expected: x\\x1B[2J\n" },
     };
     for (const auto& c : cases) {
         const test::CliRun r = test::runCli(c.args);

@@ -4,10 +4,11 @@
 #include "common/sjis.h"
 #include "common/text_rules.h"
 #include "trackinfo/read_ahead.h"
-#include "trackinfo/vbmp3.h"
+#include "trackinfo/track_details.h"
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -19,46 +20,46 @@
 namespace melodex::cli {
 namespace {
 
+using trackinfo::TrackDetails;
+
 constexpr const char* kInfoFooter
-    = R"(Output: one line per MP3 file of FOLDER ("*.mp3" in any letter case, hidden
-files left out, natural order), UTF-8, twelve tab-separated columns:
+    = R"(Output: one line per file of FOLDER in a listed format (MP3 alone unless
+--formats says otherwise; any letter case, hidden files left out, natural
+order), UTF-8, fourteen tab-separated columns:
   file name, track name, artist, album, year, comment, genre,
   bit rate (kbps), sampling rate (Hz), file bytes, total seconds (rounded down),
-  and "ok" or "unreadable" (no MPEG audio found: texts empty, numbers 0 but bytes).
+  "ok" or "unreadable" (no audio found: numbers 0 but bytes, texts where the
+  file has tags), track number (0 for none), album artist.
+Texts are whole, as the tags hold them; the list page cuts them to its fields.
 Tab, CR, LF and backslash inside a value are written as \t, \r, \n and \\.
 Bytes that are not UTF-8 (in file names) and control characters are written
 as \xNN (two hex digits per byte).
-A file of 2 GiB or more shows 2147483647 bytes.
 
 With --json: one JSON object per file and line (JSON Lines), keys in this
 order: file, title, artist, album, year, comment, genre (texts, UTF-8),
 bitrate_kbps, sample_rate_hz, file_bytes, seconds (numbers), readable
-(true/false). A file name that is not UTF-8 shows U+FFFD for each byte that
-is not, and file_hex, right after file, holds the name's bytes in hex.
+(true/false), format (mp3, flac, mp4, vorbis, opus, wav, aiff), track
+(number), album_artist, reason (why the file is unreadable; "" when it is
+not). A file name that is not UTF-8 shows U+FFFD for each byte that is not,
+and file_hex, right after file, holds the name's bytes in hex.
 
-Exit codes: 0 done (unreadable files included), 1 the folder cannot be read,
-2 bad arguments.)";
+With --csv: the same values as RFC 4180 CSV (UTF-8 without a byte order
+mark, CR LF line ends), a header row of the JSON keys, file_hex always
+present (empty for a UTF-8 name). Values are written as they are, control
+characters included: the output is meant for a file or a program. A cell
+that begins with =, +, - or @ is a formula to a spreadsheet; --csv-safe
+writes such cells with a ' in front.
 
-// The six texts of a track, in the order both outputs give them.
-std::array<std::string_view, 6> tagTexts(const TrackTag& tag)
+A file that cannot be opened is named on stderr with the reason; with
+--verbose, so is every file that holds no audio.)";
+
+constexpr std::array<const char*, 6> kTextKeys = { "title", "artist", "album", "year", "comment", "genre" };
+
+std::array<const std::string*, 6> tagTexts(const TrackDetails& d)
 {
-    return { std::string_view(tag.TrackName, sizeof tag.TrackName),
-        std::string_view(tag.ArtistName, sizeof tag.ArtistName),
-        std::string_view(tag.AlbumName, sizeof tag.AlbumName), std::string_view(tag.Year, sizeof tag.Year),
-        std::string_view(tag.Comment, sizeof tag.Comment),
-        std::string_view(tag.GenreName, sizeof tag.GenreName) };
+    const auto& t = d.texts;
+    return { &t.title, &t.artist, &t.album, &t.year, &t.comment, &t.genre };
 }
-
-std::string readableText(std::string_view field) { return sjis::decode(TrimNul(field)); }
-
-constexpr std::array<const char*, 6> kJsonTextKeys = {
-    "title",
-    "artist",
-    "album",
-    "year",
-    "comment",
-    "genre",
-};
 
 std::string hexBytes(std::string_view s)
 {
@@ -72,25 +73,33 @@ std::string hexBytes(std::string_view s)
     return out;
 }
 
-std::string jsonLine(const std::string& name, const TrackTag& tag, const StreamInfo& info, bool readable)
+// Why the file is unreadable, as JSON and CSV give it; "" when it is not.
+std::string reasonOf(const TrackDetails& d)
 {
-    nlohmann::ordered_json line;
-    line["file"] = name;
-    // The replaced name alone could not be opened again.
-    if (!sjis::isUtf8(name))
-        line["file_hex"] = hexBytes(name);
-    const auto texts = tagTexts(tag);
-    for (std::size_t k = 0; k < texts.size(); ++k)
-        line[kJsonTextKeys[k]] = readableText(texts[k]);
-    line["bitrate_kbps"] = info.BitRate;
-    line["sample_rate_hz"] = info.SamplingRate;
-    line["file_bytes"] = info.FileBytes;
-    line["seconds"] = info.TotalSeconds;
-    line["readable"] = readable;
-    const std::string dumped = line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-    // JSON lets C1 controls and bidirectional overrides through raw; a
-    // terminal may take U+009B as the start of a command, and U+202E
-    // reverses the line, so they leave escaped, like C0 controls.
+    if (d.readable)
+        return {};
+    if (d.openError != 0)
+        return std::strerror(d.openError);
+    return d.problem.empty() ? std::string("no audio found") : d.problem;
+}
+
+// Valid UTF-8 whatever the bytes, as JSON's writer makes it: U+FFFD for
+// each byte that is not part of a character. CSV cells then read back as
+// the JSON values do.
+std::string validUtf8(const std::string& s)
+{
+    if (sjis::isUtf8(s))
+        return s;
+    const std::string dumped
+        = nlohmann::json(s).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    return nlohmann::json::parse(dumped).get<std::string>();
+}
+
+// JSON lets C1 controls and bidirectional overrides through raw; a terminal
+// may take U+009B as the start of a command, and U+202E reverses the line,
+// so they leave escaped, like C0 controls.
+std::string escapeDisplayControls(const std::string& dumped)
+{
     std::string out;
     out.reserve(dumped.size() + 1);
     for (std::size_t i = 0; i < dumped.size(); ++i) {
@@ -106,8 +115,181 @@ std::string jsonLine(const std::string& name, const TrackTag& tag, const StreamI
         out += "\\u" + hexBytes(std::string_view(unit, 2));
         i += n - 1;
     }
-    out += '\n';
     return out;
+}
+
+nlohmann::ordered_json jsonObject(const std::string& name, const TrackDetails& d)
+{
+    nlohmann::ordered_json line;
+    line["file"] = name;
+    // The replaced name alone could not be opened again.
+    if (!sjis::isUtf8(name))
+        line["file_hex"] = hexBytes(name);
+    const auto texts = tagTexts(d);
+    for (std::size_t k = 0; k < texts.size(); ++k)
+        line[kTextKeys[k]] = *texts[k];
+    line["bitrate_kbps"] = d.bitrateKbps;
+    line["sample_rate_hz"] = d.sampleRate;
+    line["file_bytes"] = d.fileBytes;
+    line["seconds"] = d.seconds;
+    line["readable"] = d.readable;
+    line["format"] = formatRow(d.format).name;
+    line["track"] = d.texts.track;
+    line["album_artist"] = d.texts.albumArtist;
+    line["reason"] = reasonOf(d);
+    return line;
+}
+
+std::string jsonLine(const std::string& name, const TrackDetails& d)
+{
+    const auto line = jsonObject(name, d);
+    return escapeDisplayControls(line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)) + "\n";
+}
+
+std::string tsvLine(const std::string& name, const TrackDetails& d)
+{
+    std::string line = escapeInfoValue(name);
+    for (const std::string* text : tagTexts(d)) {
+        line += '\t';
+        line += escapeInfoValue(*text);
+    }
+    for (int64_t value : { int64_t { d.bitrateKbps }, int64_t { d.sampleRate }, d.fileBytes, d.seconds }) {
+        line += '\t';
+        line += std::to_string(value);
+    }
+    line += d.readable ? "\tok\t" : "\tunreadable\t";
+    line += std::to_string(d.texts.track);
+    line += '\t';
+    line += escapeInfoValue(d.texts.albumArtist);
+    line += '\n';
+    return line;
+}
+
+constexpr std::array<const char*, 17> kCsvColumns = { "file", "file_hex", "title", "artist", "album", "year",
+    "comment", "genre", "bitrate_kbps", "sample_rate_hz", "file_bytes", "seconds", "readable", "format",
+    "track", "album_artist", "reason" };
+
+void appendCsvCell(std::string& line, std::string_view value, bool safe)
+{
+    if (!line.empty() && line.back() != '\n')
+        line += ',';
+    const bool formula
+        = safe && !value.empty() && std::string_view("=+-@").find(value.front()) != std::string_view::npos;
+    const bool quoted = value.find_first_of(",\"\r\n") != std::string_view::npos;
+    if (quoted)
+        line += '"';
+    if (formula)
+        line += '\'';
+    for (const char c : value) {
+        if (c == '"')
+            line += '"';
+        line += c;
+    }
+    if (quoted)
+        line += '"';
+}
+
+std::string csvHeader()
+{
+    std::string line;
+    for (const char* column : kCsvColumns)
+        appendCsvCell(line, column, false);
+    return line + "\r\n";
+}
+
+// The JSON object's values in the header's columns.
+std::string csvLine(const std::string& name, const TrackDetails& d, bool safe)
+{
+    std::string line;
+    appendCsvCell(line, validUtf8(name), safe);
+    appendCsvCell(line, sjis::isUtf8(name) ? std::string() : hexBytes(name), safe);
+    for (const std::string* text : tagTexts(d))
+        appendCsvCell(line, validUtf8(*text), safe);
+    for (int64_t value : { int64_t { d.bitrateKbps }, int64_t { d.sampleRate }, d.fileBytes, d.seconds })
+        appendCsvCell(line, std::to_string(value), safe);
+    appendCsvCell(line, d.readable ? "true" : "false", safe);
+    appendCsvCell(line, formatRow(d.format).name, safe);
+    appendCsvCell(line, std::to_string(d.texts.track), safe);
+    appendCsvCell(line, validUtf8(d.texts.albumArtist), safe);
+    appendCsvCell(line, reasonOf(d), safe);
+    return line + "\r\n";
+}
+
+enum class InfoForm { Tsv, Json, Csv, SafeCsv };
+
+struct InfoArgs {
+    std::string folder;
+    std::string formats;
+    bool formatsGiven = false;
+    bool json = false, csv = false, csvSafe = false, verbose = false;
+
+    InfoForm form() const
+    {
+        if (json)
+            return InfoForm::Json;
+        if (csvSafe)
+            return InfoForm::SafeCsv;
+        return csv ? InfoForm::Csv : InfoForm::Tsv;
+    }
+};
+
+std::string infoLine(InfoForm form, const std::string& name, const TrackDetails& d)
+{
+    switch (form) {
+    case InfoForm::Json:
+        return jsonLine(name, d);
+    case InfoForm::Csv:
+    case InfoForm::SafeCsv:
+        return csvLine(name, d, form == InfoForm::SafeCsv);
+    case InfoForm::Tsv:
+        break;
+    }
+    return tsvLine(name, d);
+}
+
+// What cannot be opened is always said; why an opened file is no audio only
+// when asked for. The row is printed either way.
+bool sayProblem(Context& ctx, const std::string& path, const TrackDetails& d, bool verbose)
+{
+    if (d.openError != 0) {
+        error(ctx) << escapeForTerminal(path) << ": " << std::strerror(d.openError) << "\n";
+        return true;
+    }
+    if (verbose && !d.readable)
+        error(ctx) << escapeForTerminal(path) << ": " << escapeForTerminal(reasonOf(d)) << "\n";
+    return false;
+}
+
+void runInfo(Context& ctx, const InfoArgs& args)
+{
+    std::string bad;
+    const auto formats
+        = !args.formatsGiven ? std::optional(FormatSet::mp3Only()) : FormatSet::parse(args.formats, &bad);
+    if (!formats) {
+        error(ctx) << "--formats: " << escapeForTerminal(formatsError(bad)) << "\n";
+        ctx.exitCode = kExitUsage;
+        return;
+    }
+    const FolderListing listing = listAudioFiles(args.folder, *formats);
+    if (!listing.ok) {
+        error(ctx) << escapeForTerminal(listing.error) << '\n';
+        ctx.exitCode = kExitFailure;
+        return;
+    }
+    const InfoForm form = args.form();
+    if (form == InfoForm::Csv || form == InfoForm::SafeCsv)
+        ctx.out << csvHeader();
+    bool unopened = false;
+    for (const auto& [i, name] : FolderWalk(args.folder, listing.names)) {
+        const std::string path = joinPath(args.folder, name);
+        const TrackDetails details = trackinfo::readTrackDetails(path.c_str());
+        unopened = sayProblem(ctx, path, details, args.verbose) || unopened;
+        ctx.out << infoLine(form, name, details);
+        if (!outputStillWritable(ctx))
+            return;
+    }
+    if (unopened)
+        ctx.exitCode = kExitFilesUnopened;
 }
 
 } // namespace
@@ -178,44 +360,21 @@ std::string escapeForTerminal(std::string_view s, Printed form)
 void addInfoCommand(CLI::App& app, Context& ctx)
 {
     auto* cmd = app.add_subcommand(
-        "info", "Print each MP3 file's tags and stream data, one tab-separated line per file.");
+        "info", "Print each audio file's tags and stream data, one tab-separated line per file.");
     cmd->footer(kInfoFooter);
-    auto folder = std::make_shared<std::string>();
-    auto json = std::make_shared<bool>(false);
-    addFolderArgument(*cmd, *folder, "Folder whose MP3 files are read");
-    cmd->add_flag(
-        "--json", *json, "Print one JSON object per file (JSON Lines) instead of tab-separated columns");
-    cmd->callback([&ctx, folder, json] {
-        const FolderListing listing = listMp3Files(*folder);
-        if (!listing.ok) {
-            ctx.err << "melodex-cli info: " << escapeForTerminal(listing.error) << '\n';
-            ctx.exitCode = kExitFailure;
-            return;
-        }
-        vbmp3_init();
-        TrackTag tag {};
-        StreamInfo info {};
-        std::string line;
-        for (const auto& [i, name] : FolderWalk(*folder, listing.names)) {
-            const bool ok = vbmp3_getFileInfo(joinPath(*folder, name).c_str(), &tag, &info) != 0;
-            if (*json) {
-                ctx.out << jsonLine(name, tag, info, ok);
-                continue;
-            }
-            line = escapeInfoValue(name);
-            for (std::string_view field : tagTexts(tag)) {
-                line += '\t';
-                line += escapeInfoValue(readableText(field));
-            }
-            for (int32_t value : { info.BitRate, info.SamplingRate, info.FileBytes, info.TotalSeconds }) {
-                line += '\t';
-                line += std::to_string(value);
-            }
-            line += ok ? "\tok\n" : "\tunreadable\n";
-            ctx.out << line;
-        }
-        vbmp3_free();
-        ctx.out.flush();
+    auto args = std::make_shared<InfoArgs>();
+    addFolderArgument(*cmd, args->folder, "Folder whose audio files are read");
+    auto* formats = addFormatsOption(*cmd, args->formats);
+    auto* json = cmd->add_flag(
+        "--json", args->json, "Print one JSON object per file (JSON Lines) instead of tab-separated columns");
+    auto* csv = cmd->add_flag("--csv", args->csv, "Print CSV (RFC 4180) with a header row instead");
+    auto* csvSafe = cmd->add_flag(
+        "--csv-safe", args->csvSafe, "As --csv, with a ' before cells that begin with =, +, - or @");
+    json->excludes(csv)->excludes(csvSafe);
+    cmd->add_flag("--verbose", args->verbose, "Say on stderr why each unreadable file holds no audio");
+    cmd->callback([&ctx, args, formats] {
+        args->formatsGiven = formats->count() > 0;
+        runInfo(ctx, *args);
     });
 }
 

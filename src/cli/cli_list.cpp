@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <ostream>
 #include <sstream>
@@ -20,6 +21,7 @@
 #include "common/text_rules.h"
 #include "listgen/index_page.h"
 #include "listgen/list_document.h"
+#include "trackinfo/track_details.h"
 #include "trackinfo/vbmp3.h"
 
 namespace melodex::cli {
@@ -66,6 +68,24 @@ std::string columnsHelp()
         + fieldNames(", ") + " (default: " + defaults + ")";
 }
 
+std::vector<std::string_view> paletteNames()
+{
+    std::vector<std::string_view> names;
+    names.reserve(kPalette.size());
+    for (const PaletteColor& c : kPalette)
+        names.push_back(c.name);
+    return names;
+}
+
+// The palette's names, as --colors takes them (any letter case).
+std::string colorList()
+{
+    std::string list;
+    for (const PaletteColor& c : kPalette)
+        list += (list.empty() ? "" : ", ") + std::string(c.name);
+    return list;
+}
+
 std::vector<std::string> splitList(const std::string& s)
 {
     std::vector<std::string> items;
@@ -75,6 +95,25 @@ std::vector<std::string> splitList(const std::string& s)
     if (!s.empty() && s.back() == ',')
         items.emplace_back();
     return items;
+}
+
+// The four --colors names into the set; why not, for a name the palette lacks.
+std::optional<std::string> applyColors(const std::string& given, OptionSet& set)
+{
+    const auto names = splitList(given);
+    if (names.size() != set.colorText.size())
+        return "--colors: four colours are needed (page, table, table text, title), not "
+            + std::to_string(names.size());
+    for (std::size_t r = 0; r < names.size(); ++r) {
+        const auto found = std::find_if(kPalette.begin(), kPalette.end(),
+            [&](const PaletteColor& c) { return asciiLower(std::string(c.name)) == names[r]; });
+        if (found == kPalette.end())
+            return "--colors: \"" + names[r] + "\" is not a palette colour"
+                + didYouMean(names[r], paletteNames()) + "; the colours are " + colorList();
+        set.colorIndex[r] = static_cast<int>(found - kPalette.begin());
+        set.colorText[r] = std::string(found->name);
+    }
+    return std::nullopt;
 }
 
 // Ctrl-C during a run cancels it like the window's Cancel button, and so do
@@ -153,42 +192,79 @@ private:
 struct FolderOutcome {
     enum Kind { Written, NoMp3Files, Unreadable, WriteFailed, Cancelled } kind;
     int files = 0;
+    int unopened = 0; // files that could not be opened: their rows say "unreadable"
     FolderTotals totals {}; // what the page counted, for the index
 };
+
+// The files of a run that were not audio, said once the progress bar is
+// gone: a line drawn over the bar would be half erased by its next redraw.
+struct FileNotes {
+    std::vector<std::string> lines;
+    int unopened = 0;
+};
+
+// The page's reader, which also keeps why a file gave no audio.
+TrackReader notingReader(FileNotes& notes, bool verbose)
+{
+    return [&notes, verbose](const std::string& path, TrackTag& tag, StreamInfo& info) -> int32_t {
+        const trackinfo::TrackDetails d = trackinfo::readTrackDetails(path.c_str());
+        trackinfo::putDetails(d, tag, info);
+        if (d.openError != 0) {
+            ++notes.unopened;
+            notes.lines.push_back(escapeForTerminal(path) + ": " + std::strerror(d.openError));
+        } else if (verbose && !d.readable) {
+            notes.lines.push_back(escapeForTerminal(path) + ": "
+                + escapeForTerminal(d.problem.empty() ? std::string("no audio found") : d.problem));
+        }
+        return d.readable ? 1 : 0;
+    };
+}
+
+std::string noFilesText(const OptionSet& options)
+{
+    return options.formats.isMp3Only() ? std::string("no MP3 files")
+                                       : "no audio files (" + options.formats.text() + ")";
+}
 
 FolderOutcome listFolder(
     Context& ctx, const OptionSet& options, const std::string& folder, TrackTag& tag, StreamInfo& info)
 {
     const std::string shown = shownFolder(folder);
-    const FolderListing listing = listMp3Files(folder);
+    const FolderListing listing = listAudioFiles(folder, options.formats);
     if (!listing.ok) {
-        ctx.err << "cannot read folder: " << escapeForTerminal(listing.error) << "\n";
+        error(ctx) << "cannot read folder: " << escapeForTerminal(listing.error) << "\n";
         return { FolderOutcome::Unreadable };
     }
     if (listing.names.empty())
         return { FolderOutcome::NoMp3Files };
-    ProgressBar bar(ctx.err, ctx.errIsTerminal, escapeForTerminal(shown));
+    FileNotes notes;
     FolderTotals totals;
-    const ListResult r = writeListDocument(
-        options, folder, listing.names, tag, info, countingReader(readTrackWithVbmp3, totals), std::ref(bar));
+    ListResult r;
+    {
+        ProgressBar bar(ctx.err, ctx.errIsTerminal && !ctx.quiet, escapeForTerminal(shown));
+        r = writeListDocument(options, folder, listing.names, tag, info,
+            countingReader(notingReader(notes, ctx.verbose), totals), std::ref(bar));
+    }
+    for (const std::string& line : notes.lines)
+        error(ctx) << line << "\n";
     const int files = static_cast<int>(listing.names.size());
     switch (r.status) {
     case ListResult::Status::Success:
-        return { FolderOutcome::Written, files, totals };
+        return { FolderOutcome::Written, files, notes.unopened, totals };
     case ListResult::Status::Cancelled:
-        return { FolderOutcome::Cancelled, files };
+        return { FolderOutcome::Cancelled, files, notes.unopened };
     case ListResult::Status::Failed:
         break;
     }
-    ctx.err << "file i/o error\n" << escapeForTerminal(r.reason) << "\n";
-    return { FolderOutcome::WriteFailed, files };
+    error(ctx) << "file i/o error: " << escapeForTerminal(r.reason) << "\n";
+    return { FolderOutcome::WriteFailed, files, notes.unopened };
 }
 
-std::vector<std::string> foldersToList(const std::string& root, std::ostream& err)
+std::vector<std::string> foldersToList(Context& ctx, const std::string& root)
 {
     FolderListing folders = foldersBelow(root);
     if (!folders.ok)
-        err << "cannot read folder: " << escapeForTerminal(folders.error) << "\n";
+        error(ctx) << "cannot read folder: " << escapeForTerminal(folders.error) << "\n";
     return std::move(folders.names);
 }
 
@@ -199,23 +275,23 @@ std::optional<OptionSet> runOptions(
 {
     OptionSet options;
     if (preset) {
-        if (auto error = loadPreset(*preset, options)) {
-            ctx.err << "list: " << escapeForTerminal(*error) << "\n";
+        if (auto why = loadPreset(*preset, options)) {
+            error(ctx) << escapeForTerminal(*why) << "\n";
             ctx.exitCode = kExitFailure;
             return std::nullopt;
         }
     }
-    if (auto error = applyListOptions(given, options)) {
-        ctx.err << "list: " << escapeForTerminal(*error) << "\n";
+    if (auto why = applyListOptions(given, options)) {
+        error(ctx) << escapeForTerminal(*why) << "\n";
         ctx.exitCode = kExitUsage;
         return std::nullopt;
     }
     // A preset file may come from anywhere; its OutFile is held to the rule
     // --output is, before anything is read or written.
     if (preset && !given.output) {
-        if (auto why = checkOutputName(options.outFile, options.formats)) {
-            ctx.err << "list: --preset " << escapeForTerminal(*preset)
-                    << ": OutFile: " << escapeForTerminal(*why) << "\n";
+        if (auto why = checkCliOutputName(options.outFile, options.formats)) {
+            error(ctx) << "--preset " << escapeForTerminal(*preset)
+                       << ": OutFile: " << escapeForTerminal(*why) << "\n";
             ctx.exitCode = kExitFailure;
             return std::nullopt;
         }
@@ -227,12 +303,13 @@ void reportFolder(Context& ctx, const OptionSet& options, const std::string& fol
 {
     switch (o.kind) {
     case FolderOutcome::Written:
-        ctx.err << "Success: " << escapeForTerminal(listDocumentPath(folder, options.outFile)) << " ("
-                << o.files << " files)\n";
-        ctx.exitCode = kExitOk;
+        if (!ctx.quiet)
+            ctx.err << "Success: " << escapeForTerminal(listDocumentPath(folder, options.outFile)) << " ("
+                    << o.files << " files)\n";
+        ctx.exitCode = o.unopened > 0 ? kExitFilesUnopened : kExitOk;
         break;
     case FolderOutcome::NoMp3Files:
-        ctx.err << "no MP3 files in " << escapeForTerminal(shownFolder(folder)) << "\n";
+        error(ctx) << noFilesText(options) << " in " << escapeForTerminal(shownFolder(folder)) << "\n";
         ctx.exitCode = kExitNoMp3Files;
         break;
     case FolderOutcome::Unreadable:
@@ -242,7 +319,7 @@ void reportFolder(Context& ctx, const OptionSet& options, const std::string& fol
         ctx.exitCode = kExitWriteFailed;
         break;
     case FolderOutcome::Cancelled:
-        ctx.err << "interrupted: the previous list is unchanged\n";
+        error(ctx) << "interrupted: the previous list is unchanged\n";
         ctx.exitCode = kExitFailure;
         break;
     }
@@ -251,24 +328,32 @@ void reportFolder(Context& ctx, const OptionSet& options, const std::string& fol
 // What a recursive run did: one summary line, and the exit code of the worst
 // outcome.
 struct RunSummary {
-    int written = 0, failed = 0, unreadable = 0, files = 0;
+    int written = 0, failed = 0, unreadable = 0, files = 0, unopened = 0;
     bool cancelled = false;
 };
 
 void reportSummary(Context& ctx, const RunSummary& s)
 {
-    ctx.err << s.written << (s.written == 1 ? " list" : " lists") << " written (" << s.files << " files)";
-    if (s.failed)
-        ctx.err << ", " << s.failed << " failed";
-    if (s.unreadable)
-        ctx.err << ", " << s.unreadable << (s.unreadable == 1 ? " folder" : " folders") << " unreadable";
-    if (s.cancelled)
-        ctx.err << ", interrupted";
-    ctx.err << "\n";
+    if (!ctx.quiet) {
+        ctx.err << s.written << (s.written == 1 ? " list" : " lists") << " written (" << s.files << " files)";
+        if (s.unopened)
+            ctx.err << ", " << s.unopened << (s.unopened == 1 ? " file" : " files") << " not opened";
+        if (s.failed)
+            ctx.err << ", " << s.failed << " failed";
+        if (s.unreadable)
+            ctx.err << ", " << s.unreadable << (s.unreadable == 1 ? " folder" : " folders") << " unreadable";
+        if (s.cancelled)
+            ctx.err << ", interrupted";
+        ctx.err << "\n";
+    }
+    // The worst outcome counts: a list not written, then a folder not read,
+    // then files not read, then nothing to list.
     if (s.failed)
         ctx.exitCode = kExitWriteFailed;
     else if (s.cancelled || s.unreadable)
         ctx.exitCode = kExitFailure;
+    else if (s.unopened)
+        ctx.exitCode = kExitFilesUnopened;
     else if (s.written == 0)
         ctx.exitCode = kExitNoMp3Files;
     else
@@ -279,14 +364,16 @@ RunSummary listRecursively(Context& ctx, const OptionSet& options, const std::st
     StreamInfo& info, std::vector<IndexedFolder>& written)
 {
     RunSummary s;
-    for (const std::string& f : foldersToList(root, ctx.err)) {
+    for (const std::string& f : foldersToList(ctx, root)) {
         const FolderOutcome o = listFolder(ctx, options, f, tag, info);
+        s.unopened += o.unopened;
         if (o.kind == FolderOutcome::Written) {
             written.push_back({ f, o.totals });
             ++s.written;
             s.files += o.files;
-            ctx.err << "wrote " << escapeForTerminal(listDocumentPath(f, options.outFile)) << " (" << o.files
-                    << " files)\n";
+            if (!ctx.quiet)
+                ctx.err << "wrote " << escapeForTerminal(listDocumentPath(f, options.outFile)) << " ("
+                        << o.files << " files)\n";
         } else if (o.kind == FolderOutcome::WriteFailed) {
             ++s.failed;
         } else if (o.kind == FolderOutcome::Unreadable) {
@@ -382,10 +469,17 @@ std::optional<std::string> applyPageOptions(const ListOptions& given, OptionSet&
 std::optional<std::string> applyListOptions(const ListOptions& given, OptionSet& base)
 {
     OptionSet set = base;
+    if (given.formats) {
+        std::string bad;
+        const auto formats = FormatSet::parse(*given.formats, &bad);
+        if (!formats)
+            return "--formats: " + formatsError(bad);
+        set.formats = *formats;
+    }
     if (given.title)
         set.title = *given.title;
     if (given.output) {
-        if (auto why = checkOutputName(*given.output))
+        if (auto why = checkCliOutputName(*given.output, set.formats))
             return "--output: " + *why;
         set.outFile = *given.output;
     }
@@ -406,18 +500,8 @@ std::optional<std::string> applyListOptions(const ListOptions& given, OptionSet&
         set.enabledText = std::to_string(set.enabledColumns);
     }
     if (given.colors) {
-        const auto names = splitList(*given.colors);
-        if (names.size() != set.colorText.size())
-            return "--colors: four colours are needed (page, table, table text, title), not "
-                + std::to_string(names.size());
-        for (std::size_t r = 0; r < names.size(); ++r) {
-            const auto found = std::find_if(kPalette.begin(), kPalette.end(),
-                [&](const PaletteColor& c) { return asciiLower(std::string(c.name)) == names[r]; });
-            if (found == kPalette.end())
-                return "--colors: \"" + names[r] + "\" is not a palette colour";
-            set.colorIndex[r] = static_cast<int>(found - kPalette.begin());
-            set.colorText[r] = std::string(found->name);
-        }
+        if (auto why = applyColors(*given.colors, set))
+            return why;
     }
     if (given.border) {
         if (!kBorderRange.contains(*given.border))
@@ -448,7 +532,7 @@ void addListCommand(CLI::App& app, Context& ctx)
         = app.add_subcommand("list", "Write the List document (an HTML page in Shift_JIS) into FOLDER.");
     struct Args {
         std::string folder;
-        std::string title, output, columns, colors, unit, preset, style, group;
+        std::string title, output, columns, colors, unit, preset, style, group, formats;
         int border = 0;
         std::string index;
         bool recursive = false;
@@ -458,12 +542,13 @@ void addListCommand(CLI::App& app, Context& ctx)
     auto* title = cmd->add_option("--title", args->title, "Page title and table caption (default: empty)");
     auto* output = cmd->add_option("--output,-o", args->output,
         "Output file name in the folder (default: list.htm): a plain name, not "
-        "a path (no \"/\" or \"\\\", not \".\" or \"..\"), not ending in "
-        "\".mp3\"");
+        "a path (no \"/\" or \"\\\", not \".\", \"..\" or \"-\"), not ending in "
+        "the extension of a listed format (\".mp3\")");
     auto* columns = cmd->add_option("--columns", args->columns, columnsHelp());
     auto* colors = cmd->add_option("--colors", args->colors,
         "Four palette colours: page, table, table text, title "
-        "(default: WHITE,WHITE,BLACK,RED)");
+        "(default: WHITE,WHITE,BLACK,RED), any letter case, from: "
+            + colorList());
     auto* border = cmd->add_option("--border", args->border,
         "Table border width, " + rangeText(kBorderRange) + " (default: " + OptionSet {}.borderText + ")");
     auto* unit = cmd->add_option("--unit", args->unit, "File size unit: byte, kb or mb (default: byte)");
@@ -474,16 +559,21 @@ void addListCommand(CLI::App& app, Context& ctx)
         "Page style: classic (the Shift_JIS table, default) or modern (HTML5 in UTF-8 that sorts, "
         "filters and prints)");
     auto* group = cmd->add_option("--group", args->group, "With --style modern: album (a section per album)");
+    auto* formats = addFormatsOption(*cmd, args->formats);
     auto* recursive = cmd->add_flag("--recursive,-r", args->recursive,
-        "Write a list into FOLDER and every folder below it that holds MP3 files");
+        "Write a list into FOLDER and every folder below it that holds files of the listed formats");
     auto* index = cmd->add_option("--index", args->index,
                          "With -r, also an index page in FOLDER linking every list written, with the "
                          "totals of each and of all (NAME default: index.htm; the --output rules apply)")
                       ->expected(0, 1)
                       ->type_name("[NAME]")
                       ->needs(recursive);
-    cmd->callback([&ctx, args, title, output, columns, colors, border, unit, preset, index, style, group] {
+    cmd->add_flag("--quiet,-q", ctx.quiet, "No progress bar and no closing line; errors are still said");
+    cmd->add_flag("--verbose", ctx.verbose, "Also say on stderr why each unreadable file holds no audio");
+    cmd->callback([&ctx, args, title, output, columns, colors, border, unit, preset, index, style, group, formats] {
         ListOptions given;
+        if (formats->count())
+            given.formats = args->formats;
         if (title->count())
             given.title = args->title;
         if (output->count())

@@ -21,6 +21,7 @@ struct ListOptions {
     std::optional<std::string> unit; // byte, kb, mb
     std::optional<std::string> style; // classic, modern
     std::optional<std::string> group; // album
+    std::optional<std::string> formats; // "flac,opus", "all": over the preset's Formats=
     std::optional<std::string> index; // list -r --index: the index page's name
 };
 

@@ -10,6 +10,34 @@
 #include "settings/option_set_store.h"
 
 namespace melodex::cli {
+namespace {
+
+// The numbered preset the window's menus call "save2" or "read2", if the
+// name is one of those.
+std::optional<std::string> menuAlias(const std::string& name)
+{
+    for (const std::string_view menu : { "save", "read" }) {
+        for (int k = 0; k < 4; ++k) {
+            if (name == std::string(menu) + std::to_string(k + 1))
+                return numberedPresetName(k);
+        }
+    }
+    return std::nullopt;
+}
+
+// The presets there are, for an error about one that is not.
+std::string presetNames()
+{
+    const auto names = IniSectionNames();
+    if (!names || names->empty())
+        return "none";
+    std::string list;
+    for (const std::string& n : *names)
+        list += (list.empty() ? "\"" : ", \"") + n + "\"";
+    return list;
+}
+
+} // namespace
 
 std::optional<std::string> loadPreset(const std::string& name, OptionSet& options)
 {
@@ -21,8 +49,16 @@ std::optional<std::string> loadPreset(const std::string& name, OptionSet& option
     const std::filesystem::path path = IniFilePath();
     if (!read.fileExists)
         return "--preset: no presets have been saved (" + path.string() + " does not exist)";
+    // An exact section name wins; else the window's menu names reach the
+    // numbered presets they stand for.
+    if (const auto alias = menuAlias(name); !read.found && alias) {
+        read = readPreset(*alias);
+        if (!read.options)
+            return "--preset: " + read.error.path.string() + ": " + read.error.reason;
+    }
     if (!read.found)
-        return "--preset: no preset \"" + name + "\" in " + path.string();
+        return "--preset: no preset \"" + name + "\" in " + path.string() + " (presets: " + presetNames()
+            + ")";
     settleNumberBoxes(*read.options, options);
     options = *read.options;
     return std::nullopt;
@@ -49,7 +85,8 @@ void addPresetsCommand(CLI::App& app, Context& ctx)
         IniError error;
         const auto names = IniSectionNames(&error);
         if (!names) {
-            ctx.err << "presets: " << escapeForTerminal(error.path.string() + ": " + error.reason) << "\n";
+            melodex::cli::error(ctx) << "presets: "
+                                     << escapeForTerminal(error.path.string() + ": " + error.reason) << "\n";
             ctx.exitCode = kExitFailure;
             return;
         }

@@ -8,14 +8,16 @@
 #include "window/dialogs.h"
 #include "window/frmMain1.h"
 #include "window/qt_translation.h"
+#include "window/start_arguments.h"
 
 namespace {
 
-constexpr const char* kUsage = R"(Usage: melodex [--version | --help]
+constexpr const char* kUsage = R"(Usage: melodex [FOLDER] | --version | --help
 
-Opens the Melodex window in the current folder: pick a folder of MP3 files
-and make its HTML catalogue page. Qt's own options (-platform, -style ...)
-are accepted too. See melodex(1); melodex-cli does the same from scripts.
+Opens the Melodex window in FOLDER (default: the current folder; for a
+file, the folder that holds it): pick a folder of MP3 files and make its
+HTML catalogue page. Qt's own options (-platform, -style ...) are accepted
+too. See melodex(1); melodex-cli does the same from scripts.
 )";
 
 } // namespace
@@ -35,6 +37,12 @@ int main(int argc, char* argv[])
     }
 
     QApplication app(argc, argv);
+    // Qt has taken its own options out of the arguments by now.
+    const melodex::StartArguments start = melodex::parseStartArguments(QApplication::arguments().mid(1));
+    if (!start.error.isEmpty()) {
+        std::cerr << "melodex: " << start.error.toStdString() << "\n\n" << kUsage;
+        return 2;
+    }
     // The icon is compiled into the window's static library, which does not
     // register its resources by itself.
     Q_INIT_RESOURCE(melodex);
@@ -53,5 +61,9 @@ int main(int argc, char* argv[])
     frmMain1 window(dialogs);
     dialogs.setParent(&window);
     window.show();
+    // After show(): a folder that cannot be opened is said in a box over the
+    // window, which stays on the current folder.
+    if (!start.folder.empty())
+        window.openFolder(melodex::startFolderOf(start.folder));
     return app.exec();
 }
