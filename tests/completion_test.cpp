@@ -218,9 +218,9 @@ TEST(BashCompletion, OffersOnlyValuesTheCliAccepts)
     const TempDir empty;
     using Line = std::vector<std::string>;
     const Line classic, modern { "--style", "modern" };
-    for (const auto& [style, option] :
-        { std::pair(classic, "--unit"), std::pair(classic, "--columns"), std::pair(classic, "--border"),
-            std::pair(classic, "--style"), std::pair(modern, "--columns"), std::pair(modern, "--group"), std::pair(classic, "--formats") }) {
+    for (const auto& [style, option] : { std::pair(classic, "--unit"), std::pair(classic, "--columns"),
+             std::pair(classic, "--border"), std::pair(classic, "--style"), std::pair(modern, "--columns"),
+             std::pair(modern, "--group"), std::pair(classic, "--formats") }) {
         Line line { "melodex-cli", "list" };
         line.insert(line.end(), style.begin(), style.end());
         line.insert(line.end(), { option, "" });

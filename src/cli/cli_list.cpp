@@ -570,31 +570,32 @@ void addListCommand(CLI::App& app, Context& ctx)
                       ->needs(recursive);
     cmd->add_flag("--quiet,-q", ctx.quiet, "No progress bar and no closing line; errors are still said");
     cmd->add_flag("--verbose", ctx.verbose, "Also say on stderr why each unreadable file holds no audio");
-    cmd->callback([&ctx, args, title, output, columns, colors, border, unit, preset, index, style, group, formats] {
-        ListOptions given;
-        if (formats->count())
-            given.formats = args->formats;
-        if (title->count())
-            given.title = args->title;
-        if (output->count())
-            given.output = args->output;
-        if (columns->count())
-            given.columns = args->columns;
-        if (colors->count())
-            given.colors = args->colors;
-        if (border->count())
-            given.border = args->border;
-        if (unit->count())
-            given.unit = args->unit;
-        if (style->count())
-            given.style = args->style;
-        if (group->count())
-            given.group = args->group;
-        if (index->count())
-            given.index = args->index.empty() ? std::string(kDefaultIndexName) : args->index;
-        runList(ctx, args->folder, preset->count() ? std::optional(args->preset) : std::nullopt, given,
-            args->recursive);
-    });
+    cmd->callback(
+        [&ctx, args, title, output, columns, colors, border, unit, preset, index, style, group, formats] {
+            ListOptions given;
+            if (formats->count())
+                given.formats = args->formats;
+            if (title->count())
+                given.title = args->title;
+            if (output->count())
+                given.output = args->output;
+            if (columns->count())
+                given.columns = args->columns;
+            if (colors->count())
+                given.colors = args->colors;
+            if (border->count())
+                given.border = args->border;
+            if (unit->count())
+                given.unit = args->unit;
+            if (style->count())
+                given.style = args->style;
+            if (group->count())
+                given.group = args->group;
+            if (index->count())
+                given.index = args->index.empty() ? std::string(kDefaultIndexName) : args->index;
+            runList(ctx, args->folder, preset->count() ? std::optional(args->preset) : std::nullopt, given,
+                args->recursive);
+        });
 }
 
 } // namespace melodex::cli
