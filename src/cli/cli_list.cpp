@@ -526,76 +526,90 @@ std::optional<std::string> applyListOptions(const ListOptions& given, OptionSet&
     return std::nullopt;
 }
 
+namespace {
+
+// The list command's values as CLI11 fills them, and the options they came
+// from: a value counts only when its option was given.
+struct ListArgs {
+    std::string folder;
+    std::string title, output, columns, colors, unit, preset, style, group, formats;
+    int border = 0;
+    std::string index;
+    bool recursive = false;
+    CLI::Option *titleOption = nullptr, *outputOption = nullptr, *columnsOption = nullptr,
+                *colorsOption = nullptr, *borderOption = nullptr, *unitOption = nullptr,
+                *presetOption = nullptr, *styleOption = nullptr, *groupOption = nullptr,
+                *formatsOption = nullptr, *indexOption = nullptr;
+
+    ListOptions given() const
+    {
+        ListOptions g;
+        const auto take = [](CLI::Option* option, const auto& value, auto& into) {
+            if (option->count())
+                into = value;
+        };
+        take(formatsOption, formats, g.formats);
+        take(titleOption, title, g.title);
+        take(outputOption, output, g.output);
+        take(columnsOption, columns, g.columns);
+        take(colorsOption, colors, g.colors);
+        take(borderOption, border, g.border);
+        take(unitOption, unit, g.unit);
+        take(styleOption, style, g.style);
+        take(groupOption, group, g.group);
+        if (indexOption->count())
+            g.index = index.empty() ? std::string(kDefaultIndexName) : index;
+        return g;
+    }
+};
+
+} // namespace
+
 void addListCommand(CLI::App& app, Context& ctx)
 {
     auto* cmd
         = app.add_subcommand("list", "Write the List document (an HTML page in Shift_JIS) into FOLDER.");
-    struct Args {
-        std::string folder;
-        std::string title, output, columns, colors, unit, preset, style, group, formats;
-        int border = 0;
-        std::string index;
-        bool recursive = false;
-    };
-    auto args = std::make_shared<Args>();
+    auto args = std::make_shared<ListArgs>();
     addFolderArgument(*cmd, args->folder, "Folder whose MP3 files are listed");
-    auto* title = cmd->add_option("--title", args->title, "Page title and table caption (default: empty)");
-    auto* output = cmd->add_option("--output,-o", args->output,
+    args->titleOption
+        = cmd->add_option("--title", args->title, "Page title and table caption (default: empty)");
+    args->outputOption = cmd->add_option("--output,-o", args->output,
         "Output file name in the folder (default: list.htm): a plain name, not "
         "a path (no \"/\" or \"\\\", not \".\", \"..\" or \"-\"), not ending in "
         "the extension of a listed format (\".mp3\")");
-    auto* columns = cmd->add_option("--columns", args->columns, columnsHelp());
-    auto* colors = cmd->add_option("--colors", args->colors,
+    args->columnsOption = cmd->add_option("--columns", args->columns, columnsHelp());
+    args->colorsOption = cmd->add_option("--colors", args->colors,
         "Four palette colours: page, table, table text, title "
         "(default: WHITE,WHITE,BLACK,RED), any letter case, from: "
             + colorList());
-    auto* border = cmd->add_option("--border", args->border,
+    args->borderOption = cmd->add_option("--border", args->border,
         "Table border width, " + rangeText(kBorderRange) + " (default: " + OptionSet {}.borderText + ")");
-    auto* unit = cmd->add_option("--unit", args->unit, "File size unit: byte, kb or mb (default: byte)");
-    auto* preset = cmd->add_option("--preset", args->preset,
+    args->unitOption
+        = cmd->add_option("--unit", args->unit, "File size unit: byte, kb or mb (default: byte)");
+    args->presetOption = cmd->add_option("--preset", args->preset,
         "Start from a preset saved by the window (see `presets`); "
         "the options above override it");
-    auto* style = cmd->add_option("--style", args->style,
+    args->styleOption = cmd->add_option("--style", args->style,
         "Page style: classic (the Shift_JIS table, default) or modern (HTML5 in UTF-8 that sorts, "
         "filters and prints)");
-    auto* group = cmd->add_option("--group", args->group, "With --style modern: album (a section per album)");
-    auto* formats = addFormatsOption(*cmd, args->formats);
+    args->groupOption
+        = cmd->add_option("--group", args->group, "With --style modern: album (a section per album)");
+    args->formatsOption = addFormatsOption(*cmd, args->formats);
     auto* recursive = cmd->add_flag("--recursive,-r", args->recursive,
         "Write a list into FOLDER and every folder below it that holds files of the listed formats");
-    auto* index = cmd->add_option("--index", args->index,
-                         "With -r, also an index page in FOLDER linking every list written, with the "
-                         "totals of each and of all (NAME default: index.htm; the --output rules apply)")
-                      ->expected(0, 1)
-                      ->type_name("[NAME]")
-                      ->needs(recursive);
+    args->indexOption
+        = cmd->add_option("--index", args->index,
+                 "With -r, also an index page in FOLDER linking every list written, with the "
+                 "totals of each and of all (NAME default: index.htm; the --output rules apply)")
+              ->expected(0, 1)
+              ->type_name("[NAME]")
+              ->needs(recursive);
     cmd->add_flag("--quiet,-q", ctx.quiet, "No progress bar and no closing line; errors are still said");
     cmd->add_flag("--verbose", ctx.verbose, "Also say on stderr why each unreadable file holds no audio");
-    cmd->callback(
-        [&ctx, args, title, output, columns, colors, border, unit, preset, index, style, group, formats] {
-            ListOptions given;
-            if (formats->count())
-                given.formats = args->formats;
-            if (title->count())
-                given.title = args->title;
-            if (output->count())
-                given.output = args->output;
-            if (columns->count())
-                given.columns = args->columns;
-            if (colors->count())
-                given.colors = args->colors;
-            if (border->count())
-                given.border = args->border;
-            if (unit->count())
-                given.unit = args->unit;
-            if (style->count())
-                given.style = args->style;
-            if (group->count())
-                given.group = args->group;
-            if (index->count())
-                given.index = args->index.empty() ? std::string(kDefaultIndexName) : args->index;
-            runList(ctx, args->folder, preset->count() ? std::optional(args->preset) : std::nullopt, given,
-                args->recursive);
-        });
+    cmd->callback([&ctx, args] {
+        runList(ctx, args->folder, args->presetOption->count() ? std::optional(args->preset) : std::nullopt,
+            args->given(), args->recursive);
+    });
 }
 
 } // namespace melodex::cli

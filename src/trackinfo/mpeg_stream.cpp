@@ -329,7 +329,7 @@ struct FrameGrid {
 // whose rate changes between two looks is caught at the next one; the bytes
 // between looks are never read, so a jump costs one small read.
 constexpr int64_t kMaxJumpFrames = 128;
-constexpr int64_t kMaxJumpBytes = 64 * 1024;
+constexpr int64_t kMaxJumpBytes = int64_t { 64 } * 1024;
 // Frames a walk reads before it jumps, all of one rate, some padded; and the
 // frames that must follow a landing place (one more precedes it).
 constexpr int64_t kFramesBeforeJumping = 8;
