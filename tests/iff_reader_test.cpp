@@ -27,7 +27,7 @@ std::string bytes(uint64_t v, std::size_t n, bool big = false)
 {
     std::string out(n, '\0');
     for (std::size_t i = 0; i < n; ++i)
-        out[big ? n - 1 - i : i] = static_cast<char>(v >> (8 * i));
+        out[big ? n - 1 - i : i] = i < 8 ? static_cast<char>(v >> (8 * i)) : '\0';
     return out;
 }
 

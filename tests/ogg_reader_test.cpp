@@ -28,7 +28,7 @@ std::string le(uint64_t v, std::size_t n)
 {
     std::string out(n, '\0');
     for (std::size_t i = 0; i < n; ++i)
-        out[i] = static_cast<char>(v >> (8 * i));
+        out[i] = i < 8 ? static_cast<char>(v >> (8 * i)) : '\0';
     return out;
 }
 
