@@ -23,26 +23,18 @@ using trackinfo::TagTexts;
 using trackinfo::TrackDetails;
 namespace fs = std::filesystem;
 
-std::string number(uint64_t v, std::size_t n, bool big)
-{
-    std::string out(n, '\0');
-    for (std::size_t i = 0; i < n; ++i)
-        out[big ? n - 1 - i : i] = i < 8 ? static_cast<char>(v >> (8 * i)) : '\0';
-    return out;
-}
-
 // A Vorbis comment: vendor, count (the comments' unless given), comments.
 std::string vorbisComment(const std::vector<std::string>& comments, std::optional<uint32_t> count = {})
 {
-    std::string out = number(4, 4, false) + "test" + number(count.value_or(comments.size()), 4, false);
+    std::string out = intBytes(4, 4, false) + "test" + intBytes(count.value_or(comments.size()), 4, false);
     for (const auto& c : comments)
-        out += number(c.size(), 4, false) + c;
+        out += intBytes(c.size(), 4, false) + c;
     return out;
 }
 
 std::string block(int type, const std::string& body, bool last = false)
 {
-    return static_cast<char>(type | (last ? 0x80 : 0)) + number(body.size(), 3, true) + body;
+    return static_cast<char>(type | (last ? 0x80 : 0)) + intBytes(body.size(), 3, true) + body;
 }
 
 // ID3v2.3 of Latin-1 text frames, under 128 bytes.
@@ -50,7 +42,7 @@ std::string id3v23(const std::vector<std::pair<std::string, std::string>>& frame
 {
     std::string body;
     for (const auto& [id, text] : frames)
-        body += id + number(text.size() + 1, 4, true) + "\0\0\0"s + text;
+        body += id + intBytes(text.size() + 1, 4, true) + "\0\0\0"s + text;
     return "ID3\3\0\0\0\0\0"s + static_cast<char>(body.size()) + body;
 }
 
@@ -209,7 +201,7 @@ std::vector<Shape> shapes()
             { { .title = "Counted" }, kbps, 8000, 2 } },
         { "length.flac",
             flacFile(
-                { block(4, vorbisComment({ "TITLE=Kept" }) + number(0xFFFFFF00, 4, false) + "ARTIST=x") }),
+                { block(4, vorbisComment({ "TITLE=Kept" }) + intBytes(0xFFFFFF00, 4, false) + "ARTIST=x") }),
             "", { { .title = "Kept" }, kbps, 8000, 2 } },
         // Cut inside its third frame of 4,096 samples: the two before it, 1 s.
         { "cutframes.flac", flacFile({}).substr(0, flacFile({}).size() - encoded().frames.size() * 4 / 10),

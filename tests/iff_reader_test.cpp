@@ -23,25 +23,17 @@ using trackinfo::TagTexts;
 using trackinfo::TrackDetails;
 namespace fs = std::filesystem;
 
-std::string bytes(uint64_t v, std::size_t n, bool big = false)
-{
-    std::string out(n, '\0');
-    for (std::size_t i = 0; i < n; ++i)
-        out[big ? n - 1 - i : i] = i < 8 ? static_cast<char>(v >> (8 * i)) : '\0';
-    return out;
-}
-
 // A chunk; its size as stated (the body's unless given), a pad byte after an odd body unless left out.
 std::string chunk(std::string_view id, const std::string& body, bool big = false,
     std::optional<uint64_t> size = {}, bool pad = true)
 {
-    return std::string(id) + bytes(size.value_or(body.size()), 4, big) + body
+    return std::string(id) + intBytes(size.value_or(body.size()), 4, big) + body
         + (pad && body.size() % 2 ? "\0"s : ""s);
 }
 
 std::string form(std::string_view magic, std::string_view kind, const std::string& chunks)
 {
-    return std::string(magic) + bytes(chunks.size() + 4, 4, magic == "RIFX" || magic == "FORM")
+    return std::string(magic) + intBytes(chunks.size() + 4, 4, magic == "RIFX" || magic == "FORM")
         + std::string(kind) + chunks;
 }
 
@@ -49,8 +41,8 @@ std::string form(std::string_view magic, std::string_view kind, const std::strin
 std::string fmt8(uint32_t rate, bool big = false, uint32_t byteRate = 0)
 {
     return chunk("fmt ",
-        bytes(1, 2, big) + bytes(1, 2, big) + bytes(rate, 4, big) + bytes(byteRate ? byteRate : rate, 4, big)
-            + bytes(1, 2, big) + bytes(8, 2, big),
+        intBytes(1, 2, big) + intBytes(1, 2, big) + intBytes(rate, 4, big)
+            + intBytes(byteRate ? byteRate : rate, 4, big) + intBytes(1, 2, big) + intBytes(8, 2, big),
         big);
 }
 
@@ -61,7 +53,7 @@ std::string id3v23(const std::vector<std::pair<std::string, std::string>>& frame
 {
     std::string body;
     for (const auto& [id, text] : frames)
-        body += id + bytes(text.size() + 1, 4, true) + "\0\0\0"s + text;
+        body += id + intBytes(text.size() + 1, 4, true) + "\0\0\0"s + text;
     return "ID3\3\0\0\0\0\0"s + static_cast<char>(body.size()) + body;
 }
 
@@ -123,8 +115,8 @@ std::vector<Shape> shapes()
     std::string flood;
     for (int i = 0; i < 2000; ++i)
         flood += chunk("JUNK", "");
-    const std::string macComm
-        = bytes(1, 2, true) + bytes(44510, 4, true) + bytes(8, 2, true) + "\x40\x0D\xAD\xDD\x17\x46\0\0\0\0"s;
+    const std::string macComm = intBytes(1, 2, true) + intBytes(44510, 4, true) + intBytes(8, 2, true)
+        + "\x40\x0D\xAD\xDD\x17\x46\0\0\0\0"s;
     return {
         byFfmpeg("info.wav", "r=44100:d=1",
             "-ac 2 -metadata title=Title -metadata artist=Artist -metadata album=Album "
@@ -189,7 +181,7 @@ std::vector<Shape> shapes()
         byHand("mac.aiff",
             form("FORM", "AIFF",
                 chunk("COMM", macComm, true)
-                    + chunk("SSND", bytes(4, 4, true) + bytes(0, 8) + std::string(44510, 'x'), true)),
+                    + chunk("SSND", intBytes(4, 4, true) + intBytes(0, 8) + std::string(44510, 'x'), true)),
             ok(Aiff, 178, 22254, 2)),
         byHand("nocomm.aiff", form("FORM", "AIFF", chunk("NAME", "Only", true)),
             bad(Aiff, "no COMM chunk", { .title = "Only" })),

@@ -24,19 +24,11 @@ using trackinfo::TagTexts;
 using trackinfo::TrackDetails;
 namespace fs = std::filesystem;
 
-std::string le(uint64_t v, std::size_t n)
-{
-    std::string out(n, '\0');
-    for (std::size_t i = 0; i < n; ++i)
-        out[i] = i < 8 ? static_cast<char>(v >> (8 * i)) : '\0';
-    return out;
-}
-
 std::string vorbisComment(const std::vector<std::string>& comments, std::optional<uint32_t> count = {})
 {
-    std::string out = le(4, 4) + "test" + le(count.value_or(comments.size()), 4);
+    std::string out = intBytes(4, 4) + "test" + intBytes(count.value_or(comments.size()), 4);
     for (const auto& c : comments)
-        out += le(c.size(), 4) + c;
+        out += intBytes(c.size(), 4) + c;
     return out;
 }
 
@@ -56,13 +48,13 @@ std::string page(
             lacing += static_cast<char>(n % 255);
         body += packets[i];
     }
-    return "OggS\0"s + flags + le(granule, 8) + le(serial, 4) + le(0, 4) + le(0, 4)
+    return "OggS\0"s + flags + intBytes(granule, 8) + intBytes(serial, 4) + intBytes(0, 4) + intBytes(0, 4)
         + static_cast<char>(lacing.size()) + lacing + body;
 }
 
 std::string vorbisIdent(uint32_t rate)
 {
-    return "\x01vorbis"s + le(0, 4) + '\1' + le(rate, 4) + le(0, 12) + "\xB8\x01"s;
+    return "\x01vorbis"s + intBytes(0, 4) + '\1' + intBytes(rate, 4) + intBytes(0, 12) + "\xB8\x01"s;
 }
 std::string vorbisTags(const std::vector<std::string>& comments)
 {
@@ -72,7 +64,7 @@ const std::string kVorbisSetup = "\x05vorbis" + std::string(100, 's');
 
 std::string opusHead(uint16_t preSkip)
 {
-    return "OpusHead\x01\x01"s + le(preSkip, 2) + le(44100, 4) + le(0, 3);
+    return "OpusHead\x01\x01"s + intBytes(preSkip, 2) + intBytes(44100, 4) + intBytes(0, 3);
 }
 
 // A Vorbis stream at `rate`: its three headers, then `seconds` of audio in

@@ -89,4 +89,12 @@ std::string runAs(unsigned uid, const std::function<std::string()>& fn)
     return result;
 }
 
+std::string intBytes(uint64_t v, std::size_t n, bool bigEndian)
+{
+    std::string out(n, '\0');
+    for (std::size_t i = 0; i < n && i < 8; ++i)
+        out[bigEndian ? n - 1 - i : i] = static_cast<char>(v >> (8 * i));
+    return out;
+}
+
 } // namespace melodex::test

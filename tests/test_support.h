@@ -1,6 +1,7 @@
 #pragma once
 // Helpers shared by the core tests.
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -28,6 +29,10 @@ private:
 };
 
 std::string readFile(const std::filesystem::path& path);
+
+// v as n bytes, little-endian unless bigEndian; widths past eight bytes are
+// padded with zeros (a 16-byte field of a small number).
+std::string intBytes(uint64_t v, std::size_t n, bool bigEndian = false);
 
 // melodex-cli run in-process, with what it printed.
 struct CliRun {
